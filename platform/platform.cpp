@@ -1,0 +1,138 @@
+#include "platform/platform.hpp"
+
+#include <cerrno>
+#include <climits>
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <time.h>
+#include <unistd.h>
+
+#if defined(__APPLE__)
+#include <mach-o/dyld.h>
+#endif
+
+namespace ondrake::platform {
+
+#if defined(__APPLE__)
+namespace {
+
+// Sets close-on-exec and, optionally, non-blocking mode on an existing descriptor.
+int set_descriptor_flags(int fd, bool non_blocking) {
+    if (::fcntl(fd, F_SETFD, FD_CLOEXEC) != 0) return -1;
+    if (!non_blocking) return 0;
+    int flags = ::fcntl(fd, F_GETFL);
+    if (flags < 0) return -1;
+    return ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+}
+
+}  // namespace
+#endif
+
+int open_unix_stream_socket(bool non_blocking) {
+#if defined(__APPLE__)
+    // macOS has no SOCK_CLOEXEC; nothing else runs on our thread between socket() and
+    // fcntl(), and the launcher spawns only from this same thread.
+    int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    if (fd < 0) return -1;
+    if (set_descriptor_flags(fd, non_blocking) != 0 || suppress_sigpipe(fd) != 0) {
+        int saved = errno;
+        ::close(fd);
+        errno = saved;
+        return -1;
+    }
+    return fd;
+#else
+    int type = SOCK_STREAM | SOCK_CLOEXEC | (non_blocking ? SOCK_NONBLOCK : 0);
+    return ::socket(AF_UNIX, type, 0);
+#endif
+}
+
+int suppress_sigpipe(int fd) {
+#if defined(__APPLE__)
+    int on = 1;
+    return ::setsockopt(fd, SOL_SOCKET, SO_NOSIGPIPE, &on, sizeof on);
+#else
+    (void)fd;  // Linux: every send passes MSG_NOSIGNAL instead (send_no_signal_flag).
+    return 0;
+#endif
+}
+
+int send_no_signal_flag() {
+#if defined(__APPLE__)
+    return 0;
+#else
+    return MSG_NOSIGNAL;
+#endif
+}
+
+int full_sync(int fd) {
+#if defined(__APPLE__)
+    if (::fcntl(fd, F_FULLFSYNC) == 0) return 0;
+    // Some file systems (network shares, FAT) refuse F_FULLFSYNC; fsync is the best left.
+    return ::fsync(fd);
+#else
+    return ::fsync(fd);
+#endif
+}
+
+int sync_directory(const std::string& directory) {
+#if defined(__APPLE__)
+    (void)directory;
+    return 0;
+#else
+    int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return -1;
+    int result = ::fsync(fd);
+    int saved = errno;
+    ::close(fd);
+    errno = saved;
+    return result;
+#endif
+}
+
+std::optional<std::string> running_executable_path() {
+#if defined(__APPLE__)
+    std::uint32_t size = 0;
+    ::_NSGetExecutablePath(nullptr, &size);
+    std::string path(size, '\0');
+    if (::_NSGetExecutablePath(path.data(), &size) != 0) return std::nullopt;
+    path.resize(path.find('\0') == std::string::npos ? path.size() : path.find('\0'));
+    if (path.empty()) return std::nullopt;
+    return path;
+#else
+    std::string path(PATH_MAX, '\0');
+    ssize_t length = ::readlink("/proc/self/exe", path.data(), path.size());
+    if (length <= 0 || static_cast<std::size_t>(length) >= path.size()) return std::nullopt;
+    path.resize(static_cast<std::size_t>(length));
+    return path;
+#endif
+}
+
+std::uint64_t monotonic_raw_ns() {
+#if defined(__APPLE__)
+    return ::clock_gettime_nsec_np(CLOCK_MONOTONIC_RAW);
+#else
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC_RAW, &now);
+    return static_cast<std::uint64_t>(now.tv_sec) * 1'000'000'000u +
+           static_cast<std::uint64_t>(now.tv_nsec);
+#endif
+}
+
+int pipe_cloexec(int fds[2]) {
+#if defined(__APPLE__)
+    if (::pipe(fds) != 0) return -1;
+    if (set_descriptor_flags(fds[0], false) != 0 || set_descriptor_flags(fds[1], false) != 0) {
+        int saved = errno;
+        ::close(fds[0]);
+        ::close(fds[1]);
+        errno = saved;
+        return -1;
+    }
+    return 0;
+#else
+    return ::pipe2(fds, O_CLOEXEC);
+#endif
+}
+
+}  // namespace ondrake::platform

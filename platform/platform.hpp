@@ -1,0 +1,42 @@
+// The few system calls whose spelling differs between macOS and Linux, kept in one place.
+// macOS is the product's platform; Linux is where we develop and test. Everything else in the
+// project uses plain POSIX and does not need to know which of the two it runs on.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace ondrake::platform {
+
+// A new AF_UNIX stream socket that is close-on-exec (so a launched application never inherits
+// it) and, when `non_blocking`, in non-blocking mode. On macOS it also carries SO_NOSIGPIPE.
+// Returns the descriptor, or -1 with errno set.
+int open_unix_stream_socket(bool non_blocking);
+
+// Makes writes to a peer that has gone away fail with EPIPE instead of raising SIGPIPE,
+// where the platform offers that per socket (SO_NOSIGPIPE on macOS). Returns 0 or -1.
+int suppress_sigpipe(int fd);
+
+// Flags to add to send(2) so that it never raises SIGPIPE (MSG_NOSIGNAL on Linux; on macOS
+// the socket option does that job and the flag does not exist).
+int send_no_signal_flag();
+
+// Forces a file's data to stable storage: F_FULLFSYNC on macOS (plain fsync there only
+// reaches the drive's cache), fsync on Linux. Returns 0 or -1 with errno set.
+int full_sync(int fd);
+
+// Makes a rename inside `directory` durable. Linux needs the directory itself synced;
+// on macOS F_FULLFSYNC of the file already flushes the drive, so this does nothing there.
+int sync_directory(const std::string& directory);
+
+// The path of the running executable as the system reports it, not yet resolved.
+std::optional<std::string> running_executable_path();
+
+// Nanoseconds of a monotonic clock that no time adjustment can slew.
+std::uint64_t monotonic_raw_ns();
+
+// A pipe whose two ends are close-on-exec. Returns 0 or -1 with errno set.
+int pipe_cloexec(int fds[2]);
+
+}  // namespace ondrake::platform

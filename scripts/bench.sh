@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Runs every benchmark executable of the build (named *_bench in build/bin).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+shopt -s nullglob
+benches=(build/bin/*_bench)
+if [ ${#benches[@]} -eq 0 ]; then
+  echo "bench: no benchmarks built yet"
+  exit 0
+fi
+for bench in "${benches[@]}"; do
+  echo "== ${bench##*/}"
+  "$bench" --benchmark_min_time=0.2
+done
