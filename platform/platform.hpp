@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <spawn.h>
 #include <string>
 
 namespace ondrake::platform {
@@ -38,5 +39,12 @@ std::uint64_t monotonic_raw_ns();
 
 // A pipe whose two ends are close-on-exec. Returns 0 or -1 with errno set.
 int pipe_cloexec(int fds[2]);
+
+// A second line of defence, beside close-on-exec, that a spawned process receives no descriptor
+// of ours except those the file actions set up: POSIX_SPAWN_CLOEXEC_DEFAULT on macOS,
+// closefrom(3) as a file action on Linux. Call after the other file actions and attribute flags
+// are in place. Returns 0 or an error number.
+int spawn_only_listed_descriptors(posix_spawnattr_t* attributes,
+                                  posix_spawn_file_actions_t* actions);
 
 }  // namespace ondrake::platform
