@@ -1,0 +1,61 @@
+#include "browser-native-host/ipc.hpp"
+
+#include "browser-native-host/text.hpp"
+#include "browser-native-host/user_dirs.hpp"
+#include "platform/platform.hpp"
+
+#include <boost/asio/as_tuple.hpp>
+#include <boost/asio/this_coro.hpp>
+#include <boost/asio/use_awaitable.hpp>
+
+#include <cerrno>
+#include <sys/un.h>
+#include <unistd.h>
+
+namespace ondrake::ipc {
+
+namespace asio = boost::asio;
+using boost::system::error_code;
+
+namespace {
+
+// The longest path a socket address holds, without the terminating zero (103 bytes on macOS).
+constexpr std::size_t MAX_SOCKET_PATH = sizeof(sockaddr_un{}.sun_path) - 1;
+
+}  // namespace
+
+std::optional<std::string> user_endpoint() {
+    auto state_dir = user_dirs::user_state_dir();
+    if (!state_dir) return std::nullopt;
+    std::string path = (*state_dir / "ipc" / "browser.sock").string();
+    if (!text::is_valid_utf8(path)) return std::nullopt;
+    return path;
+}
+
+asio::awaitable<ConnectResult> connect(std::string endpoint) {
+    if (endpoint.size() > MAX_SOCKET_PATH) co_return make_error_code(asio::error::name_too_long);
+    // A zero byte would make the system see another, shorter path (or, on Linux, an abstract
+    // socket name).
+    if (endpoint.find('\0') != std::string::npos) co_return make_error_code(asio::error::invalid_argument);
+
+    int fd = platform::open_unix_stream_socket(true);
+    if (fd < 0) co_return error_code(errno, boost::system::system_category());
+    Socket socket(co_await asio::this_coro::executor);
+    error_code error;
+    socket.assign(asio::local::stream_protocol(), fd, error);
+    if (error) {
+        ::close(fd);
+        co_return error;
+    }
+
+    auto [connect_error] = co_await socket.async_connect(
+        asio::local::stream_protocol::endpoint(endpoint), asio::as_tuple(asio::use_awaitable));
+    if (connect_error) co_return connect_error;
+    // Linux answers a non-blocking connect to a listener whose backlog is full with EAGAIN and
+    // leaves the socket unconnected, yet writable; only asking for the peer tells the two apart.
+    socket.remote_endpoint(error);
+    if (error) co_return error;
+    co_return std::move(socket);
+}
+
+}  // namespace ondrake::ipc
