@@ -5,9 +5,12 @@
 #include "platform/platform.hpp"
 
 #include <boost/asio/as_tuple.hpp>
+#include <boost/asio/read.hpp>
+#include <boost/asio/write.hpp>
 #include <boost/asio/this_coro.hpp>
 #include <boost/asio/use_awaitable.hpp>
 
+#include <array>
 #include <cerrno>
 #include <sys/un.h>
 #include <unistd.h>
@@ -16,6 +19,7 @@ namespace ondrake::ipc {
 
 namespace asio = boost::asio;
 using boost::system::error_code;
+using framing::FrameError;
 
 namespace {
 
@@ -56,6 +60,38 @@ asio::awaitable<ConnectResult> connect(std::string endpoint) {
     socket.remote_endpoint(error);
     if (error) co_return error;
     co_return std::move(socket);
+}
+
+asio::awaitable<std::optional<FrameError>> write_frame(Socket& socket, std::string_view body) {
+    if (auto refused = framing::check_body_size(body.size())) co_return refused;
+    std::array<char, 4> prefix = framing::encode_length(static_cast<std::uint32_t>(body.size()));
+    // One gathered write: the application sees the prefix and the body together when they fit
+    // the socket buffer, and async_write keeps writing after partial writes.
+    std::array<asio::const_buffer, 2> frame{asio::buffer(prefix), asio::buffer(body.data(), body.size())};
+    auto [error, written] = co_await asio::async_write(socket, frame, asio::as_tuple(asio::use_awaitable));
+    if (error) co_return FrameError::io(error);
+    if (written != prefix.size() + body.size()) {
+        co_return FrameError::io(std::make_error_code(std::errc::io_error));  // a write moved nothing
+    }
+    co_return std::nullopt;
+}
+
+asio::awaitable<framing::FrameResult> read_frame(Socket& socket) {
+    std::array<char, 4> prefix{};
+    auto [prefix_error, prefix_read] =
+        co_await asio::async_read(socket, asio::buffer(prefix), asio::as_tuple(asio::use_awaitable));
+    if (prefix_error == asio::error::eof) co_return FrameError::end_of_stream();
+    if (prefix_error) co_return FrameError::io(prefix_error);
+
+    std::uint32_t length = framing::decode_length(prefix);
+    if (auto refused = framing::check_declared_length(length)) co_return *refused;
+
+    std::string body(length, '\0');
+    auto [body_error, body_read] =
+        co_await asio::async_read(socket, asio::buffer(body), asio::as_tuple(asio::use_awaitable));
+    if (body_error == asio::error::eof) co_return FrameError::truncated();
+    if (body_error) co_return FrameError::io(body_error);
+    co_return body;
 }
 
 }  // namespace ondrake::ipc

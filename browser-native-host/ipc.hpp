@@ -4,6 +4,8 @@
 // value; the time limits around them belong to delivery.
 #pragma once
 
+#include "browser-native-host/framing.hpp"
+
 #include <boost/asio/awaitable.hpp>
 #include <boost/asio/local/stream_protocol.hpp>
 #include <boost/system/error_code.hpp>
@@ -28,5 +30,16 @@ using ConnectResult = std::variant<Socket, boost::system::error_code>;
 // application never inherits it), non-blocking, and never raises SIGPIPE. A path that does not
 // fit a socket address, or that holds a zero byte, fails before any socket is made.
 boost::asio::awaitable<ConnectResult> connect(std::string endpoint);
+
+// Writes one frame: the 4-byte little-endian length, then the body, completely. A body that is
+// empty or longer than MAX_FRAME is refused (Empty, TooLarge) before anything is written; every
+// write failure, a write that moves nothing included, is Io.
+boost::asio::awaitable<std::optional<framing::FrameError>> write_frame(Socket& socket,
+                                                                      std::string_view body);
+
+// Reads one frame. The stream ending before the four length bytes are complete is EndOfStream,
+// inside the body Truncated; a declared length of 0 is Empty and one over MAX_FRAME TooLarge,
+// with no body read. Other failures are Io.
+boost::asio::awaitable<framing::FrameResult> read_frame(Socket& socket);
 
 }  // namespace ondrake::ipc

@@ -2,6 +2,7 @@
 
 #include "browser-native-host/text.hpp"
 #include "browser-native-host/user_dirs.hpp"
+#include "browser-native-host/whole_file.hpp"
 #include "platform/platform.hpp"
 
 #include <cerrno>
@@ -91,31 +92,11 @@ struct StartFailure {
     std::optional<int> error_number;
 };
 
-std::optional<std::string> read_whole_file(const std::string& path) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return std::nullopt;
-    std::string content;
-    char chunk[4096];
-    for (;;) {
-        ssize_t n = ::read(fd, chunk, sizeof chunk);
-        if (n > 0) {
-            content.append(chunk, static_cast<std::size_t>(n));
-        } else if (n == 0) {
-            break;
-        } else if (errno != EINTR) {
-            ::close(fd);
-            return std::nullopt;
-        }
-    }
-    ::close(fd);
-    return content;
-}
-
 std::optional<std::string> read_application_record() {
     auto state_dir = user_dirs::user_state_dir();
     if (!state_dir) return std::nullopt;
-    auto content = read_whole_file((*state_dir / "app-path").string());
-    if (!content || !text::is_valid_utf8(*content)) return std::nullopt;
+    auto content = whole_file::read_utf8(*state_dir / "app-path");
+    if (!content) return std::nullopt;
     return std::string(text::trim_white_space(*content));
 }
 

@@ -5,6 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <boost/asio/as_tuple.hpp>
+#include <boost/asio/read.hpp>
+#include <boost/asio/use_awaitable.hpp>
+#include <boost/asio/write.hpp>
+
 #include <fcntl.h>
 #include <sys/socket.h>
 
@@ -12,6 +17,7 @@ namespace ondrake::ipc {
 namespace {
 
 namespace asio = boost::asio;
+using framing::FrameError;
 using test::ScopedEnv;
 using test::TempDir;
 
@@ -138,6 +144,121 @@ TEST_F(ConnectTest, RefusesPathsWithAZeroByte) {
     auto result = connect_to(path);
     ASSERT_TRUE(std::holds_alternative<boost::system::error_code>(result));
     EXPECT_EQ(std::get<boost::system::error_code>(result), asio::error::invalid_argument);
+}
+
+// A connected pair: `client` as ipc::connect made it, `server` as the application accepted it.
+class FrameTest : public testing::Test {
+protected:
+    FrameTest() : acceptor_(test::listen_at(context_, dir_ / "f.sock")) {
+        auto result = test::run(context_, connect(dir_ / "f.sock"));
+        client_.emplace(std::move(std::get<Socket>(*result)));
+        server_.emplace(acceptor_.accept());
+    }
+
+    // The application's side sends `bytes` and then, when asked, hangs up.
+    void server_sends(const std::string& bytes, bool then_close) {
+        asio::write(*server_, asio::buffer(bytes));
+        if (then_close) server_->close();
+    }
+
+    framing::FrameResult read() { return *test::run(context_, read_frame(*client_)); }
+    std::optional<FrameError> write(const std::string& body) { return *test::run(context_, write_frame(*client_, body)); }
+
+    // Everything the application's side can read until the client hangs up.
+    std::string server_receives_all() {
+        client_->close();
+        std::string all;
+        boost::system::error_code error;
+        asio::read(*server_, asio::dynamic_buffer(all), error);
+        return all;
+    }
+
+    TempDir dir_;
+    asio::io_context context_;
+    asio::local::stream_protocol::acceptor acceptor_;
+    std::optional<Socket> client_;
+    std::optional<asio::local::stream_protocol::socket> server_;
+};
+
+std::string prefix(std::uint32_t length) {
+    auto bytes = framing::encode_length(length);
+    return std::string(bytes.data(), bytes.size());
+}
+
+struct ReadCase {
+    const char* name;
+    std::string sent;  // what the application writes before hanging up
+    framing::FrameResult expected;
+};
+
+class ReadFrame : public FrameTest, public testing::WithParamInterface<ReadCase> {};
+
+TEST_P(ReadFrame, TellsEveryEndingApart) {
+    server_sends(GetParam().sent, true);
+    EXPECT_EQ(read(), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Replies, ReadFrame,
+    testing::Values(
+        ReadCase{"sixteen_bytes_little_endian", std::string("\x10\0\0\0", 4) + "0123456789abcdef",
+                 std::string("0123456789abcdef")},
+        ReadCase{"largest", prefix(65536) + std::string(65536, 'x'), std::string(65536, 'x')},
+        ReadCase{"nothing_then_end", "", FrameError::end_of_stream()},
+        ReadCase{"half_a_prefix_then_end", std::string("\x05\0", 2), FrameError::end_of_stream()},
+        ReadCase{"body_cut_short", std::string("\x05\0\0\0", 4) + "ab", FrameError::truncated()},
+        ReadCase{"prefix_only", std::string("\x05\0\0\0", 4), FrameError::truncated()},
+        ReadCase{"length_zero", std::string("\0\0\0\0", 4) + "{}", FrameError::empty()},
+        ReadCase{"length_65537", std::string("\x01\x00\x01\x00", 4) + "{}", FrameError::too_large(65537)},
+        ReadCase{"big_endian_reading_would_be_small", std::string("\0\0\0\x01", 4), FrameError::too_large(16777216)}),
+    [](const auto& info) { return info.param.name; });
+
+TEST_F(FrameTest, OversizedReplyLeavesItsBodyUnread) {
+    server_sends(std::string("\x01\x00\x01\x00", 4) + "body", false);
+    EXPECT_EQ(read(), framing::FrameResult(FrameError::too_large(65537)));
+    char next[4];
+    asio::read(*client_, asio::buffer(next));
+    EXPECT_EQ(std::string(next, 4), "body");
+}
+
+TEST_F(FrameTest, ReadsTwoFramesSentInOneWrite) {
+    server_sends(prefix(2) + "{}" + prefix(3) + "[1]", false);
+    EXPECT_EQ(read(), framing::FrameResult(std::string("{}")));
+    EXPECT_EQ(read(), framing::FrameResult(std::string("[1]")));
+}
+
+TEST_F(FrameTest, WritesPrefixThenBody) {
+    EXPECT_EQ(write("{\"a\":1}"), std::nullopt);
+    EXPECT_EQ(server_receives_all(), prefix(7) + "{\"a\":1}");
+}
+
+TEST_F(FrameTest, WritesTheLargestBody) {
+    std::string body(65536, 'y');
+    // Read while writing: the frame is larger than a socket buffer on some systems.
+    std::string received;
+    asio::async_read(*server_, asio::dynamic_buffer(received), asio::transfer_exactly(4 + body.size()),
+                     [](boost::system::error_code, std::size_t) {});
+    EXPECT_EQ(write(body), std::nullopt);
+    context_.restart();
+    context_.run_for(std::chrono::seconds(20));
+    EXPECT_EQ(received, std::string("\x00\x00\x01\x00", 4) + body);
+}
+
+TEST_F(FrameTest, RefusesBodiesOutsideTheLimitsWithoutWriting) {
+    EXPECT_EQ(write(""), FrameError::empty());
+    EXPECT_EQ(write(std::string(65537, 'z')), FrameError::too_large(65537));
+    EXPECT_EQ(server_receives_all(), "");
+}
+
+TEST_F(FrameTest, WriteToAPeerThatHungUpFailsWithoutASignal) {
+    // SIGPIPE keeps its default action in this process: a raised signal would end the test run.
+    server_->close();
+    std::optional<FrameError> failure;
+    // The first write may still be buffered before the hang-up is noticed; a second cannot be.
+    for (int i = 0; i < 2 && !failure; ++i) failure = write("{}");
+    ASSERT_TRUE(failure.has_value());
+    EXPECT_EQ(failure->kind, FrameError::Kind::Io);
+    EXPECT_TRUE(failure->error);
 }
 
 }  // namespace
