@@ -17,10 +17,8 @@
 
 namespace ondrake::safari {
 
-using namespace std::chrono_literals;
-
 // Everything from the first system call to the last byte of the reply fits in this budget.
-inline constexpr std::chrono::nanoseconds EXCHANGE_BUDGET = 2500ms;
+inline constexpr std::chrono::nanoseconds EXCHANGE_BUDGET = std::chrono::milliseconds(2500);
 // The largest reply body accepted; the application's frames never exceed it.
 inline constexpr std::uint32_t MAX_FRAME = 65536;
 // The longest socket path, in bytes without the terminating NUL, that the handler connects to.
