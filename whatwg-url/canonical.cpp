@@ -75,10 +75,9 @@ std::optional<Layout> recognize_canonical(std::string_view input) {
 
     if (i < input.size() && input[i] == '?') {
         layout.query_start = static_cast<uint32_t>(i++);
-        while (i < input.size() && input[i] != '#') {
-            if (SPECIAL_QUERY_PERCENT_ENCODE_SET[static_cast<unsigned char>(input[i])]) return std::nullopt;
-            ++i;
-        }
+        // "#" is in the set too, so one look-up per byte finds both the end and any byte to encode.
+        while (i < input.size() && !SPECIAL_QUERY_PERCENT_ENCODE_SET[static_cast<unsigned char>(input[i])]) ++i;
+        if (i < input.size() && input[i] != '#') return std::nullopt;
     }
     if (i < input.size() && input[i] == '#') {
         layout.fragment_start = static_cast<uint32_t>(i++);
