@@ -150,6 +150,14 @@ std::string check_url_case(Parser& parser, const json::object& test) {
     mismatches.check("search", url->search(), text_of(test, "search"));
     mismatches.check("hash", url->hash(), text_of(test, "hash"));
     if (test.contains("origin")) mismatches.check("origin", url->origin(), text_of(test, "origin"));
+
+    // The serialisation parses to itself, and the full state machine agrees with parse().
+    auto again = parser.parse(url->href());
+    mismatches.check("href parsed again", again ? again->href() : "failure", url->href());
+    auto slow = parser.parse_without_shortcut(input, base ? &*base : nullptr);
+    mismatches.check("href without the shortcut", slow ? slow->href() : "failure", url->href());
+    if (slow && !(slow->layout() == url->layout())) mismatches.text += "layout differs without the shortcut; ";
+    if (again && !(again->layout() == url->layout())) mismatches.text += "layout differs when parsed again; ";
     return mismatches.text;
 }
 
