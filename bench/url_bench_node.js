@@ -1,6 +1,7 @@
 #!/usr/bin/env node
-// Node.js's URL on bench/data/urls.txt: prints the best of several timed rounds in ns per URL,
-// each URL parsed with `new URL()` and its href read (as the C++ benchmark keeps the href).
+// Node.js's URL on bench/data/urls.txt: prints the best of several timed rounds in CPU ns per URL
+// (the whole process, so the garbage collector's threads count too), each URL parsed with
+// `new URL()` and its href read (as the C++ benchmark keeps the href).
 //   node url_bench_node.js [--json]
 'use strict';
 
@@ -11,7 +12,7 @@ const urls = fs.readFileSync(path.join(__dirname, 'data', 'urls.txt'), 'utf8').s
 
 function round(repeats) {
   let sink = 0;
-  const start = process.hrtime.bigint();
+  const start = process.cpuUsage();
   for (let r = 0; r < repeats; ++r) {
     for (const input of urls) {
       try {
@@ -21,7 +22,8 @@ function round(repeats) {
       }
     }
   }
-  const elapsed = Number(process.hrtime.bigint() - start);
+  const used = process.cpuUsage(start);
+  const elapsed = (used.user + used.system) * 1000;  // microseconds to nanoseconds
   if (sink === 0) console.log('');  // keeps the work observable
   return elapsed / (repeats * urls.length);
 }

@@ -7,6 +7,7 @@
 #include "whatwg-url/scheme.hpp"
 #include "whatwg-url/unicode.hpp"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -23,23 +24,40 @@ bool word_has_byte(uint64_t word, unsigned char byte) {
     return ((diff - EVERY_BYTE_ONE) & ~diff & EVERY_BYTE_HIGH_BIT) != 0;
 }
 
-// True when `input` has a tab, a newline or a non-ASCII byte. Looks at eight bytes at a time:
-// this check runs over every URL that does not take the canonical shortcut.
-bool needs_preparation(std::string_view input) {
+// Where `input` first has a tab, a newline or a non-ASCII byte (give or take seven bytes before
+// it), or its size. Looks at eight bytes at a time: this runs over every URL that does not take the
+// canonical shortcut.
+size_t plain_ascii_prefix(std::string_view input) {
     size_t i = 0;
     for (; i + 8 <= input.size(); i += 8) {
         uint64_t word;
         std::memcpy(&word, input.data() + i, 8);
         if ((word & EVERY_BYTE_HIGH_BIT) != 0 || word_has_byte(word, '\t') || word_has_byte(word, '\n') ||
             word_has_byte(word, '\r')) {
-            return true;
+            return i;
         }
     }
     for (; i < input.size(); ++i) {
         char c = input[i];
-        if (c == '\t' || c == '\n' || c == '\r' || static_cast<unsigned char>(c) >= 0x80) return true;
+        if (c == '\t' || c == '\n' || c == '\r' || static_cast<unsigned char>(c) >= 0x80) return i;
     }
-    return false;
+    return i;
+}
+
+bool is_well_formed_without_tab_or_newline(std::string_view input, size_t from) {
+    size_t i = from;
+    while (i < input.size()) {
+        char c = input[i];
+        if (c == '\t' || c == '\n' || c == '\r') return false;
+        if (static_cast<unsigned char>(c) < 0x80) {
+            ++i;
+            continue;
+        }
+        size_t length = unicode::well_formed_sequence_length(input.substr(i));
+        if (length == 0) return false;
+        i += length;
+    }
+    return true;
 }
 
 }  // namespace
@@ -49,8 +67,8 @@ std::string_view prepare_input(std::string_view input, std::string& scratch) {
     while (!input.empty() && is_c0_control_or_space(input.front())) input.remove_prefix(1);
     while (!input.empty() && is_c0_control_or_space(input.back())) input.remove_suffix(1);
 
-    if (!needs_preparation(input)) return input;
-    if (input.find_first_of("\t\n\r") == std::string_view::npos && unicode::is_well_formed(input)) return input;
+    size_t plain = plain_ascii_prefix(input);
+    if (plain == input.size() || is_well_formed_without_tab_or_newline(input, plain)) return input;
 
     // Decoding comes first, as in a browser: a tab inside a broken UTF-8 sequence still breaks it.
     scratch.clear();
@@ -102,6 +120,16 @@ enum class State : uint8_t {
 enum class Step : uint8_t { Continue, Failure };
 
 constexpr int END_OF_INPUT = -1;
+
+constexpr EncodeSet make_stops(std::string_view stops) {
+    EncodeSet set{};
+    for (char c : stops) set[static_cast<unsigned char>(c)] = true;
+    return set;
+}
+
+// The bytes that end a path segment.
+constexpr EncodeSet PATH_STOPS = make_stops("/?#");
+constexpr EncodeSet SPECIAL_PATH_STOPS = make_stops("/?#\\");
 
 // One run of the basic URL parser. Each member function is one state of the Standard's state
 // machine; `pointer_` and `c()` are the Standard's pointer and c, working on UTF-8 bytes (every
@@ -538,7 +566,7 @@ private:
     // Collects one segment into the buffer, then handles the delimiter after it as the Standard's
     // first step does.
     Step path_state() {
-        size_t end = scan_until([this](char ch) { return ch == '/' || ch == '?' || ch == '#' || is_slash(ch); });
+        size_t end = find_first_in_set(input_, position(), url_.special ? SPECIAL_PATH_STOPS : PATH_STOPS);
         percent_encode_append(buffer_, input_.substr(position(), end - position()), PATH_PERCENT_ENCODE_SET);
         int ch = at(end);
         bool slash = is_slash(ch);
@@ -574,7 +602,7 @@ private:
     }
 
     Step query_state() {
-        size_t end = scan_until([](char ch) { return ch == '#'; });
+        size_t end = std::min(input_.find('#', position()), input_.size());
         const EncodeSet& set = url_.special ? SPECIAL_QUERY_PERCENT_ENCODE_SET : QUERY_PERCENT_ENCODE_SET;
         percent_encode_append(url_.query, input_.substr(position(), end - position()), set);
         if (at(end) == '#') start_fragment();

@@ -68,7 +68,7 @@ std::optional<Layout> recognize_canonical(std::string_view input) {
     layout.path_start = static_cast<uint32_t>(i);
     while (i < input.size() && input[i] == '/') {
         size_t segment_start = ++i;
-        while (i < input.size() && !PATH_SEGMENT_STOPS[static_cast<unsigned char>(input[i])]) ++i;
+        i = find_first_in_set(input, i, PATH_SEGMENT_STOPS);
         std::string_view segment = input.substr(segment_start, i - segment_start);
         if (is_single_dot_segment(segment) || is_double_dot_segment(segment)) return std::nullopt;
     }
@@ -76,7 +76,7 @@ std::optional<Layout> recognize_canonical(std::string_view input) {
     if (i < input.size() && input[i] == '?') {
         layout.query_start = static_cast<uint32_t>(i++);
         // "#" is in the set too, so one look-up per byte finds both the end and any byte to encode.
-        while (i < input.size() && !SPECIAL_QUERY_PERCENT_ENCODE_SET[static_cast<unsigned char>(input[i])]) ++i;
+        i = find_first_in_set(input, i, SPECIAL_QUERY_PERCENT_ENCODE_SET);
         if (i < input.size() && input[i] != '#') return std::nullopt;
     }
     if (i < input.size() && input[i] == '#') {

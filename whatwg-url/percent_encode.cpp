@@ -4,26 +4,37 @@
 
 namespace whatwg {
 
+size_t find_first_in_set(std::string_view bytes, size_t from, const EncodeSet& set) {
+    auto in_set = [&](size_t i) { return set[static_cast<unsigned char>(bytes[i])]; };
+    // Most bytes of a URL are in no set: eight look-ups combined without a branch each let long
+    // queries and paths pass at several bytes per cycle.
+    while (from + 8 <= bytes.size()) {
+        if ((in_set(from) | in_set(from + 1) | in_set(from + 2) | in_set(from + 3) | in_set(from + 4) |
+             in_set(from + 5) | in_set(from + 6) | in_set(from + 7)) != 0) {
+            break;
+        }
+        from += 8;
+    }
+    while (from < bytes.size() && !in_set(from)) ++from;
+    return from;
+}
+
 void percent_encode_append(std::string& out, std::string_view bytes, const EncodeSet& set) {
     static constexpr char HEX[] = "0123456789ABCDEF";
     size_t run_start = 0;
-    for (size_t i = 0; i < bytes.size(); ++i) {
-        auto byte = static_cast<unsigned char>(bytes[i]);
-        if (!set[byte]) continue;
-        // Copying the untouched run in one go keeps long components cheap.
+    while (true) {
+        size_t i = find_first_in_set(bytes, run_start, set);
         out.append(bytes.data() + run_start, i - run_start);
+        if (i == bytes.size()) return;
+        auto byte = static_cast<unsigned char>(bytes[i]);
         const char escape[3] = {'%', HEX[byte >> 4], HEX[byte & 0xF]};
         out.append(escape, 3);
         run_start = i + 1;
     }
-    out.append(bytes.data() + run_start, bytes.size() - run_start);
 }
 
 bool is_percent_encoded_form(std::string_view bytes, const EncodeSet& set) {
-    for (char ch : bytes) {
-        if (set[static_cast<unsigned char>(ch)]) return false;
-    }
-    return true;
+    return find_first_in_set(bytes, 0, set) == bytes.size();
 }
 
 void percent_decode_append(std::string& out, std::string_view input) {

@@ -34,6 +34,9 @@ inline constexpr EncodeSet PATH_PERCENT_ENCODE_SET = detail::extend(QUERY_PERCEN
 inline constexpr EncodeSet USERINFO_PERCENT_ENCODE_SET = detail::extend(PATH_PERCENT_ENCODE_SET, "/:;=@[\\]|");
 inline constexpr EncodeSet COMPONENT_PERCENT_ENCODE_SET = detail::extend(USERINFO_PERCENT_ENCODE_SET, "$%&+,");
 
+// The index of the first byte of `bytes` at or after `from` that is in `set`, or bytes.size().
+size_t find_first_in_set(std::string_view bytes, size_t from, const EncodeSet& set);
+
 // Appends `bytes` (well-formed UTF-8) to `out`, each byte in `set` written as "%XX" (upper-case hex).
 void percent_encode_append(std::string& out, std::string_view bytes, const EncodeSet& set);
 

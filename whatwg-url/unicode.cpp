@@ -51,20 +51,6 @@ size_t ill_formed_sequence_length(std::string_view bytes) {
     return 1 + acceptable_continuations(bytes, lead);
 }
 
-bool is_well_formed(std::string_view bytes) {
-    size_t i = 0;
-    while (i < bytes.size()) {
-        if (static_cast<unsigned char>(bytes[i]) < 0x80) {
-            ++i;
-            continue;
-        }
-        size_t length = well_formed_sequence_length(bytes.substr(i));
-        if (length == 0) return false;
-        i += length;
-    }
-    return true;
-}
-
 void append_with_replacement(std::string& out, std::string_view bytes) {
     size_t i = 0;
     while (i < bytes.size()) {

@@ -18,9 +18,6 @@ size_t well_formed_sequence_length(std::string_view bytes);
 // and the continuation bytes that were still acceptable ("maximal subpart" replacement).
 size_t ill_formed_sequence_length(std::string_view bytes);
 
-// True when `bytes` is well-formed UTF-8 (no overlong forms, surrogates or values above U+10FFFF).
-bool is_well_formed(std::string_view bytes);
-
 // Appends `bytes` to `out` with each ill-formed sequence replaced by U+FFFD.
 void append_with_replacement(std::string& out, std::string_view bytes);
 
