@@ -5,7 +5,7 @@
 namespace whatwg {
 
 size_t find_first_in_set(std::string_view bytes, size_t from, const EncodeSet& set) {
-    auto in_set = [&](size_t i) { return set[static_cast<unsigned char>(bytes[i])]; };
+    auto in_set = [&](size_t i) { return static_cast<unsigned>(set[static_cast<unsigned char>(bytes[i])]); };
     // Most bytes of a URL are in no set: eight look-ups combined without a branch each let long
     // queries and paths pass at several bytes per cycle.
     while (from + 8 <= bytes.size()) {
