@@ -224,6 +224,22 @@ private:
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
+// What writing a JSON string does with each byte: copy it, escape it, or check the UTF-8
+// sequence it starts.
+enum class ByteClass : std::uint8_t { Plain, Escaped, NonAscii };
+
+constexpr std::array<ByteClass, 256> BYTE_CLASSES = [] {
+    std::array<ByteClass, 256> classes{};
+    for (std::size_t b = 0; b < 256; ++b) {
+        if (b < 0x20 || b == '"' || b == '\\') classes[b] = ByteClass::Escaped;
+        else if (b >= 0x80) classes[b] = ByteClass::NonAscii;
+        else classes[b] = ByteClass::Plain;
+    }
+    return classes;
+}();
+
+ByteClass class_of(char c) { return BYTE_CLASSES[static_cast<unsigned char>(c)]; }
+
 // The parser refuses exponents beyond its int range (1e2147483648), although they are valid
 // JSON. Every number with an exponent is Inexact to the tables, so its value never matters:
 // writing zeros over long exponent digit runs keeps the body's shape and validity while
@@ -310,15 +326,32 @@ bool encode_record(const Schema& schema, const void* record, std::string& out) {
 }
 
 bool write_string(std::string& out, std::string_view text) {
-    if (!text::is_valid_utf8(text)) return false;
     static constexpr char HEX[] = "0123456789abcdef";
+    std::size_t original_size = out.size();
     out.push_back('"');
-    std::size_t run_start = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
+    std::size_t run_start = 0;  // start of the bytes not yet copied to `out`
+    std::size_t i = 0;
+    while (i < text.size()) {
+        ByteClass kind = class_of(text[i]);
+        if (kind == ByteClass::Plain) {
+            ++i;
+            continue;
+        }
+        if (kind == ByteClass::NonAscii) {
+            // Every byte of a multi-byte sequence is >= 0x80, so each such run must be valid
+            // UTF-8 on its own; ASCII bytes between runs always are.
+            std::size_t end = i + 1;
+            while (end < text.size() && class_of(text[end]) == ByteClass::NonAscii) ++end;
+            if (!text::is_valid_utf8(text.substr(i, end - i))) {
+                out.resize(original_size);
+                return false;
+            }
+            i = end;
+            continue;
+        }
         auto c = static_cast<unsigned char>(text[i]);
-        if (c >= 0x20 && c != '"' && c != '\\') continue;
         out.append(text.substr(run_start, i - run_start));
-        run_start = i + 1;
+        run_start = ++i;
         switch (c) {
             case '"': out.append("\\\""); break;
             case '\\': out.append("\\\\"); break;
