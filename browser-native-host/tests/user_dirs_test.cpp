@@ -38,7 +38,9 @@ TEST_P(StateDir, FollowsHome) {
     ScopedHome home(GetParam().home);
     auto dir = user_state_dir();
     ASSERT_EQ(dir.has_value(), GetParam().state_dir.has_value());
-    if (dir) EXPECT_EQ(dir->string(), *GetParam().state_dir);
+    if (dir) {
+        EXPECT_EQ(dir->string(), *GetParam().state_dir);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(

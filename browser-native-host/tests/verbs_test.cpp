@@ -1,0 +1,271 @@
+#include "browser-native-host/bin/verbs.hpp"
+
+#include "browser-native-host/registration.hpp"
+#include "browser-native-host/tests/scratch_files.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <random>
+#include <spawn.h>
+#include <string>
+#include <sys/wait.h>
+#include <vector>
+
+extern char** environ;
+
+namespace ondrake::verbs {
+namespace {
+
+namespace fs = std::filesystem;
+using testing_files::FakeBundle;
+using testing_files::read_file;
+using testing_files::TempDir;
+
+struct LookupCase {
+    const char* name;
+    std::string argument;
+    bool is_verb;
+};
+
+class FindVerb : public testing::TestWithParam<LookupCase> {};
+
+TEST_P(FindVerb, ExactBytesOnly) {
+    EXPECT_EQ(find_verb(GetParam().argument).has_value(), GetParam().is_verb);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Arguments, FindVerb,
+    testing::Values(
+        LookupCase{"register", "register", true},
+        LookupCase{"register_development", "register-development", true},
+        LookupCase{"unregister", "unregister", true},
+        LookupCase{"capital", "Register", false},
+        LookupCase{"upper_case", "UNREGISTER", false},
+        LookupCase{"leading_dashes", "--register", false},
+        LookupCase{"trailing_space", "register ", false},
+        LookupCase{"leading_space", " unregister", false},
+        LookupCase{"trailing_line_feed", "register\n", false},
+        LookupCase{"prefix", "registe", false},
+        LookupCase{"with_nul", std::string("register\0x", 10), false},
+        LookupCase{"not_utf8", "register\xFF", false},
+        LookupCase{"empty", "", false},
+        LookupCase{"extension_origin", "chrome-extension://kfmhaobnpdcjiegllamnbocfhkpjdgie/", false}),
+    [](const auto& info) { return info.param.name; });
+
+TEST(FindVerb, EachVerbHasItsOwnOperation) {
+    auto production = find_verb("register");
+    auto development = find_verb("register-development");
+    auto removal = find_verb("unregister");
+    ASSERT_TRUE(production && development && removal);
+    EXPECT_NE(*production, *development);
+    EXPECT_NE(*production, *removal);
+    EXPECT_NE(*development, *removal);
+}
+
+// The built host, run as its own process with a chosen HOME and the output captured.
+struct HostRun {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+const fs::path BUILT_HOST = fs::path(ONDRAKE_BIN_DIR) / "ondrake-native-host";
+
+HostRun run_host(const fs::path& program, const std::vector<std::string>& arguments,
+             const std::optional<fs::path>& home) {
+    TempDir capture;
+    fs::path out = capture.path() / "stdout";
+    fs::path err = capture.path() / "stderr";
+
+    std::vector<std::string> environment;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        if (std::string_view(*entry).substr(0, 5) != "HOME=") environment.emplace_back(*entry);
+    }
+    if (home) environment.push_back("HOME=" + home->string());
+    std::vector<char*> envp;
+    for (auto& entry : environment) envp.push_back(entry.data());
+    envp.push_back(nullptr);
+
+    std::vector<std::string> argument_strings{program.string()};
+    argument_strings.insert(argument_strings.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (auto& argument : argument_strings) argv.push_back(argument.data());
+    argv.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    pid_t pid = -1;
+    int spawned = ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+
+    HostRun result;
+    if (spawned != 0) {
+        ADD_FAILURE() << "cannot start " << program << ": " << std::strerror(spawned);
+        return result;
+    }
+    int wait_status = 0;
+    while (::waitpid(pid, &wait_status, 0) < 0 && errno == EINTR) {
+    }
+    result.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1;
+    result.out = read_file(out).value_or("<missing>");
+    result.err = read_file(err).value_or("<missing>");
+    return result;
+}
+
+std::string lines(std::initializer_list<std::string_view> messages) {
+    std::string text;
+    for (std::string_view message : messages) {
+        text.append("ondrake-native-host: ").append(message).push_back('\n');
+    }
+    return text;
+}
+
+const std::string IDENTIFICATION_FAILURE =
+    lines({"the application could not be identified from the host's location",
+           "this verb registers the host next to it inside a packaged application; run it from "
+           "Contents/MacOS of a built .app"});
+
+class HostProcess : public testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(fs::is_regular_file(BUILT_HOST)) << BUILT_HOST; }
+    bool home_is_empty() const { return fs::is_empty(home.path()); }
+
+    TempDir home;
+};
+
+TEST_F(HostProcess, ArgumentsThatAreNotVerbsLeaveTheVerbPath) {
+    const std::vector<std::vector<std::string>> argument_lists = {
+        {},
+        {"Register"},
+        {"chrome-extension://kfmhaobnpdcjiegllamnbocfhkpjdgie/"},
+        {"/Users/u/Library/Application Support/Mozilla/NativeMessagingHosts/com.ondrake.download.json",
+         "browser-bridge@ondrake.download"},
+    };
+    for (const auto& arguments : argument_lists) {
+        SCOPED_TRACE(arguments.empty() ? "<none>" : arguments.front());
+        HostRun run = run_host(BUILT_HOST, arguments, home.path());
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(run.err, lines({"the native-messaging session is not available in this build yet"}));
+    }
+    EXPECT_TRUE(home_is_empty());
+}
+
+TEST_F(HostProcess, RegisterOutsideABundleIsRefusedWithTheHint) {
+    for (const char* verb : {"register", "register-development"}) {
+        SCOPED_TRACE(verb);
+        HostRun run = run_host(BUILT_HOST, {verb, "ignored-extra-argument"}, home.path());
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(run.err, IDENTIFICATION_FAILURE);
+    }
+    EXPECT_TRUE(home_is_empty());
+}
+
+TEST_F(HostProcess, UnregisterWithNothingRegisteredSucceedsSilently) {
+    HostRun run = run_host(BUILT_HOST, {"unregister"}, home.path());
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, "");
+}
+
+TEST_F(HostProcess, BundleOutsideApplicationsIsNotCanonical) {
+    TempDir place;
+    FakeBundle bundle(place.path(), "Ondrake", "Ondrake", BUILT_HOST);
+    fs::path link = place.path() / "ondrake-native-host";
+    fs::create_symlink(bundle.host, link);
+    for (const fs::path& program : {bundle.host, link}) {
+        SCOPED_TRACE(program);
+        HostRun run = run_host(program, {"register"}, home.path());
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(run.err, lines({"the application is not installed in its canonical location"}));
+    }
+    EXPECT_TRUE(home_is_empty());
+}
+
+// A bundle made directly in /Applications for one test, removed with everything it created,
+// /Applications included when the test had to create it.
+class ApplicationsBundle {
+public:
+    ApplicationsBundle() {
+        if (::mkdir("/Applications", 0755) == 0) {
+            created_applications_ = true;
+        } else if (errno != EEXIST) {
+            return;
+        }
+        std::random_device random;
+        std::string name = "ondrake-registration-test-" + std::to_string(::getpid()) + "-" +
+                           std::to_string(random());
+        if (::mkdir(("/Applications/" + name + ".app").c_str(), 0755) != 0) return;
+        bundle_.emplace(fs::path("/Applications"), name, "Ondrake Test", BUILT_HOST);
+    }
+    ApplicationsBundle(const ApplicationsBundle&) = delete;
+    ApplicationsBundle& operator=(const ApplicationsBundle&) = delete;
+    ~ApplicationsBundle() {
+        std::error_code ignored;
+        if (bundle_) fs::remove_all(bundle_->bundle, ignored);
+        if (created_applications_) ::rmdir("/Applications");
+    }
+
+    const FakeBundle* get() const { return bundle_ ? &*bundle_ : nullptr; }
+
+private:
+    bool created_applications_ = false;
+    std::optional<FakeBundle> bundle_;
+};
+
+TEST_F(HostProcess, RegistrationCycleFromApplications) {
+    ApplicationsBundle made;
+    if (made.get() == nullptr) {
+        GTEST_SKIP() << "cannot create a bundle in /Applications (needs the right to write there)";
+    }
+    const FakeBundle& bundle = *made.get();
+    fs::path support = home.path() / "Library/Application Support";
+    fs::path chrome = support / "Google/Chrome/NativeMessagingHosts/com.ondrake.download.json";
+    fs::path firefox = support / "Mozilla/NativeMessagingHosts/com.ondrake.download.json";
+    fs::path record = support / "OndrakeDownload/app-path";
+
+    HostRun run = run_host(bundle.host, {"register"}, home.path());
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, lines({"firefox trust = browser-bridge@ondrake.download", "chrome -> Written",
+                              "edge -> Written", "firefox -> Written", "brave -> Written", "chromium -> Written",
+                              "opera -> SharesDestination", "vivaldi -> Unavailable"}));
+    EXPECT_EQ(read_file(chrome), registration::manifest_json_for(false, false, bundle.host.string()).value());
+    EXPECT_EQ(read_file(record), bundle.app.string());
+
+    run = run_host(bundle.host, {"register-development"}, home.path());
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err,
+              lines({"firefox trust = browser-bridge@ondrake.download, browser-bridge-dev@ondrake.download",
+                     "DEVELOPMENT registration. Run `register` to restore production trust.",
+                     "chrome -> AlreadyCurrent", "edge -> AlreadyCurrent", "firefox -> Repaired",
+                     "brave -> AlreadyCurrent", "chromium -> AlreadyCurrent", "opera -> SharesDestination",
+                     "vivaldi -> Unavailable"}));
+    EXPECT_EQ(read_file(firefox), registration::manifest_json_for(true, true, bundle.host.string()).value());
+
+    run = run_host(bundle.host, {"unregister"}, home.path());
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, lines({"removed chrome", "removed edge", "removed firefox", "removed brave",
+                              "removed chromium", "removed opera"}));
+    EXPECT_FALSE(fs::exists(chrome));
+    EXPECT_FALSE(fs::exists(firefox));
+    EXPECT_FALSE(fs::exists(record));
+
+    run = run_host(bundle.host, {"register"}, std::nullopt);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, lines({"no per-user directory is available"}));
+}
+
+}  // namespace
+}  // namespace ondrake::verbs
