@@ -9,7 +9,6 @@ namespace {
 
 using json_codec::AbsentMembers;
 using json_codec::Field;
-using json_codec::Table;
 using json_codec::UnknownKeys;
 
 constexpr Field IPC_RESPONSE_FIELDS[] = {
@@ -17,8 +16,8 @@ constexpr Field IPC_RESPONSE_FIELDS[] = {
     json_codec::required<&IpcResponse::request_id>("requestId"),
     json_codec::required<&IpcResponse::code>("code"),
 };
-constexpr Table<IpcResponse> IPC_RESPONSE{
-    {IPC_RESPONSE_FIELDS, UnknownKeys::Reject, AbsentMembers::Omit}};
+constexpr auto IPC_RESPONSE =
+    json_codec::table<IpcResponse>(IPC_RESPONSE_FIELDS, UnknownKeys::Reject, AbsentMembers::Omit);
 
 constexpr Field IPC_CAPTURE_RESPONSE_FIELDS[] = {
     json_codec::required<&IpcCaptureResponse::protocol_version>("protocolVersion"),
@@ -28,8 +27,9 @@ constexpr Field IPC_CAPTURE_RESPONSE_FIELDS[] = {
     json_codec::required<&IpcCaptureResponse::code>("code"),
     json_codec::optional<&IpcCaptureResponse::preflight, protocol::tables::PREFLIGHT>("preflight"),
 };
-constexpr Table<IpcCaptureResponse> IPC_CAPTURE_RESPONSE{
-    {IPC_CAPTURE_RESPONSE_FIELDS, UnknownKeys::Reject, AbsentMembers::Omit}};
+constexpr auto IPC_CAPTURE_RESPONSE =
+    json_codec::table<IpcCaptureResponse>(IPC_CAPTURE_RESPONSE_FIELDS,
+                                          UnknownKeys::Reject, AbsentMembers::Omit);
 
 }  // namespace
 

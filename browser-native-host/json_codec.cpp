@@ -292,7 +292,6 @@ Parse parse(const Schema& schema, std::string_view body, void* record) {
 bool decode_record(const Schema& schema, std::string_view body, void* record,
                    void (*clear)(void* record)) {
     try {
-        clear(record);
         Parse outcome = parse(schema, body, record);
         if (outcome == Parse::ExponentOutOfRange) {
             clear(record);

@@ -7,8 +7,8 @@
 //         json_codec::required<&BrowserCookie::name>("name"),
 //         ...
 //     };
-//     constexpr json_codec::Table<BrowserCookie> COOKIE{{COOKIE_FIELDS, UnknownKeys::Reject,
-//                                                        AbsentMembers::WriteNull}};
+//     constexpr auto COOKIE = json_codec::table<BrowserCookie>(COOKIE_FIELDS, UnknownKeys::Reject,
+//                                                             AbsentMembers::WriteNull);
 //
 // and json_codec::decode(COOKIE, body) / json_codec::encode(COOKIE, cookie, out) do the rest.
 // Whether a member may be null follows from its C++ type (std::optional accepts null and is
@@ -20,6 +20,7 @@
 
 #include <concepts>
 #include <cstdint>
+#include <new>
 #include <optional>
 #include <span>
 #include <string>
@@ -84,12 +85,23 @@ struct Schema {
 template <class Record>
 struct Table : Schema {};
 
+// Seen keys are tracked in one 32-bit mask per object.
+inline constexpr std::size_t MAX_FIELDS = 32;
+
+template <class Record, std::size_t N>
+constexpr Table<Record> table(const Field (&fields)[N], UnknownKeys unknown_keys,
+                              AbsentMembers absent_members) {
+    static_assert(N <= MAX_FIELDS, "a record lists at most 32 members");
+    return Table<Record>{{std::span<const Field>(fields), unknown_keys, absent_members}};
+}
+
 // Deepest nesting of arrays and objects accepted anywhere in a body, skipped values included.
 // The parser recurses once per level; this keeps its stack use small and bounded.
 inline constexpr std::size_t MAX_NESTING = 1000;
 
-// Decodes `body` into `record`, which `clear` resets to its initial state first. Exactly one
-// JSON document with only space, tab, line feed and carriage return around it.
+// Decodes `body` into `record`, which must be in its initial state; `clear` restores that state
+// should a second pass be needed. Exactly one JSON document with only space, tab, line feed and
+// carriage return around it. On failure `record` holds whatever was filled in.
 bool decode_record(const Schema& schema, std::string_view body, void* record,
                    void (*clear)(void* record));
 // Appends the record's compact JSON to `out`; on failure `out` may hold a partial object.

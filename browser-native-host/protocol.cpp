@@ -133,6 +133,10 @@ ONDRAKE_ENUM_TEXTS(CaptureStatus, CAPTURE_STATUS_TEXTS)
 
 #undef ONDRAKE_ENUM_TEXTS
 
+std::string_view browser_text(std::optional<Browser> browser) {
+    return browser ? json_text(*browser) : BROWSER_UNDECLARED;
+}
+
 Status status_for(Code code) {
     auto index = static_cast<std::size_t>(code);
     // A code outside the enumeration cannot be vouched for.

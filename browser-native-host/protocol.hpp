@@ -87,6 +87,10 @@ bool from_json_text(std::string_view text, Code& out);
 bool from_json_text(std::string_view text, Status& out);
 bool from_json_text(std::string_view text, CaptureStatus& out);
 
+// The browser text an IpcCaptureRequest carries: the browser's JSON text, or BROWSER_UNDECLARED
+// when the request named none.
+std::string_view browser_text(std::optional<Browser> browser);
+
 // The outcome class of a simple reply: accepted for ACCEPTED and CAPTURE_PREPARED, unavailable
 // for APP_UNAVAILABLE, indeterminate for DELIVERY_INDETERMINATE and INTERNAL_ERROR, rejected
 // for the rest.

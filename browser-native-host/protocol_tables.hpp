@@ -12,7 +12,6 @@ using download_core::BrowserCookie;
 using download_core::ObservedResponse;
 using json_codec::AbsentMembers;
 using json_codec::Field;
-using json_codec::Table;
 using json_codec::UnknownKeys;
 
 // Written inside IpcCaptureRequest with every key present, absent ones as null.
@@ -22,8 +21,9 @@ inline constexpr Field OBSERVED_FIELDS[] = {
     json_codec::optional<&ObservedResponse::total_bytes>("totalBytes"),
     json_codec::optional<&ObservedResponse::etag>("etag"),
 };
-inline constexpr Table<ObservedResponse> OBSERVED{
-    {OBSERVED_FIELDS, UnknownKeys::Skip, AbsentMembers::WriteNull}};
+inline constexpr auto OBSERVED =
+    json_codec::table<ObservedResponse>(OBSERVED_FIELDS,
+                                        UnknownKeys::Skip, AbsentMembers::WriteNull);
 
 inline constexpr Field COOKIE_FIELDS[] = {
     json_codec::required<&BrowserCookie::name>("name"),
@@ -31,16 +31,16 @@ inline constexpr Field COOKIE_FIELDS[] = {
     json_codec::required<&BrowserCookie::path>("path"),
     json_codec::required<&BrowserCookie::secure>("secure"),
 };
-inline constexpr Table<BrowserCookie> COOKIE{
-    {COOKIE_FIELDS, UnknownKeys::Reject, AbsentMembers::WriteNull}};
+inline constexpr auto COOKIE =
+    json_codec::table<BrowserCookie>(COOKIE_FIELDS, UnknownKeys::Reject, AbsentMembers::WriteNull);
 
 inline constexpr Field ENVELOPE_FIELDS[] = {
     json_codec::optional<&Envelope::protocol_version>("protocolVersion"),
     json_codec::optional<&Envelope::request_id>("requestId"),
     json_codec::optional<&Envelope::capture_id>("captureId"),
 };
-inline constexpr Table<Envelope> ENVELOPE{
-    {ENVELOPE_FIELDS, UnknownKeys::Skip, AbsentMembers::Omit}};
+inline constexpr auto ENVELOPE =
+    json_codec::table<Envelope>(ENVELOPE_FIELDS, UnknownKeys::Skip, AbsentMembers::Omit);
 
 inline constexpr Field HOST_REQUEST_FIELDS[] = {
     json_codec::required<&HostRequest::protocol_version>("protocolVersion"),
@@ -50,8 +50,8 @@ inline constexpr Field HOST_REQUEST_FIELDS[] = {
     json_codec::optional<&HostRequest::browser>("browser"),
     json_codec::required<&HostRequest::url>("url"),
 };
-inline constexpr Table<HostRequest> HOST_REQUEST{
-    {HOST_REQUEST_FIELDS, UnknownKeys::Reject, AbsentMembers::Omit}};
+inline constexpr auto HOST_REQUEST =
+    json_codec::table<HostRequest>(HOST_REQUEST_FIELDS, UnknownKeys::Reject, AbsentMembers::Omit);
 
 inline constexpr Field CAPTURE_REQUEST_FIELDS[] = {
     json_codec::required<&CaptureRequest::protocol_version>("protocolVersion"),
@@ -68,16 +68,17 @@ inline constexpr Field CAPTURE_REQUEST_FIELDS[] = {
     json_codec::optional<&CaptureRequest::initiator_origin>("initiatorOrigin"),
     json_codec::optional<&CaptureRequest::revalidate_response>("revalidateResponse"),
 };
-inline constexpr Table<CaptureRequest> CAPTURE_REQUEST{
-    {CAPTURE_REQUEST_FIELDS, UnknownKeys::Reject, AbsentMembers::Omit}};
+inline constexpr auto CAPTURE_REQUEST =
+    json_codec::table<CaptureRequest>(CAPTURE_REQUEST_FIELDS,
+                                      UnknownKeys::Reject, AbsentMembers::Omit);
 
 inline constexpr Field IPC_REQUEST_FIELDS[] = {
     json_codec::required<&IpcRequest::protocol_version>("protocolVersion"),
     json_codec::required<&IpcRequest::request_id>("requestId"),
     json_codec::required<&IpcRequest::url>("url"),
 };
-inline constexpr Table<IpcRequest> IPC_REQUEST{
-    {IPC_REQUEST_FIELDS, UnknownKeys::Reject, AbsentMembers::WriteNull}};
+inline constexpr auto IPC_REQUEST =
+    json_codec::table<IpcRequest>(IPC_REQUEST_FIELDS, UnknownKeys::Reject, AbsentMembers::WriteNull);
 
 // Every key is required; the std::optional members may be null.
 inline constexpr Field IPC_CAPTURE_REQUEST_FIELDS[] = {
@@ -94,8 +95,9 @@ inline constexpr Field IPC_CAPTURE_REQUEST_FIELDS[] = {
     json_codec::required<&IpcCaptureRequest::initiator_origin>("initiatorOrigin"),
     json_codec::required<&IpcCaptureRequest::revalidate_response>("revalidateResponse"),
 };
-inline constexpr Table<IpcCaptureRequest> IPC_CAPTURE_REQUEST{
-    {IPC_CAPTURE_REQUEST_FIELDS, UnknownKeys::Reject, AbsentMembers::WriteNull}};
+inline constexpr auto IPC_CAPTURE_REQUEST =
+    json_codec::table<IpcCaptureRequest>(IPC_CAPTURE_REQUEST_FIELDS,
+                                         UnknownKeys::Reject, AbsentMembers::WriteNull);
 
 // Written with only the members that are present.
 inline constexpr Field PREFLIGHT_FIELDS[] = {
@@ -106,8 +108,9 @@ inline constexpr Field PREFLIGHT_FIELDS[] = {
     json_codec::optional<&PreflightObservation::content_disposition>("contentDisposition"),
     json_codec::optional<&PreflightObservation::total_bytes>("totalBytes"),
 };
-inline constexpr Table<PreflightObservation> PREFLIGHT{
-    {PREFLIGHT_FIELDS, UnknownKeys::Skip, AbsentMembers::Omit}};
+inline constexpr auto PREFLIGHT =
+    json_codec::table<PreflightObservation>(PREFLIGHT_FIELDS,
+                                            UnknownKeys::Skip, AbsentMembers::Omit);
 
 inline constexpr Field HOST_RESPONSE_FIELDS[] = {
     json_codec::required<&HostResponse::protocol_version>("protocolVersion"),
@@ -115,8 +118,8 @@ inline constexpr Field HOST_RESPONSE_FIELDS[] = {
     json_codec::required<&HostResponse::status>("status"),
     json_codec::required<&HostResponse::code>("code"),
 };
-inline constexpr Table<HostResponse> HOST_RESPONSE{
-    {HOST_RESPONSE_FIELDS, UnknownKeys::Reject, AbsentMembers::Omit}};
+inline constexpr auto HOST_RESPONSE =
+    json_codec::table<HostResponse>(HOST_RESPONSE_FIELDS, UnknownKeys::Reject, AbsentMembers::Omit);
 
 inline constexpr Field CAPTURE_RESPONSE_FIELDS[] = {
     json_codec::required<&CaptureResponse::protocol_version>("protocolVersion"),
@@ -126,7 +129,8 @@ inline constexpr Field CAPTURE_RESPONSE_FIELDS[] = {
     json_codec::required<&CaptureResponse::code>("code"),
     json_codec::optional<&CaptureResponse::preflight, PREFLIGHT>("preflight"),
 };
-inline constexpr Table<CaptureResponse> CAPTURE_RESPONSE{
-    {CAPTURE_RESPONSE_FIELDS, UnknownKeys::Reject, AbsentMembers::Omit}};
+inline constexpr auto CAPTURE_RESPONSE =
+    json_codec::table<CaptureResponse>(CAPTURE_RESPONSE_FIELDS,
+                                       UnknownKeys::Reject, AbsentMembers::Omit);
 
 }  // namespace ondrake::protocol::tables

@@ -237,6 +237,12 @@ TEST(EnumerationTexts, MatchingIsExact) {
     EXPECT_EQ(browser, Browser::Unknown);
 }
 
+TEST(EnumerationTexts, BrowserTextForTheApplication) {
+    EXPECT_EQ(browser_text(Browser::Opera), "opera");
+    EXPECT_EQ(browser_text(Browser::Unknown), "unknown");
+    EXPECT_EQ(browser_text(std::nullopt), "undeclared");
+}
+
 TEST(StatusFor, EveryCode) {
     const std::pair<Code, Status> table[] = {
         {Code::Accepted, Status::Accepted},
