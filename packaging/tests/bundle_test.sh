@@ -150,7 +150,7 @@ $found
 expected
 $expected"
 
-    [ -f "$host" ] && [ ! -L "$host" ] || fail "$host is not a regular file"
+    if [ ! -f "$host" ] || [ -L "$host" ]; then fail "$host is not a regular file"; fi
     local path
     for path in "$bundle" "$contents" "$contents/MacOS" "$host"; do expect_mode "$path" 755; done
 
