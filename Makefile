@@ -8,7 +8,14 @@ ifeq ($(shell uname -s),Darwin)
 export ICU_ROOT ?= $(shell brew --prefix icu4c 2>/dev/null)
 endif
 
-.PHONY: all deps build test demo bench sanitize clean
+# `make bundle`: our part of the application bundle, <PREFIX>/<APP_NAME>.app/Contents/...
+# On macOS it is signed with CODESIGN_IDENTITY; left empty, with the configured
+# ONDRAKE_CODESIGN_IDENTITY, which is "-" (ad hoc) unless set otherwise.
+PREFIX ?= build/bundle
+APP_NAME ?= Ondrake Download
+CODESIGN_IDENTITY ?=
+
+.PHONY: all deps build test demo bench sanitize bundle clean
 
 all: build
 
@@ -32,6 +39,10 @@ sanitize: deps
 	@cmake --preset sanitize >/dev/null
 	@cmake --build --preset sanitize
 	@ctest --preset sanitize
+
+bundle: build
+	@CODESIGN_IDENTITY="$(CODESIGN_IDENTITY)" \
+	  cmake --install build --component bundle --prefix "$(PREFIX)/$(APP_NAME).app"
 
 clean:
 	rm -rf build build-sanitize

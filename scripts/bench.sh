@@ -12,3 +12,5 @@ for bench in "${benches[@]}"; do
   echo "== ${bench##*/}"
   "$bench" --benchmark_min_time=0.2
 done
+# The URL parser beside Node.js's URL on the same list, with the ratio.
+bench/url_bench_vs_node.sh

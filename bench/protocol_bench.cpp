@@ -1,0 +1,161 @@
+// Decoding and encoding speed of the protocol's messages. Our strict typed decoding is set
+// against Boost.JSON's own parse of the same bytes into a DOM, measured in the same run; the
+// ratio lines at the end are the figures to watch (goal: at most 1.0).
+#include <benchmark/benchmark.h>
+
+#include <boost/json/parse.hpp>
+#include <boost/json/serialize.hpp>
+
+#include <cstdio>
+#include <map>
+#include <string>
+
+#include "browser-native-host/protocol.hpp"
+
+namespace {
+
+using namespace ondrake::protocol;
+
+const std::string CAPTURE_BODY =
+    R"({"protocolVersion":4,"requestId":"r-3f1c9a","captureId":"c-8b2d4e",)"
+    R"("action":"capture_prepare","source":"automatic_download","browser":"chrome",)"
+    R"("browserDownloadId":4187,"url":"https://dl.example.test/tool-2.4.dmg",)"
+    R"("observed":{"finalUrl":"https://cdn.example.test/tool-2.4.dmg",)"
+    R"("mime":"application/octet-stream","totalBytes":48213377,"etag":"\"5f1e\""},)"
+    R"("cookies":[{"name":"sid","value":"c2Vzc2lvbg","path":"/","secure":true}]})";
+
+const std::string SIMPLE_BODY =
+    R"({"protocolVersion":1,"requestId":"r-1","action":"download","source":"context_menu",)"
+    R"("browser":"chrome","url":"https://example.test/files/report.pdf"})";
+
+void decode_capture(benchmark::State& state) {
+    for (auto _ : state) {
+        auto request = decode_capture_request(CAPTURE_BODY);
+        benchmark::DoNotOptimize(request);
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * CAPTURE_BODY.size()));
+}
+
+void dom_parse_capture(benchmark::State& state) {
+    for (auto _ : state) {
+        boost::json::error_code ec;
+        auto value = boost::json::parse(CAPTURE_BODY, ec);
+        benchmark::DoNotOptimize(value);
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * CAPTURE_BODY.size()));
+}
+
+void decode_simple(benchmark::State& state) {
+    for (auto _ : state) {
+        auto request = decode_host_request(SIMPLE_BODY);
+        benchmark::DoNotOptimize(request);
+    }
+}
+
+void dom_parse_simple(benchmark::State& state) {
+    for (auto _ : state) {
+        boost::json::error_code ec;
+        auto value = boost::json::parse(SIMPLE_BODY, ec);
+        benchmark::DoNotOptimize(value);
+    }
+}
+
+void decode_envelope_of_capture(benchmark::State& state) {
+    for (auto _ : state) {
+        auto envelope = decode_envelope(CAPTURE_BODY);
+        benchmark::DoNotOptimize(envelope);
+    }
+}
+
+void encode_host_response(benchmark::State& state) {
+    HostResponse response = make_host_response("req-3f1c9a7e", Code::Accepted);
+    for (auto _ : state) {
+        std::string out = to_json(response);
+        benchmark::DoNotOptimize(out);
+    }
+}
+
+IpcCaptureRequest typical_ipc_capture_request() {
+    auto decoded = decode_capture_request(CAPTURE_BODY);
+    IpcCaptureRequest request;
+    request.request_id = decoded->request_id;
+    request.capture_id = decoded->capture_id;
+    request.action = decoded->action;
+    request.browser = std::string(browser_text(decoded->browser));
+    request.browser_download_id = decoded->browser_download_id;
+    request.url = decoded->url;
+    request.observed = decoded->observed;
+    request.cookies = decoded->cookies;
+    request.download_name = decoded->download_name;
+    request.initiator_origin = decoded->initiator_origin;
+    request.revalidate_response = decoded->revalidate_response;
+    return request;
+}
+
+void encode_ipc_capture_request(benchmark::State& state) {
+    IpcCaptureRequest request = typical_ipc_capture_request();
+    for (auto _ : state) {
+        std::string out = to_json(request);
+        benchmark::DoNotOptimize(out);
+    }
+}
+
+// The same message serialised from a Boost.JSON DOM that already exists.
+void dom_serialize_ipc_capture_request(benchmark::State& state) {
+    boost::json::value value = boost::json::parse(to_json(typical_ipc_capture_request()));
+    for (auto _ : state) {
+        std::string out = boost::json::serialize(value);
+        benchmark::DoNotOptimize(out);
+    }
+}
+
+BENCHMARK(decode_capture);
+BENCHMARK(dom_parse_capture);
+BENCHMARK(decode_simple);
+BENCHMARK(dom_parse_simple);
+BENCHMARK(decode_envelope_of_capture);
+BENCHMARK(encode_host_response);
+BENCHMARK(encode_ipc_capture_request);
+BENCHMARK(dom_serialize_ipc_capture_request);
+
+// Prints the usual table, then how our decoding and encoding compare with Boost.JSON's DOM.
+class RatioReporter : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run>& runs) override {
+        for (const Run& run : runs) {
+            if (run.run_type != Run::RT_Iteration) continue;
+            ns_per_message_[run.benchmark_name()] = run.GetAdjustedCPUTime();
+        }
+        ConsoleReporter::ReportRuns(runs);
+    }
+
+    void Finalize() override {
+        ConsoleReporter::Finalize();
+        print_ratio("CaptureRequest (~400 bytes)", "decode_capture", "dom_parse_capture");
+        print_ratio("HostRequest", "decode_simple", "dom_parse_simple");
+        print_ratio("IpcCaptureRequest encode", "encode_ipc_capture_request",
+                    "dom_serialize_ipc_capture_request");
+    }
+
+private:
+    void print_ratio(const char* what, const std::string& ours, const std::string& dom) {
+        auto a = ns_per_message_.find(ours);
+        auto b = ns_per_message_.find(dom);
+        if (a == ns_per_message_.end() || b == ns_per_message_.end() || b->second <= 0) return;
+        std::printf("ratio %s: ours %.0f ns / Boost.JSON DOM %.0f ns = %.2f\n", what,
+                    a->second, b->second, a->second / b->second);
+    }
+
+    std::map<std::string, double> ns_per_message_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+    return 0;
+}

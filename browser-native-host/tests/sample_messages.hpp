@@ -1,0 +1,51 @@
+// Message bodies the protocol tests start from, and a way to add members to them.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace ondrake::samples {
+
+inline constexpr std::string_view SIMPLE =
+    R"({"protocolVersion":1,"requestId":"r-1","action":"download","source":"context_menu","url":"https://example.test/a"})";
+
+// A capture request carrying only its required members.
+inline constexpr std::string_view CAPTURE =
+    R"({"protocolVersion":4,"requestId":"r1","captureId":"c1","action":"capture_status","source":"automatic_download"})";
+
+inline constexpr std::string_view COOKIE = R"({"name":"sid","value":"v","path":"/","secure":true})";
+
+inline constexpr std::string_view IPC_RESPONSE =
+    R"({"protocolVersion":1,"requestId":"r1","code":"ACCEPTED"})";
+
+inline constexpr std::string_view IPC_CAPTURE_RESPONSE =
+    R"({"protocolVersion":4,"requestId":"r1","captureId":"c1","status":"prepared","code":"CAPTURE_PREPARED"})";
+
+inline constexpr std::string_view PREFLIGHT = R"({"ok":true,"status":200})";
+
+// `object` with `member` (for example "\"browser\":\"chrome\"") added as its last member.
+inline std::string with(std::string_view object, std::string_view member) {
+    std::string result(object.substr(0, object.size() - 1));
+    if (result.back() != '{') result.push_back(',');
+    result.append(member);
+    result.push_back('}');
+    return result;
+}
+
+// `object` with `member` added first, so that it precedes the members of the same name.
+inline std::string with_first(std::string_view object, std::string_view member) {
+    std::string result("{");
+    result.append(member);
+    if (object.size() > 2) result.push_back(',');
+    result.append(object.substr(1));
+    return result;
+}
+
+inline std::string repeated(std::string_view piece, std::size_t times) {
+    std::string result;
+    result.reserve(piece.size() * times);
+    for (std::size_t i = 0; i < times; ++i) result.append(piece);
+    return result;
+}
+
+}  // namespace ondrake::samples

@@ -1,0 +1,91 @@
+#include "whatwg-url/canonical.hpp"
+
+#include "whatwg-url/ascii.hpp"
+#include "whatwg-url/ip_address.hpp"
+#include "whatwg-url/path.hpp"
+#include "whatwg-url/percent_encode.hpp"
+#include "whatwg-url/scheme.hpp"
+
+namespace whatwg::detail {
+namespace {
+
+constexpr bool is_canonical_domain_byte(char c) {
+    return is_ascii_lower_alpha(c) || is_ascii_digit(c) || c == '-' || c == '.' || c == '_';
+}
+
+// The printable ASCII bytes a path segment keeps as they are: not encoded, not a delimiter.
+constexpr EncodeSet make_path_segment_stops() {
+    EncodeSet stops = PATH_PERCENT_ENCODE_SET;
+    for (char c : std::string_view("/\\?#")) stops[static_cast<unsigned char>(c)] = true;
+    return stops;
+}
+constexpr EncodeSet PATH_SEGMENT_STOPS = make_path_segment_stops();
+
+std::optional<uint16_t> scheme_default_port(std::string_view input, size_t& scheme_end) {
+    for (std::string_view scheme : {"http", "https", "ws", "wss", "ftp"}) {
+        if (input.size() > scheme.size() + 3 && input.substr(0, scheme.size()) == scheme &&
+            input.substr(scheme.size(), 3) == "://") {
+            scheme_end = scheme.size();
+            return default_port(scheme);
+        }
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<Layout> recognize_canonical(std::string_view input) {
+    size_t scheme_end = 0;
+    auto default_port_of_scheme = scheme_default_port(input, scheme_end);
+    if (!default_port_of_scheme) return std::nullopt;
+
+    Layout layout;
+    layout.has_host = true;
+    layout.scheme_end = static_cast<uint32_t>(scheme_end);
+    size_t i = scheme_end + 3;
+    layout.username_end = layout.host_start = static_cast<uint32_t>(i);
+
+    while (i < input.size() && is_canonical_domain_byte(input[i])) ++i;
+    std::string_view domain = input.substr(layout.host_start, i - layout.host_start);
+    if (domain.empty() || ends_in_a_number(domain)) return std::nullopt;
+    layout.host_end = static_cast<uint32_t>(i);
+
+    if (i < input.size() && input[i] == ':') {
+        size_t digits_start = ++i;
+        uint32_t port = 0;
+        while (i < input.size() && is_ascii_digit(input[i]) && i - digits_start < 5) {
+            port = port * 10 + static_cast<uint32_t>(input[i] - '0');
+            ++i;
+        }
+        size_t digits = i - digits_start;
+        bool leading_zero = digits > 1 && input[digits_start] == '0';
+        if (digits == 0 || leading_zero || port > 65535 || port == *default_port_of_scheme) return std::nullopt;
+        layout.port = static_cast<int32_t>(port);
+    }
+
+    // Every special URL has a path, so the canonical form always has its "/".
+    if (i >= input.size() || input[i] != '/') return std::nullopt;
+    layout.path_start = static_cast<uint32_t>(i);
+    while (i < input.size() && input[i] == '/') {
+        size_t segment_start = ++i;
+        i = find_first_in_set(input, i, PATH_SEGMENT_STOPS);
+        std::string_view segment = input.substr(segment_start, i - segment_start);
+        if (is_single_dot_segment(segment) || is_double_dot_segment(segment)) return std::nullopt;
+    }
+
+    if (i < input.size() && input[i] == '?') {
+        layout.query_start = static_cast<uint32_t>(i++);
+        // "#" is in the set too, so one look-up per byte finds both the end and any byte to encode.
+        i = find_first_in_set(input, i, SPECIAL_QUERY_PERCENT_ENCODE_SET);
+        if (i < input.size() && input[i] != '#') return std::nullopt;
+    }
+    if (i < input.size() && input[i] == '#') {
+        layout.fragment_start = static_cast<uint32_t>(i++);
+        if (!is_percent_encoded_form(input.substr(i), FRAGMENT_PERCENT_ENCODE_SET)) return std::nullopt;
+        i = input.size();
+    }
+    if (i != input.size() || input.size() >= ABSENT) return std::nullopt;
+    return layout;
+}
+
+}  // namespace whatwg::detail

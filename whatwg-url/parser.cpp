@@ -1,0 +1,34 @@
+#include "whatwg-url/basic_parser.hpp"
+#include "whatwg-url/canonical.hpp"
+#include "whatwg-url/serializer.hpp"
+#include "whatwg-url/url.hpp"
+
+namespace whatwg {
+
+std::optional<Url> Parser::parse(std::string_view input, const Url* base) {
+    // Most URLs that reach a program are already canonical; those need only be copied.
+    if (auto layout = detail::recognize_canonical(input)) return Url(std::string(input), *layout);
+    return run_state_machine(input, base);
+}
+
+std::optional<Url> Parser::parse_without_shortcut(std::string_view input, const Url* base) {
+    return run_state_machine(input, base);
+}
+
+std::optional<Url> Parser::run_state_machine(std::string_view input, const Url* base) {
+    std::string_view prepared = detail::prepare_input(input, input_);
+    record_.clear();
+    buffer_.clear();
+    if (!detail::run_basic_parser(prepared, base, record_, buffer_, host_scratch_, idna_)) return std::nullopt;
+    std::string href;
+    auto layout = detail::serialize(record_, href);
+    if (!layout) return std::nullopt;
+    return Url(std::move(href), *layout);
+}
+
+std::optional<Url> parse(std::string_view input, const Url* base) {
+    Parser parser;
+    return parser.parse(input, base);
+}
+
+}  // namespace whatwg

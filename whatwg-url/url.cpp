@@ -1,0 +1,112 @@
+#include "whatwg-url/url.hpp"
+
+#include "whatwg-url/scheme.hpp"
+
+namespace whatwg {
+
+void detail::UrlRecord::clear() {
+    scheme.clear();
+    username.clear();
+    password.clear();
+    host.clear();
+    has_host = false;
+    port = -1;
+    path.clear();
+    has_opaque_path = false;
+    query.clear();
+    has_query = false;
+    fragment.clear();
+    has_fragment = false;
+    special = false;
+}
+
+std::string_view Url::slice(uint32_t begin, uint32_t end) const noexcept {
+    return std::string_view(href_).substr(begin, end - begin);
+}
+
+uint32_t Url::query_end() const noexcept {
+    return has_fragment() ? layout_.fragment_start : static_cast<uint32_t>(href_.size());
+}
+
+uint32_t Url::path_end() const noexcept { return has_query() ? layout_.query_start : query_end(); }
+
+std::string_view Url::scheme() const noexcept { return slice(0, layout_.scheme_end); }
+
+std::string_view Url::protocol() const noexcept { return slice(0, layout_.scheme_end + 1); }
+
+bool Url::is_special() const noexcept { return is_special_scheme(scheme()); }
+
+std::string_view Url::username() const noexcept {
+    if (!layout_.has_host) return {};
+    return slice(layout_.scheme_end + 3, layout_.username_end);
+}
+
+std::string_view Url::password() const noexcept {
+    if (!layout_.has_host || layout_.host_start <= layout_.username_end + 1) return {};
+    return slice(layout_.username_end + 1, layout_.host_start - 1);
+}
+
+std::string_view Url::hostname() const noexcept { return slice(layout_.host_start, layout_.host_end); }
+
+std::string_view Url::host() const noexcept {
+    return layout_.port < 0 ? hostname() : slice(layout_.host_start, layout_.path_start);
+}
+
+std::optional<uint16_t> Url::port_number() const noexcept {
+    if (layout_.port < 0) return std::nullopt;
+    return static_cast<uint16_t>(layout_.port);
+}
+
+std::string_view Url::port() const noexcept {
+    if (layout_.port < 0) return {};
+    return slice(layout_.host_end + 1, layout_.path_start);
+}
+
+std::string_view Url::pathname() const noexcept { return slice(layout_.path_start, path_end()); }
+
+std::string_view Url::query() const noexcept {
+    if (!has_query()) return {};
+    return slice(layout_.query_start + 1, query_end());
+}
+
+std::string_view Url::search() const noexcept {
+    if (!has_query() || query_end() - layout_.query_start == 1) return {};
+    return slice(layout_.query_start, query_end());
+}
+
+std::string_view Url::fragment() const noexcept {
+    if (!has_fragment()) return {};
+    return slice(layout_.fragment_start + 1, static_cast<uint32_t>(href_.size()));
+}
+
+std::string_view Url::hash() const noexcept {
+    if (!has_fragment() || href_.size() - layout_.fragment_start == 1) return {};
+    return slice(layout_.fragment_start, static_cast<uint32_t>(href_.size()));
+}
+
+std::string Url::origin() const {
+    std::string_view own_scheme = scheme();
+    if (own_scheme == "http" || own_scheme == "https" || own_scheme == "ws" || own_scheme == "wss" ||
+        own_scheme == "ftp") {
+        std::string serialized(protocol());
+        serialized += "//";
+        serialized += host();
+        return serialized;
+    }
+    if (own_scheme == "blob") {
+        // A blob URL's origin is that of the URL in its path, when that one is http(s).
+        auto path_url = parse(pathname());
+        if (path_url && (path_url->scheme() == "http" || path_url->scheme() == "https")) {
+            return path_url->origin();
+        }
+    }
+    return "null";
+}
+
+void Url::clear_fragment() noexcept {
+    if (!has_fragment()) return;
+    href_.resize(layout_.fragment_start);
+    layout_.fragment_start = detail::ABSENT;
+}
+
+}  // namespace whatwg
