@@ -33,13 +33,13 @@ constexpr std::string_view CODE_PREFIX = "code:";
 constexpr std::string_view LENGTH_PREFIX = "length:";
 constexpr std::string_view OTHER_ID_SUFFIX = "-other";
 
-std::optional<Policy> parse_fixed_code(std::string_view spec) {
+std::optional<Policy> parse_fixed_code(std::string_view text) {
     Policy policy;
     policy.behaviour = Behaviour::FixedCode;
-    std::string_view code_text = spec.substr(0, spec.find('/'));
+    std::string_view code_text = text.substr(0, text.find('/'));
     if (!protocol::from_json_text(code_text, policy.code)) return std::nullopt;
-    if (code_text.size() < spec.size()) {
-        if (!protocol::from_json_text(spec.substr(code_text.size() + 1), policy.status)) return std::nullopt;
+    if (code_text.size() < text.size()) {
+        if (!protocol::from_json_text(text.substr(code_text.size() + 1), policy.status)) return std::nullopt;
     }
     return policy;
 }
