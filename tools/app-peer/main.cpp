@@ -331,7 +331,7 @@ int main(int argc, char** argv) {
             std::fputs(USAGE, stdout);
             return 0;
         }
-        std::fprintf(stderr, "app-peer: %s\n%s", usage->error.c_str(), USAGE);
+        std::fprintf(stderr, "app-peer: %s (see --help)\n", usage->error.c_str());
         return 2;
     }
     Options options = std::get<Options>(std::move(parsed));
