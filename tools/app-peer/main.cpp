@@ -19,6 +19,7 @@
 #include <boost/asio/write.hpp>
 #include <boost/json.hpp>
 
+#include <algorithm>
 #include <charconv>
 #include <csignal>
 #include <cstdio>
@@ -103,6 +104,11 @@ std::variant<Options, Usage> parse_arguments(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         std::string_view flag = argv[i];
         if (flag == "--help") return Usage{};
+        constexpr std::string_view TAKING_VALUES[] = {"--socket", "--policy", "--delay", "--listen-delay",
+                                                      "--log", "--ready-file"};
+        if (std::find(std::begin(TAKING_VALUES), std::end(TAKING_VALUES), flag) == std::end(TAKING_VALUES)) {
+            return Usage{"unknown option " + std::string(flag)};
+        }
         if (i + 1 >= argc) return Usage{"missing value after " + std::string(flag)};
         std::string_view value = argv[++i];
         if (flag == "--socket") {
@@ -118,10 +124,8 @@ std::variant<Options, Usage> parse_arguments(int argc, char** argv) {
             (flag == "--delay" ? options.policy.delay : options.listen_delay) = *ms;
         } else if (flag == "--log") {
             options.log_path = value;
-        } else if (flag == "--ready-file") {
-            options.ready_file = value;
         } else {
-            return Usage{"unknown option " + std::string(flag)};
+            options.ready_file = value;
         }
     }
     if (options.sockets.empty()) return Usage{"at least one --socket is needed"};
