@@ -1,0 +1,239 @@
+#include "browser-native-host/classification.hpp"
+
+#include <array>
+#include <cstddef>
+#include <utility>
+
+#include "browser-native-host/url_policy.hpp"
+#include "whatwg-url/url.hpp"
+
+namespace ondrake::classification {
+
+namespace {
+
+using download_core::BrowserCookie;
+using download_core::ObservedResponse;
+using protocol::CaptureAction;
+using protocol::CaptureRequest;
+using protocol::CaptureResponse;
+using protocol::CaptureStatus;
+using protocol::Code;
+using protocol::Envelope;
+using protocol::HostResponse;
+using url_policy::UrlRejection;
+
+constexpr std::size_t MAX_ID_BYTES = 128;
+
+// Limits on what a capture may hand over, in UTF-8 bytes; they keep a misbehaving extension
+// from passing the application arbitrarily large values.
+constexpr std::size_t MAX_OBSERVED_TEXT_BYTES = 2048;
+constexpr std::size_t MIN_COOKIES = 1;
+constexpr std::size_t MAX_COOKIES = 64;
+constexpr std::size_t MAX_COOKIE_NAME_BYTES = 256;
+constexpr std::size_t MAX_COOKIE_VALUE_BYTES = 4096;
+constexpr std::size_t MAX_COOKIE_PATH_BYTES = 1024;
+constexpr std::size_t MAX_DOWNLOAD_NAME_BYTES = 1024;
+constexpr std::size_t MAX_INITIATOR_ORIGIN_BYTES = 512;
+
+// What each capture step may carry besides its ids.
+struct ActionRule {
+    bool url_required;     // a url that passes the URL policy; otherwise none may be given
+    bool cookies_allowed;
+    bool observed_allowed;
+};
+
+// Indexed by CaptureAction's declared position. A preflight only looks at the resource, so it
+// needs no credentials; revoking the credentials concerns none of the download's data.
+constexpr std::array<ActionRule, 6> ACTION_RULES = {{
+    /* CapturePrepare */           {true, true, true},
+    /* CaptureCommit */            {true, true, true},
+    /* CaptureAbort */             {false, true, true},
+    /* CaptureStatus */            {false, true, true},
+    /* CaptureRevokeCredentials */ {false, false, false},
+    /* CapturePreflight */         {true, false, true},
+}};
+
+Code code_for(UrlRejection rejection) {
+    return rejection == UrlRejection::SchemeNotAllowed ? Code::UnsupportedScheme : Code::InvalidUrl;
+}
+
+std::string valid_id_or_empty(const std::optional<std::string>& id) {
+    return id && is_valid_id(*id) ? *id : std::string();
+}
+
+bool at_most(const std::optional<std::string>& text, std::size_t max_bytes) {
+    return !text || text->size() <= max_bytes;
+}
+
+bool observed_within_limits(const ObservedResponse& observed) {
+    return at_most(observed.final_url, MAX_OBSERVED_TEXT_BYTES) &&
+           at_most(observed.mime, MAX_OBSERVED_TEXT_BYTES) &&
+           at_most(observed.etag, MAX_OBSERVED_TEXT_BYTES) &&
+           (!observed.total_bytes || *observed.total_bytes >= 0);
+}
+
+bool cookie_within_limits(const BrowserCookie& cookie) {
+    return !cookie.name.empty() && cookie.name.size() <= MAX_COOKIE_NAME_BYTES &&
+           cookie.value.size() <= MAX_COOKIE_VALUE_BYTES && cookie.path.size() <= MAX_COOKIE_PATH_BYTES;
+}
+
+bool cookies_within_limits(const std::vector<BrowserCookie>& cookies) {
+    if (cookies.size() < MIN_COOKIES || cookies.size() > MAX_COOKIES) return false;
+    for (const BrowserCookie& cookie : cookies) {
+        if (!cookie_within_limits(cookie)) return false;
+    }
+    return true;
+}
+
+bool within_limits(const CaptureRequest& request) {
+    return (!request.observed || observed_within_limits(*request.observed)) &&
+           (!request.cookies || cookies_within_limits(*request.cookies)) &&
+           at_most(request.download_name, MAX_DOWNLOAD_NAME_BYTES) &&
+           at_most(request.initiator_origin, MAX_INITIATOR_ORIGIN_BYTES);
+}
+
+const ActionRule* rule_for(CaptureAction action) {
+    auto index = static_cast<std::size_t>(action);
+    return index < ACTION_RULES.size() ? &ACTION_RULES[index] : nullptr;
+}
+
+bool allowed_combination(const CaptureRequest& request, const ActionRule& rule) {
+    return (rule.cookies_allowed || !request.cookies) && (rule.observed_allowed || !request.observed);
+}
+
+// ---- Simple requests ----------------------------------------------------------------------
+
+using RequestOutcome = std::variant<ValidatedRequest, HostResponse>;
+
+HostResponse rejected(std::string request_id, Code code) {
+    return protocol::make_host_response(std::move(request_id), code);
+}
+
+RequestOutcome check_request(std::string_view body, const std::optional<Envelope>& envelope,
+                             whatwg::Parser& parser) {
+    if (!envelope) return rejected({}, Code::InvalidMessage);
+    std::string reply_id = valid_id_or_empty(envelope->request_id);
+    // The version is judged first, so that an extension speaking another version learns that
+    // even when its ids do not follow our rule.
+    if (envelope->protocol_version != protocol::SIMPLE_PROTOCOL_VERSION) {
+        return rejected(std::move(reply_id), Code::UnsupportedProtocolVersion);
+    }
+    if (reply_id.empty()) return rejected({}, Code::InvalidMessage);
+
+    auto request = protocol::decode_host_request(body);
+    if (!request) return rejected(std::move(reply_id), Code::InvalidMessage);
+
+    auto sanitized = url_policy::sanitize(request->url, parser);
+    if (auto* rejection = std::get_if<UrlRejection>(&sanitized)) {
+        return rejected(std::move(reply_id), code_for(*rejection));
+    }
+    return ValidatedRequest{std::move(reply_id), std::move(std::get<std::string>(sanitized))};
+}
+
+// ---- Capture requests ---------------------------------------------------------------------
+
+using CaptureOutcome = std::variant<ValidatedCapture, CaptureResponse>;
+
+CaptureResponse rejected(std::string request_id, std::string capture_id, Code code) {
+    return protocol::make_capture_response(std::move(request_id), std::move(capture_id),
+                                           CaptureStatus::Unknown, code);
+}
+
+CaptureOutcome check_capture(std::string_view body, const std::optional<Envelope>& envelope,
+                             whatwg::Parser& parser) {
+    auto decoded = protocol::decode_capture_request(body);
+    if (!decoded) {
+        // Only the lenient reading has ids to answer with.
+        if (!envelope) return rejected({}, {}, Code::InvalidMessage);
+        return rejected(valid_id_or_empty(envelope->request_id), valid_id_or_empty(envelope->capture_id),
+                        Code::InvalidMessage);
+    }
+    CaptureRequest& request = *decoded;
+    // Echoed exactly as received: the extension matches the reply to its request by them.
+    if (request.protocol_version != protocol::CAPTURE_PROTOCOL_VERSION) {
+        return rejected(std::move(request.request_id), std::move(request.capture_id),
+                        Code::UnsupportedProtocolVersion);
+    }
+    if (!is_valid_id(request.request_id) || !is_valid_id(request.capture_id)) {
+        return rejected({}, {}, Code::InvalidMessage);
+    }
+
+    const ActionRule* rule = rule_for(request.action);
+    if (rule == nullptr || !within_limits(request) || !allowed_combination(request, *rule)) {
+        return rejected(std::move(request.request_id), std::move(request.capture_id), Code::InvalidMessage);
+    }
+
+    std::optional<std::string> url;
+    if (rule->url_required != request.url.has_value()) {
+        return rejected(std::move(request.request_id), std::move(request.capture_id), Code::InvalidMessage);
+    }
+    if (rule->url_required) {
+        auto sanitized = url_policy::sanitize(*request.url, parser);
+        if (auto* rejection = std::get_if<UrlRejection>(&sanitized)) {
+            return rejected(std::move(request.request_id), std::move(request.capture_id), code_for(*rejection));
+        }
+        url = std::move(std::get<std::string>(sanitized));
+    }
+
+    return ValidatedCapture{
+        std::move(request.request_id),
+        std::move(request.capture_id),
+        request.action,
+        std::string(protocol::browser_text(request.browser)),
+        request.browser_download_id,
+        std::move(url),
+        std::move(request.observed),
+        std::move(request.cookies),
+        std::move(request.download_name),
+        std::move(request.initiator_origin),
+        request.revalidate_response,
+    };
+}
+
+// A capture is marked by its version or by a capture id; anything else, including a body that
+// even the lenient reading refuses, is answered in the simple form.
+bool looks_like_capture(const std::optional<Envelope>& envelope) {
+    return envelope && (envelope->protocol_version == protocol::CAPTURE_PROTOCOL_VERSION ||
+                        (envelope->capture_id && !envelope->capture_id->empty()));
+}
+
+}  // namespace
+
+bool is_valid_id(std::string_view text) {
+    if (text.empty() || text.size() > MAX_ID_BYTES) return false;
+    for (char c : text) {
+        bool allowed = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+                       c == '-' || c == '_';
+        if (!allowed) return false;
+    }
+    return true;
+}
+
+Classified classify_any(std::string_view body) {
+    whatwg::Parser parser;
+    return classify_any(body, parser);
+}
+
+Classified classify_any(std::string_view body, whatwg::Parser& parser) {
+    auto envelope = protocol::decode_envelope(body);
+    if (looks_like_capture(envelope)) {
+        auto outcome = check_capture(body, envelope, parser);
+        if (auto* response = std::get_if<CaptureResponse>(&outcome)) return Reply{protocol::to_json(*response)};
+        return Capture{std::make_unique<ValidatedCapture>(std::move(std::get<ValidatedCapture>(outcome)))};
+    }
+    auto outcome = check_request(body, envelope, parser);
+    if (auto* response = std::get_if<HostResponse>(&outcome)) return Reply{protocol::to_json(*response)};
+    return Request{std::move(std::get<ValidatedRequest>(outcome))};
+}
+
+std::variant<ValidatedRequest, HostResponse> classify(std::string_view body) {
+    whatwg::Parser parser;
+    return check_request(body, protocol::decode_envelope(body), parser);
+}
+
+std::variant<ValidatedCapture, CaptureResponse> classify_capture(std::string_view body) {
+    whatwg::Parser parser;
+    return check_capture(body, protocol::decode_envelope(body), parser);
+}
+
+}  // namespace ondrake::classification
