@@ -5,7 +5,6 @@
 #include <utility>
 
 #include "browser-native-host/url_policy.hpp"
-#include "whatwg-url/url.hpp"
 
 namespace ondrake::classification {
 
@@ -19,6 +18,7 @@ using protocol::CaptureResponse;
 using protocol::CaptureStatus;
 using protocol::Code;
 using protocol::Envelope;
+using protocol::HostRequest;
 using protocol::HostResponse;
 using url_policy::UrlRejection;
 
@@ -109,25 +109,43 @@ HostResponse rejected(std::string request_id, Code code) {
     return protocol::make_host_response(std::move(request_id), code);
 }
 
-RequestOutcome check_request(std::string_view body, const std::optional<Envelope>& envelope,
-                             whatwg::Parser& parser) {
-    if (!envelope) return rejected({}, Code::InvalidMessage);
-    std::string reply_id = valid_id_or_empty(envelope->request_id);
+// The id a simple reply echoes, or the rejection decided by the version and the id alone.
+std::variant<std::string, HostResponse> simple_reply_id(std::optional<std::uint32_t> version,
+                                                        const std::optional<std::string>& request_id) {
+    std::string reply_id = valid_id_or_empty(request_id);
     // The version is judged first, so that an extension speaking another version learns that
     // even when its ids do not follow our rule.
-    if (envelope->protocol_version != protocol::SIMPLE_PROTOCOL_VERSION) {
+    if (version != protocol::SIMPLE_PROTOCOL_VERSION) {
         return rejected(std::move(reply_id), Code::UnsupportedProtocolVersion);
     }
     if (reply_id.empty()) return rejected({}, Code::InvalidMessage);
+    return reply_id;
+}
 
-    auto request = protocol::decode_host_request(body);
-    if (!request) return rejected(std::move(reply_id), Code::InvalidMessage);
-
-    auto sanitized = url_policy::sanitize(request->url, parser);
+RequestOutcome accept_request(std::string reply_id, const std::string& url) {
+    auto sanitized = url_policy::sanitize(url);
     if (auto* rejection = std::get_if<UrlRejection>(&sanitized)) {
         return rejected(std::move(reply_id), code_for(*rejection));
     }
     return ValidatedRequest{std::move(reply_id), std::move(std::get<std::string>(sanitized))};
+}
+
+// A body whose lenient reading is `envelope` (absent when even that failed).
+RequestOutcome check_request(std::string_view body, const std::optional<Envelope>& envelope) {
+    if (!envelope) return rejected({}, Code::InvalidMessage);
+    auto reply_id = simple_reply_id(envelope->protocol_version, envelope->request_id);
+    if (auto* response = std::get_if<HostResponse>(&reply_id)) return std::move(*response);
+
+    auto request = protocol::decode_host_request(body);
+    if (!request) return rejected(std::move(std::get<std::string>(reply_id)), Code::InvalidMessage);
+    return accept_request(std::move(std::get<std::string>(reply_id)), request->url);
+}
+
+// A body already decoded strictly; its lenient reading has the same version and id.
+RequestOutcome check_request(const HostRequest& request) {
+    auto reply_id = simple_reply_id(request.protocol_version, request.request_id);
+    if (auto* response = std::get_if<HostResponse>(&reply_id)) return std::move(*response);
+    return accept_request(std::move(std::get<std::string>(reply_id)), request.url);
 }
 
 // ---- Capture requests ---------------------------------------------------------------------
@@ -139,16 +157,8 @@ CaptureResponse rejected(std::string request_id, std::string capture_id, Code co
                                            CaptureStatus::Unknown, code);
 }
 
-CaptureOutcome check_capture(std::string_view body, const std::optional<Envelope>& envelope,
-                             whatwg::Parser& parser) {
-    auto decoded = protocol::decode_capture_request(body);
-    if (!decoded) {
-        // Only the lenient reading has ids to answer with.
-        if (!envelope) return rejected({}, {}, Code::InvalidMessage);
-        return rejected(valid_id_or_empty(envelope->request_id), valid_id_or_empty(envelope->capture_id),
-                        Code::InvalidMessage);
-    }
-    CaptureRequest& request = *decoded;
+// A capture request that decoded strictly.
+CaptureOutcome check_capture(CaptureRequest request) {
     // Echoed exactly as received: the extension matches the reply to its request by them.
     if (request.protocol_version != protocol::CAPTURE_PROTOCOL_VERSION) {
         return rejected(std::move(request.request_id), std::move(request.capture_id),
@@ -159,16 +169,14 @@ CaptureOutcome check_capture(std::string_view body, const std::optional<Envelope
     }
 
     const ActionRule* rule = rule_for(request.action);
-    if (rule == nullptr || !within_limits(request) || !allowed_combination(request, *rule)) {
+    if (rule == nullptr || !within_limits(request) || !allowed_combination(request, *rule) ||
+        rule->url_required != request.url.has_value()) {
         return rejected(std::move(request.request_id), std::move(request.capture_id), Code::InvalidMessage);
     }
 
     std::optional<std::string> url;
-    if (rule->url_required != request.url.has_value()) {
-        return rejected(std::move(request.request_id), std::move(request.capture_id), Code::InvalidMessage);
-    }
     if (rule->url_required) {
-        auto sanitized = url_policy::sanitize(*request.url, parser);
+        auto sanitized = url_policy::sanitize(*request.url);
         if (auto* rejection = std::get_if<UrlRejection>(&sanitized)) {
             return rejected(std::move(request.request_id), std::move(request.capture_id), code_for(*rejection));
         }
@@ -190,11 +198,36 @@ CaptureOutcome check_capture(std::string_view body, const std::optional<Envelope
     };
 }
 
-// A capture is marked by its version or by a capture id; anything else, including a body that
-// even the lenient reading refuses, is answered in the simple form.
-bool looks_like_capture(const std::optional<Envelope>& envelope) {
-    return envelope && (envelope->protocol_version == protocol::CAPTURE_PROTOCOL_VERSION ||
-                        (envelope->capture_id && !envelope->capture_id->empty()));
+// A body whose lenient reading is `envelope` (absent when even that failed).
+CaptureOutcome check_capture(std::string_view body, const std::optional<Envelope>& envelope) {
+    auto request = protocol::decode_capture_request(body);
+    if (request) return check_capture(std::move(*request));
+    // Only the lenient reading has ids to answer with.
+    if (!envelope) return rejected({}, {}, Code::InvalidMessage);
+    return rejected(valid_id_or_empty(envelope->request_id), valid_id_or_empty(envelope->capture_id),
+                    Code::InvalidMessage);
+}
+
+// A capture is marked by its version or by a capture id (an absent one reads as empty);
+// anything else, including a body that even the lenient reading refuses, is answered in the
+// simple form.
+bool is_capture(std::optional<std::uint32_t> version, std::string_view capture_id) {
+    return version == protocol::CAPTURE_PROTOCOL_VERSION || !capture_id.empty();
+}
+
+bool is_capture(const Envelope& envelope) {
+    return is_capture(envelope.protocol_version,
+                      envelope.capture_id ? std::string_view(*envelope.capture_id) : std::string_view());
+}
+
+Classified encoded(RequestOutcome&& outcome) {
+    if (auto* response = std::get_if<HostResponse>(&outcome)) return Reply{protocol::to_json(*response)};
+    return Request{std::move(std::get<ValidatedRequest>(outcome))};
+}
+
+Classified encoded(CaptureOutcome&& outcome) {
+    if (auto* response = std::get_if<CaptureResponse>(&outcome)) return Reply{protocol::to_json(*response)};
+    return Capture{std::make_unique<ValidatedCapture>(std::move(std::get<ValidatedCapture>(outcome)))};
 }
 
 }  // namespace
@@ -210,30 +243,30 @@ bool is_valid_id(std::string_view text) {
 }
 
 Classified classify_any(std::string_view body) {
-    whatwg::Parser parser;
-    return classify_any(body, parser);
-}
-
-Classified classify_any(std::string_view body, whatwg::Parser& parser) {
-    auto envelope = protocol::decode_envelope(body);
-    if (looks_like_capture(envelope)) {
-        auto outcome = check_capture(body, envelope, parser);
-        if (auto* response = std::get_if<CaptureResponse>(&outcome)) return Reply{protocol::to_json(*response)};
-        return Capture{std::make_unique<ValidatedCapture>(std::move(std::get<ValidatedCapture>(outcome)))};
+    // A message that decodes strictly reads the same leniently (same version, same ids), so it
+    // needs no lenient reading to find its family. Nearly every message is such a one; the
+    // lenient reading, a second pass over the body, is kept for those that fail.
+    if (auto request = protocol::decode_host_request(body);
+        request && !is_capture(request->protocol_version, {})) {
+        return encoded(check_request(*request));
     }
-    auto outcome = check_request(body, envelope, parser);
-    if (auto* response = std::get_if<HostResponse>(&outcome)) return Reply{protocol::to_json(*response)};
-    return Request{std::move(std::get<ValidatedRequest>(outcome))};
+    if (auto request = protocol::decode_capture_request(body);
+        request && is_capture(request->protocol_version, request->capture_id)) {
+        return encoded(check_capture(std::move(*request)));
+    }
+    auto envelope = protocol::decode_envelope(body);
+    if (envelope && is_capture(*envelope)) {
+        return encoded(check_capture(body, envelope));
+    }
+    return encoded(check_request(body, envelope));
 }
 
 std::variant<ValidatedRequest, HostResponse> classify(std::string_view body) {
-    whatwg::Parser parser;
-    return check_request(body, protocol::decode_envelope(body), parser);
+    return check_request(body, protocol::decode_envelope(body));
 }
 
 std::variant<ValidatedCapture, CaptureResponse> classify_capture(std::string_view body) {
-    whatwg::Parser parser;
-    return check_capture(body, protocol::decode_envelope(body), parser);
+    return check_capture(body, protocol::decode_envelope(body));
 }
 
 }  // namespace ondrake::classification

@@ -17,10 +17,6 @@
 #include "download_core/capture_identity.hpp"
 #include "download_core/request_credentials.hpp"
 
-namespace whatwg {
-class Parser;
-}
-
 namespace ondrake::classification {
 
 // A simple request as it was accepted, its URL sanitised.
@@ -65,11 +61,10 @@ using Classified = std::variant<Reply, Request, Capture>;
 // 1 to 128 bytes, each an ASCII letter, an ASCII digit, "-" or "_".
 bool is_valid_id(std::string_view text);
 
-// Tells simple requests from captures by a lenient first reading, then checks the body as one
-// or the other. Rejections come back as encoded replies.
+// Tells simple requests from captures (a capture declares version 4 or a non-empty captureId;
+// a body that cannot even be read as a message is answered as a simple request), then checks
+// the body as one or the other. Rejections come back as encoded replies.
 Classified classify_any(std::string_view body);
-// The same with a caller's URL parser, which keeps its buffers and IDNA object between calls.
-Classified classify_any(std::string_view body, whatwg::Parser& parser);
 
 // A body checked as a simple request; a rejection is a HostResponse of version 1.
 std::variant<ValidatedRequest, protocol::HostResponse> classify(std::string_view body);

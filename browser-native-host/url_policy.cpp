@@ -6,14 +6,9 @@
 namespace ondrake::url_policy {
 
 Sanitized sanitize(std::string_view url) {
-    whatwg::Parser parser;
-    return sanitize(url, parser);
-}
-
-Sanitized sanitize(std::string_view url, whatwg::Parser& parser) {
     // Extensions hand over what users copied from pages, often with a no-break or ideographic
     // space around it that the URL parser would not strip.
-    auto parsed = parser.parse(text::trim_white_space(url));
+    auto parsed = whatwg::parse(text::trim_white_space(url));
     if (!parsed) return UrlRejection::Malformed;
 
     std::string_view scheme = parsed->scheme();

@@ -7,10 +7,6 @@
 #include <string_view>
 #include <variant>
 
-namespace whatwg {
-class Parser;
-}
-
 namespace ondrake::url_policy {
 
 enum class UrlRejection {
@@ -25,8 +21,5 @@ using Sanitized = std::variant<std::string, UrlRejection>;
 // Trims Unicode white space from both ends, parses without a base URL, checks scheme, host and
 // credentials, drops the fragment and returns the serialisation. Expects valid UTF-8.
 Sanitized sanitize(std::string_view url);
-
-// The same with a caller's parser, whose buffers and IDNA object are reused across calls.
-Sanitized sanitize(std::string_view url, whatwg::Parser& parser);
 
 }  // namespace ondrake::url_policy

@@ -6,8 +6,6 @@
 #include <string>
 #include <variant>
 
-#include "whatwg-url/url.hpp"
-
 namespace ondrake::url_policy {
 namespace {
 
@@ -130,19 +128,6 @@ const SanitizeCase CASES[] = {
 
 INSTANTIATE_TEST_SUITE_P(Urls, Sanitize, testing::ValuesIn(CASES),
                          [](const auto& info) { return std::string(info.param.name); });
-
-// One parser for every case, in both orders, as a session would keep it: what a URL leaves
-// behind in the parser's buffers must not change the next result.
-TEST(SanitizeWithOneParser, AgreesWithAFreshParserForEveryCase) {
-    whatwg::Parser parser;
-    for (int round = 0; round < 2; ++round) {
-        for (std::size_t i = 0; i < std::size(CASES); ++i) {
-            const SanitizeCase& c = CASES[round == 0 ? i : std::size(CASES) - 1 - i];
-            SCOPED_TRACE(c.name);
-            EXPECT_EQ(describe(sanitize(c.input, parser)), describe(c.expected));
-        }
-    }
-}
 
 }  // namespace
 }  // namespace ondrake::url_policy
