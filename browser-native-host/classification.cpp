@@ -57,8 +57,13 @@ Code code_for(UrlRejection rejection) {
     return rejection == UrlRejection::SchemeNotAllowed ? Code::UnsupportedScheme : Code::InvalidUrl;
 }
 
-std::string valid_id_or_empty(const std::optional<std::string>& id) {
-    return id && is_valid_id(*id) ? *id : std::string();
+// An absent text reads as empty: every rule here treats the two alike.
+std::string_view text_or_empty(const std::optional<std::string>& text) {
+    return text ? std::string_view(*text) : std::string_view();
+}
+
+std::string valid_id_or_empty(std::string_view id) {
+    return is_valid_id(id) ? std::string(id) : std::string();
 }
 
 bool at_most(const std::optional<std::string>& text, std::size_t max_bytes) {
@@ -111,7 +116,7 @@ HostResponse rejected(std::string request_id, Code code) {
 
 // The id a simple reply echoes, or the rejection decided by the version and the id alone.
 std::variant<std::string, HostResponse> simple_reply_id(std::optional<std::uint32_t> version,
-                                                        const std::optional<std::string>& request_id) {
+                                                        std::string_view request_id) {
     std::string reply_id = valid_id_or_empty(request_id);
     // The version is judged first, so that an extension speaking another version learns that
     // even when its ids do not follow our rule.
@@ -133,7 +138,7 @@ RequestOutcome accept_request(std::string reply_id, const std::string& url) {
 // A body whose lenient reading is `envelope` (absent when even that failed).
 RequestOutcome check_request(std::string_view body, const std::optional<Envelope>& envelope) {
     if (!envelope) return rejected({}, Code::InvalidMessage);
-    auto reply_id = simple_reply_id(envelope->protocol_version, envelope->request_id);
+    auto reply_id = simple_reply_id(envelope->protocol_version, text_or_empty(envelope->request_id));
     if (auto* response = std::get_if<HostResponse>(&reply_id)) return std::move(*response);
 
     auto request = protocol::decode_host_request(body);
@@ -204,20 +209,18 @@ CaptureOutcome check_capture(std::string_view body, const std::optional<Envelope
     if (request) return check_capture(std::move(*request));
     // Only the lenient reading has ids to answer with.
     if (!envelope) return rejected({}, {}, Code::InvalidMessage);
-    return rejected(valid_id_or_empty(envelope->request_id), valid_id_or_empty(envelope->capture_id),
-                    Code::InvalidMessage);
+    return rejected(valid_id_or_empty(text_or_empty(envelope->request_id)),
+                    valid_id_or_empty(text_or_empty(envelope->capture_id)), Code::InvalidMessage);
 }
 
-// A capture is marked by its version or by a capture id (an absent one reads as empty);
-// anything else, including a body that even the lenient reading refuses, is answered in the
-// simple form.
+// A capture is marked by its version or by a non-empty capture id; anything else, including a
+// body that even the lenient reading refuses, is answered in the simple form.
 bool is_capture(std::optional<std::uint32_t> version, std::string_view capture_id) {
     return version == protocol::CAPTURE_PROTOCOL_VERSION || !capture_id.empty();
 }
 
 bool is_capture(const Envelope& envelope) {
-    return is_capture(envelope.protocol_version,
-                      envelope.capture_id ? std::string_view(*envelope.capture_id) : std::string_view());
+    return is_capture(envelope.protocol_version, text_or_empty(envelope.capture_id));
 }
 
 Classified encoded(RequestOutcome&& outcome) {
