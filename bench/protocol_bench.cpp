@@ -6,27 +6,18 @@
 #include <boost/json/parse.hpp>
 #include <boost/json/serialize.hpp>
 
-#include <cstdio>
-#include <map>
 #include <string>
 
+#include "bench/ratio_reporter.hpp"
+#include "bench/sample_bodies.hpp"
 #include "browser-native-host/protocol.hpp"
 
 namespace {
 
 using namespace ondrake::protocol;
 
-const std::string CAPTURE_BODY =
-    R"({"protocolVersion":4,"requestId":"r-3f1c9a","captureId":"c-8b2d4e",)"
-    R"("action":"capture_prepare","source":"automatic_download","browser":"chrome",)"
-    R"("browserDownloadId":4187,"url":"https://dl.example.test/tool-2.4.dmg",)"
-    R"("observed":{"finalUrl":"https://cdn.example.test/tool-2.4.dmg",)"
-    R"("mime":"application/octet-stream","totalBytes":48213377,"etag":"\"5f1e\""},)"
-    R"("cookies":[{"name":"sid","value":"c2Vzc2lvbg","path":"/","secure":true}]})";
-
-const std::string SIMPLE_BODY =
-    R"({"protocolVersion":1,"requestId":"r-1","action":"download","source":"context_menu",)"
-    R"("browser":"chrome","url":"https://example.test/files/report.pdf"})";
+using ondrake::bench::CAPTURE_BODY;
+using ondrake::bench::SIMPLE_BODY;
 
 void decode_capture(benchmark::State& state) {
     for (auto _ : state) {
@@ -118,44 +109,14 @@ BENCHMARK(encode_host_response);
 BENCHMARK(encode_ipc_capture_request);
 BENCHMARK(dom_serialize_ipc_capture_request);
 
-// Prints the usual table, then how our decoding and encoding compare with Boost.JSON's DOM.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs) {
-            if (run.run_type != Run::RT_Iteration) continue;
-            ns_per_message_[run.benchmark_name()] = run.GetAdjustedCPUTime();
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-
-    void Finalize() override {
-        ConsoleReporter::Finalize();
-        print_ratio("CaptureRequest (~400 bytes)", "decode_capture", "dom_parse_capture");
-        print_ratio("HostRequest", "decode_simple", "dom_parse_simple");
-        print_ratio("IpcCaptureRequest encode", "encode_ipc_capture_request",
-                    "dom_serialize_ipc_capture_request");
-    }
-
-private:
-    void print_ratio(const char* what, const std::string& ours, const std::string& dom) {
-        auto a = ns_per_message_.find(ours);
-        auto b = ns_per_message_.find(dom);
-        if (a == ns_per_message_.end() || b == ns_per_message_.end() || b->second <= 0) return;
-        std::printf("ratio %s: ours %.0f ns / Boost.JSON DOM %.0f ns = %.2f\n", what,
-                    a->second, b->second, a->second / b->second);
-    }
-
-    std::map<std::string, double> ns_per_message_;
-};
-
 }  // namespace
 
+// How our decoding and encoding compare with Boost.JSON's DOM.
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    benchmark::Shutdown();
-    return 0;
+    return ondrake::bench::run_with_ratios(
+        argc, argv,
+        {{"CaptureRequest (~400 bytes): ours / Boost.JSON DOM", "decode_capture", "dom_parse_capture"},
+         {"HostRequest: ours / Boost.JSON DOM", "decode_simple", "dom_parse_simple"},
+         {"IpcCaptureRequest encode: ours / Boost.JSON DOM", "encode_ipc_capture_request",
+          "dom_serialize_ipc_capture_request"}});
 }

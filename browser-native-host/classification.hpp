@@ -1,10 +1,16 @@
-// What checking a browser message hands to delivery: the request as it was accepted, its URL
-// sanitised, ready to be re-encoded for the application.
+// The checking of every browser message before anything reaches the application: which family
+// a frame body belongs to, strict decoding, protocol version, ids, field limits and URL. The
+// outcome is either a request ready for delivery or a ready, encoded rejecting reply.
+//
+// Everything here is pure: no I/O, no logging. The session writes the replies and logs.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <variant>
 #include <vector>
 
 #include "browser-native-host/protocol.hpp"
@@ -13,23 +19,58 @@
 
 namespace ondrake::classification {
 
+// A simple request as it was accepted, its URL sanitised.
 struct ValidatedRequest {
     std::string request_id;
     std::string url;
+
+    bool operator==(const ValidatedRequest&) const = default;
 };
 
+// One capture step as it was accepted, ready to be re-encoded for the application.
 struct ValidatedCapture {
     std::string request_id;
     std::string capture_id;
-    protocol::CaptureAction action;
-    std::string browser;  // wire name, or "undeclared"
+    protocol::CaptureAction action = protocol::CaptureAction::CapturePrepare;
+    std::string browser;                       // wire name, or "undeclared"
     std::optional<std::int64_t> browser_download_id;
-    std::optional<std::string> url;  // sanitised; absent for actions without url
+    std::optional<std::string> url;           // sanitised; absent for actions without url
     std::optional<download_core::ObservedResponse> observed;
     std::optional<std::vector<download_core::BrowserCookie>> cookies;
     std::optional<std::string> download_name;
     std::optional<std::string> initiator_origin;
     std::optional<bool> revalidate_response;
+
+    bool operator==(const ValidatedCapture&) const = default;
 };
+
+// The outcome of classify_any for one frame body.
+struct Reply {
+    // The encoded HostResponse or CaptureResponse; empty when it could not be encoded.
+    std::string bytes;
+};
+struct Request {
+    ValidatedRequest request;
+};
+struct Capture {
+    // On the heap: a capture is several times the size of the other outcomes.
+    std::unique_ptr<ValidatedCapture> capture;
+};
+using Classified = std::variant<Reply, Request, Capture>;
+
+// 1 to 128 bytes, each an ASCII letter, an ASCII digit, "-" or "_".
+bool is_valid_id(std::string_view text);
+
+// Tells simple requests from captures (a capture declares version 4 or a non-empty captureId;
+// a body that cannot even be read as a message is answered as a simple request), then checks
+// the body as one or the other. Rejections come back as encoded replies.
+Classified classify_any(std::string_view body);
+
+// A body checked as a simple request; a rejection is a HostResponse of version 1.
+std::variant<ValidatedRequest, protocol::HostResponse> classify(std::string_view body);
+
+// A body checked as a capture request; a rejection is a CaptureResponse of version 4 with
+// status "unknown".
+std::variant<ValidatedCapture, protocol::CaptureResponse> classify_capture(std::string_view body);
 
 }  // namespace ondrake::classification

@@ -1,0 +1,94 @@
+// What checking a message costs on top of decoding it. The decode-only figures of the same bytes
+// are measured in the same run, and the ratio lines at the end are the figures to watch (goals:
+// at most 2 us per capture request, classification at most 2x the decoding alone).
+//
+// classify_any parses each URL with a fresh parser. The last figures show what keeping one
+// parser across messages would save, on URLs that take the parser's canonical shortcut, its
+// full state machine and its IDNA path (ICU).
+#include <benchmark/benchmark.h>
+
+#include <string>
+
+#include "bench/ratio_reporter.hpp"
+#include "bench/sample_bodies.hpp"
+#include "browser-native-host/classification.hpp"
+#include "browser-native-host/protocol.hpp"
+#include "whatwg-url/url.hpp"
+
+namespace {
+
+using ondrake::bench::CAPTURE_BODY;
+using ondrake::bench::SIMPLE_BODY;
+namespace classification = ondrake::classification;
+namespace protocol = ondrake::protocol;
+
+void decode_capture(benchmark::State& state) {
+    for (auto _ : state) {
+        auto request = protocol::decode_capture_request(CAPTURE_BODY);
+        benchmark::DoNotOptimize(request);
+    }
+}
+
+void decode_simple(benchmark::State& state) {
+    for (auto _ : state) {
+        auto request = protocol::decode_host_request(SIMPLE_BODY);
+        benchmark::DoNotOptimize(request);
+    }
+}
+
+void classify(benchmark::State& state, std::string_view body) {
+    for (auto _ : state) {
+        auto classified = classification::classify_any(body);
+        benchmark::DoNotOptimize(classified);
+    }
+}
+
+// A capture_status that carries a url is refused after the lenient reading: the slow route,
+// with a reply to build and encode.
+const std::string REFUSED_CAPTURE_BODY =
+    R"({"protocolVersion":4,"requestId":"r-3f1c9a","captureId":"c-8b2d4e","action":"capture_status",)"
+    R"("source":"automatic_download","url":"https://dl.example.test/tool-2.4.dmg","extra":1})";
+
+const std::string CANONICAL_URL = "https://dl.example.test/tool-2.4.dmg";
+const std::string NORMALISED_URL = "HTTPS://Dl.Example.TEST:443/tool-2.4.dmg#top";
+const std::string IDNA_URL = "https://b\xC3\xBC" "cher.example/tool-2.4.dmg";
+
+void url_fresh_parser(benchmark::State& state, const std::string& url) {
+    for (auto _ : state) {
+        auto parsed = whatwg::parse(url);
+        benchmark::DoNotOptimize(parsed);
+    }
+}
+
+void url_kept_parser(benchmark::State& state, const std::string& url) {
+    whatwg::Parser parser;
+    for (auto _ : state) {
+        auto parsed = parser.parse(url);
+        benchmark::DoNotOptimize(parsed);
+    }
+}
+
+BENCHMARK(decode_capture);
+BENCHMARK_CAPTURE(classify, capture, CAPTURE_BODY);
+BENCHMARK(decode_simple);
+BENCHMARK_CAPTURE(classify, simple, SIMPLE_BODY);
+BENCHMARK_CAPTURE(classify, refused_capture, std::string_view(REFUSED_CAPTURE_BODY));
+BENCHMARK_CAPTURE(url_fresh_parser, canonical, CANONICAL_URL);
+BENCHMARK_CAPTURE(url_kept_parser, canonical, CANONICAL_URL);
+BENCHMARK_CAPTURE(url_fresh_parser, normalised, NORMALISED_URL);
+BENCHMARK_CAPTURE(url_kept_parser, normalised, NORMALISED_URL);
+BENCHMARK_CAPTURE(url_fresh_parser, idna, IDNA_URL);
+BENCHMARK_CAPTURE(url_kept_parser, idna, IDNA_URL);
+
+}  // namespace
+
+// Classification against decoding alone, and what a kept parser would save per URL.
+int main(int argc, char** argv) {
+    return ondrake::bench::run_with_ratios(
+        argc, argv,
+        {{"CaptureRequest (~400 bytes): classify_any / decode only", "classify/capture", "decode_capture"},
+         {"HostRequest: classify_any / decode only", "classify/simple", "decode_simple"},
+         {"canonical URL: fresh parser / kept parser", "url_fresh_parser/canonical", "url_kept_parser/canonical"},
+         {"normalised URL: fresh parser / kept parser", "url_fresh_parser/normalised", "url_kept_parser/normalised"},
+         {"IDNA URL: fresh parser / kept parser", "url_fresh_parser/idna", "url_kept_parser/idna"}});
+}

@@ -1,0 +1,28 @@
+#include "browser-native-host/url_policy.hpp"
+
+#include "browser-native-host/text.hpp"
+#include "whatwg-url/url.hpp"
+
+namespace ondrake::url_policy {
+
+Sanitized sanitize(std::string_view url) {
+    // Extensions hand over what users copied from pages, often with a no-break or ideographic
+    // space around it that the URL parser would not strip.
+    auto parsed = whatwg::parse(text::trim_white_space(url));
+    if (!parsed) return UrlRejection::Malformed;
+
+    std::string_view scheme = parsed->scheme();
+    if (scheme != "http" && scheme != "https") return UrlRejection::SchemeNotAllowed;
+
+    if (!parsed->has_host() || parsed->hostname().empty()) return UrlRejection::Malformed;
+
+    // Judged on the parsed record: "https://:@host/" keeps no credentials and is fine, while
+    // "https://:pw@host/" would hand a password to the application.
+    if (!parsed->username().empty() || !parsed->password().empty()) return UrlRejection::HasCredentials;
+
+    // The fragment never reaches a server; the application gets no use from it.
+    parsed->clear_fragment();
+    return std::string(parsed->href());
+}
+
+}  // namespace ondrake::url_policy

@@ -1,0 +1,25 @@
+// Which browser-supplied URLs the host passes on to the application, and in what form: absolute
+// http and https URLs with a host and without credentials, normalised by the WHATWG URL parser
+// and without their fragment.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <variant>
+
+namespace ondrake::url_policy {
+
+enum class UrlRejection {
+    Malformed,         // not an absolute URL, or one without a usable host
+    HasCredentials,    // a user name or a password in the URL
+    SchemeNotAllowed,  // anything but http and https
+};
+
+// The normalised URL text, or why the URL was refused.
+using Sanitized = std::variant<std::string, UrlRejection>;
+
+// Trims Unicode white space from both ends, parses without a base URL, checks scheme, host and
+// credentials, drops the fragment and returns the serialisation. Expects valid UTF-8.
+Sanitized sanitize(std::string_view url);
+
+}  // namespace ondrake::url_policy
