@@ -1,6 +1,6 @@
 #include "browser-native-host/registration.hpp"
 
-#include "browser-native-host/text.hpp"
+#include "browser-native-host/json_codec.hpp"
 
 #include <cstddef>
 
@@ -42,62 +42,38 @@ const BrowserEntry& entry(SupportedBrowser browser) {
     return BROWSER_TABLE[static_cast<std::size_t>(browser)];
 }
 
-// Appends `value` as a JSON string (RFC 8259): quotation mark, reverse solidus and the control
-// characters escaped, the short forms where JSON has them; "/" and non-ASCII bytes as they are.
-void append_json_string(std::string& out, std::string_view value) {
-    constexpr std::string_view HEX = "0123456789abcdef";
-    out.push_back('"');
-    for (char c : value) {
-        auto byte = static_cast<unsigned char>(c);
-        switch (c) {
-            case '"': out.append("\\\""); break;
-            case '\\': out.append("\\\\"); break;
-            case '\b': out.append("\\b"); break;
-            case '\t': out.append("\\t"); break;
-            case '\n': out.append("\\n"); break;
-            case '\f': out.append("\\f"); break;
-            case '\r': out.append("\\r"); break;
-            default:
-                if (byte < 0x20) {
-                    out.append("\\u00");
-                    out.push_back(HEX[byte >> 4]);
-                    out.push_back(HEX[byte & 0x0F]);
-                } else {
-                    out.push_back(c);
-                }
-        }
-    }
-    out.push_back('"');
-}
-
-void append_member_start(std::string& out, std::string_view key) {
+// Each helper appends one piece of the manifest's layout; false when a text cannot be written as
+// JSON (it is not UTF-8), in which case the manifest cannot be encoded at all.
+bool append_member_start(std::string& out, std::string_view key) {
     out.append("  ");
-    append_json_string(out, key);
+    if (!json_codec::write_string(out, key)) return false;
     out.append(": ");
+    return true;
 }
 
-void append_string_member(std::string& out, std::string_view key, std::string_view value) {
-    append_member_start(out, key);
-    append_json_string(out, value);
+bool append_string_member(std::string& out, std::string_view key, std::string_view value) {
+    if (!append_member_start(out, key) || !json_codec::write_string(out, value)) return false;
     out.append(",\n");
+    return true;
 }
 
 // The last member: an array with one element per line, closing the object.
-void append_array_member(std::string& out, std::string_view key,
+bool append_array_member(std::string& out, std::string_view key,
                          const std::vector<std::string_view>& elements) {
-    append_member_start(out, key);
+    if (!append_member_start(out, key)) return false;
     if (elements.empty()) {
         out.append("[]");
     } else {
         out.append("[\n");
         for (std::size_t i = 0; i < elements.size(); ++i) {
             out.append("    ");
-            append_json_string(out, elements[i]);
+            if (!json_codec::write_string(out, elements[i])) return false;
             out.append(i + 1 < elements.size() ? ",\n" : "\n");
         }
         out.append("  ]");
     }
     out.append("\n}");
+    return true;
 }
 
 }  // namespace
@@ -144,8 +120,6 @@ std::vector<std::string> firefox_trust_lines(bool development) {
 
 Result<std::string> manifest_json_for(bool firefox, bool development, std::string_view host_path) {
     if (host_path.empty() || host_path.front() != '/') return RegistrationError::RelativeExecutable;
-    // Browsers read the manifest as UTF-8 JSON; bytes that are not UTF-8 cannot be encoded.
-    if (!text::is_valid_utf8(host_path)) return RegistrationError::ManifestWrite;
 
     std::string chrome_origin =
         "chrome-extension://" + std::string(CHROME_EXTENSION_ID) + "/";
@@ -156,11 +130,14 @@ Result<std::string> manifest_json_for(bool firefox, bool development, std::strin
     std::string out;
     out.reserve(128);
     out.append("{\n");
-    append_string_member(out, "name", HOST_NAME);
-    append_string_member(out, "description", HOST_DESCRIPTION);
-    append_string_member(out, "path", host_path);
-    append_string_member(out, "type", "stdio");
-    append_array_member(out, firefox ? "allowed_extensions" : "allowed_origins", admitted);
+    // Browsers read the manifest as UTF-8 JSON: a host path that is not UTF-8 cannot be encoded.
+    bool encoded = append_string_member(out, "name", HOST_NAME) &&
+                   append_string_member(out, "description", HOST_DESCRIPTION) &&
+                   append_string_member(out, "path", host_path) &&
+                   append_string_member(out, "type", "stdio") &&
+                   append_array_member(out, firefox ? "allowed_extensions" : "allowed_origins",
+                                       admitted);
+    if (!encoded) return RegistrationError::ManifestWrite;
     return out;
 }
 
