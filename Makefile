@@ -15,7 +15,7 @@ PREFIX ?= build/bundle
 APP_NAME ?= Ondrake Download
 CODESIGN_IDENTITY ?=
 
-.PHONY: all deps build test demo bench sanitize bundle clean
+.PHONY: all deps build test demo bench sanitize fuzz bundle clean
 
 all: build
 
@@ -40,9 +40,16 @@ sanitize: deps
 	@cmake --build --preset sanitize
 	@ctest --preset sanitize
 
+# `make fuzz`: every fuzz target for FUZZ_SECONDS seconds each, in its own clang build (build-fuzz/).
+FUZZ_SECONDS ?= 60
+fuzz: deps
+	@cmake --preset fuzz >/dev/null
+	@cmake --build --preset fuzz
+	@FUZZ_SECONDS="$(FUZZ_SECONDS)" scripts/fuzz.sh
+
 bundle: build
 	@CODESIGN_IDENTITY="$(CODESIGN_IDENTITY)" \
 	  cmake --install build --component bundle --prefix "$(PREFIX)/$(APP_NAME).app"
 
 clean:
-	rm -rf build build-sanitize
+	rm -rf build build-sanitize build-fuzz
