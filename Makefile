@@ -15,7 +15,7 @@ PREFIX ?= build/bundle
 APP_NAME ?= Ondrake Download
 CODESIGN_IDENTITY ?=
 
-.PHONY: all deps build test demo bench sanitize fuzz bundle clean
+.PHONY: all deps build test demo bench sanitize fuzz e2e bundle clean
 
 all: build
 
@@ -39,6 +39,12 @@ sanitize: deps
 	@cmake --preset sanitize >/dev/null
 	@cmake --build --preset sanitize
 	@ctest --preset sanitize
+
+# `make e2e`: the host in Debian's Chromium with our probe extension; installs Chromium and
+# playwright-core first when they are missing.
+e2e: build
+	@e2e/setup.sh
+	@e2e/run.sh build/bin
 
 # `make fuzz`: every fuzz target for FUZZ_SECONDS seconds each, in its own clang build (build-fuzz/).
 FUZZ_SECONDS ?= 60

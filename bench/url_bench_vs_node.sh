@@ -18,4 +18,7 @@ node -e '
   console.log(`url parse, ${theirs.urls} URLs: whatwg-url ${oursNs.toFixed(1)} ns/URL, node ${theirs.node} URL ` +
               `${theirs.ns_per_url.toFixed(1)} ns/URL (best of ${runs.length} and 7 runs), ratio node/ours ` +
               `${(theirs.ns_per_url / oursNs).toFixed(2)}`);
+  // The machine-readable line that scripts/bench_table.py gathers (see bench/ratio_reporter.hpp).
+  console.log("FIGURE " + JSON.stringify({ name: `URL parse, ${theirs.urls} URLs: whatwg-url / node ${theirs.node} URL`,
+    ours: oursNs, baseline: theirs.ns_per_url, unit: "ns", goal: "ratio < 1.0" }));
 ' "$ours_json" "$node_json"

@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# Runs every benchmark executable of the build (named *_bench in build/bin).
+# Runs every benchmark executable of the build (named *_bench in build/bin) and the comparisons
+# with other programs, then gathers the FIGURE lines they print into one table
+# (scripts/bench_table.py): our figure, the baseline's, the ratio, the goal and whether it is met.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 shopt -s nullglob
@@ -8,9 +10,15 @@ if [ ${#benches[@]} -eq 0 ]; then
   echo "bench: no benchmarks built yet"
   exit 0
 fi
+output=$(mktemp)
+trap 'rm -f "$output"' EXIT
 for bench in "${benches[@]}"; do
   echo "== ${bench##*/}"
-  "$bench" --benchmark_min_time=0.2
+  "$bench" --benchmark_min_time=0.2 | tee -a "$output"
 done
 # The URL parser beside Node.js's URL on the same list, with the ratio.
-bench/url_bench_vs_node.sh
+bench/url_bench_vs_node.sh | tee -a "$output"
+
+echo
+echo "== every figure"
+scripts/bench_table.py "$output"
