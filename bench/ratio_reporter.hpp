@@ -90,4 +90,10 @@ inline int run_with_figures(int argc, char** argv, std::vector<Figure> figures) 
     return 0;
 }
 
+// The earlier names, for benchmarks that only print ratios without goals.
+using Ratio = Figure;
+inline int run_with_ratios(int argc, char** argv, std::vector<Figure> figures) {
+    return run_with_figures(argc, argv, std::move(figures));
+}
+
 }  // namespace ondrake::bench

@@ -55,7 +55,9 @@ for entry in "${targets[@]}"; do
     # The report: the invariant or sanitizer message, the stack and the saved input.
     grep -E -A 30 'invariant broken|ERROR: (AddressSanitizer|LeakSanitizer|libFuzzer)|runtime error|Test unit written' \
       "$run/log" | head -n 80
-    ls "$run"/crash-* "$run"/leak-* "$run"/timeout-* "$run"/oom-* 2>/dev/null | sed 's/^/fuzz: input saved as /'
+    for saved in "$run"/crash-* "$run"/leak-* "$run"/timeout-* "$run"/oom-*; do
+      [ -e "$saved" ] && echo "fuzz: input saved as $saved; reproduce with: $binary $saved"
+    done
   fi
 done
 
