@@ -2,6 +2,7 @@
 // reference application peer on the per-user socket, frames on standard input.
 #include "browser-native-host/framing.hpp"
 #include "browser-native-host/tests/support/program_run.hpp"
+#include "browser-native-host/tests/support/session_messages.hpp"
 #include "browser-native-host/tests/support/test_support.hpp"
 #include "tools/app-peer/peer_process.hpp"
 
@@ -12,39 +13,16 @@
 namespace ondrake {
 namespace {
 
+using namespace test;
+
 const std::string HOST = std::string(ONDRAKE_BIN_DIR) + "/ondrake-native-host";
 const std::string APP_PEER = std::string(ONDRAKE_BIN_DIR) + "/app-peer";
-
-std::string prefix(std::uint32_t length) {
-    auto bytes = framing::encode_length(length);
-    return std::string(bytes.data(), bytes.size());
-}
-
-std::string framed(std::string_view body) { return prefix(static_cast<std::uint32_t>(body.size())) + std::string(body); }
-
-std::string simple(std::string_view request_id, std::string_view url) {
-    return R"({"protocolVersion":1,"requestId":")" + std::string(request_id) +
-           R"(","action":"download","source":"context_menu","browser":"chrome","url":")" + std::string(url) + "\"}";
-}
-
-std::string host_reply(std::string_view request_id, std::string_view status, std::string_view code) {
-    return R"({"protocolVersion":1,"requestId":")" + std::string(request_id) + R"(","status":")" +
-           std::string(status) + R"(","code":")" + std::string(code) + "\"}";
-}
-
-const std::string INVALID = host_reply("", "rejected", "INVALID_MESSAGE");
 
 // The host's log: each message behind the prefix, one per line.
 std::string log(std::initializer_list<std::string_view> messages) {
     std::string text;
     for (std::string_view message : messages) text.append("ondrake-native-host: ").append(message).push_back('\n');
     return text;
-}
-
-std::string frames(std::initializer_list<std::string_view> bodies) {
-    std::string bytes;
-    for (std::string_view body : bodies) bytes += framed(body);
-    return bytes;
 }
 
 class HostSession : public testing::Test {

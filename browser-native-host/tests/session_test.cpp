@@ -2,6 +2,7 @@
 
 #include "browser-native-host/framing.hpp"
 #include "browser-native-host/tests/support/asio_support.hpp"
+#include "browser-native-host/tests/support/session_messages.hpp"
 #include "browser-native-host/tests/support/test_support.hpp"
 #include "tools/app-peer/peer_process.hpp"
 
@@ -17,41 +18,10 @@ namespace {
 
 namespace asio = boost::asio;
 using namespace std::chrono_literals;
+using namespace test;
 
 const std::string APP_PEER = std::string(ONDRAKE_BIN_DIR) + "/app-peer";
 
-std::string prefix(std::uint32_t length) {
-    auto bytes = framing::encode_length(length);
-    return std::string(bytes.data(), bytes.size());
-}
-
-std::string framed(std::string_view body) { return prefix(static_cast<std::uint32_t>(body.size())) + std::string(body); }
-
-std::string simple(std::string_view request_id, std::string_view url) {
-    return R"({"protocolVersion":1,"requestId":")" + std::string(request_id) +
-           R"(","action":"download","source":"context_menu","browser":"chrome","url":")" + std::string(url) + "\"}";
-}
-
-std::string capture(std::string_view capture_id, std::string_view action, std::string_view url = {}) {
-    std::string body = R"({"protocolVersion":4,"requestId":"r-)" + std::string(capture_id.substr(2)) +
-                       R"(","captureId":")" + std::string(capture_id) + R"(","action":")" + std::string(action) +
-                       R"(","source":"automatic_download","browser":"chrome")";
-    if (!url.empty()) body += R"(,"url":")" + std::string(url) + "\"";
-    return body + "}";
-}
-
-std::string host_reply(std::string_view request_id, std::string_view status, std::string_view code) {
-    return R"({"protocolVersion":1,"requestId":")" + std::string(request_id) + R"(","status":")" +
-           std::string(status) + R"(","code":")" + std::string(code) + "\"}";
-}
-
-std::string capture_reply(std::string_view capture_id, std::string_view status, std::string_view code) {
-    return R"({"protocolVersion":4,"requestId":"r-)" + std::string(capture_id.substr(2)) + R"(","captureId":")" +
-           std::string(capture_id) + R"(","status":")" + std::string(status) + R"(","code":")" +
-           std::string(code) + "\"}";
-}
-
-const std::string INVALID = host_reply("", "rejected", "INVALID_MESSAGE");
 const std::string NO_ENDPOINT = "no per-user endpoint is available";
 
 // The bodies of the frames in `bytes`, which must be whole frames.
