@@ -24,9 +24,8 @@ namespace {
 // application's socket. The null device holds the number instead.
 void hold_standard_descriptors() {
     for (int fd = 0; fd <= 2; ++fd) {
-        if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
-        int held = ::open("/dev/null", O_RDWR);
-        if (held != fd && held >= 0) ::close(held);  // only if a lower number was free after all
+        // open() takes the lowest free number, which is `fd`: the ones below it are open by now.
+        if (::fcntl(fd, F_GETFD) == -1 && errno == EBADF) (void)::open("/dev/null", O_RDWR);
     }
 }
 
