@@ -77,6 +77,8 @@ constexpr std::size_t MAX_SOCKET_PATH = sizeof(sockaddr_un{}.sun_path) - 1;
 
 }  // namespace
 
+std::size_t max_endpoint_length() { return MAX_SOCKET_PATH; }
+
 std::optional<std::string> user_endpoint() {
     auto state_dir = user_dirs::user_state_dir();
     if (!state_dir) return std::nullopt;

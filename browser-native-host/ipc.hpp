@@ -6,6 +6,7 @@
 // them belong to delivery.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -61,6 +62,10 @@ using Socket = boost::asio::local::stream_protocol::socket;
 // None when HOME is unset or not absolute, or when the joined path is not UTF-8. The path may be
 // too long for a socket address; then every connect to it fails. Touches no file.
 std::optional<std::string> user_endpoint();
+
+// The longest endpoint path a Unix socket address holds, without its terminating zero: 103 bytes
+// on macOS. connect refuses a longer one before making a socket.
+std::size_t max_endpoint_length();
 
 // A connected socket, or the reason there is none.
 using ConnectResult = std::variant<Socket, boost::system::error_code>;

@@ -92,23 +92,6 @@ struct StartFailure {
     std::optional<int> error_number;
 };
 
-std::optional<std::string> read_application_record() {
-    auto state_dir = user_dirs::user_state_dir();
-    if (!state_dir) return std::nullopt;
-    auto content = whole_file::read_utf8(*state_dir / "app-path");
-    if (!content) return std::nullopt;
-    return std::string(text::trim_white_space(*content));
-}
-
-// Absolute and, following symbolic links, a regular file. A zero byte would make the system see
-// a different, shorter path than the one checked, so such a candidate is refused as well.
-bool is_usable_candidate(const std::string& candidate) {
-    if (candidate.empty() || candidate.front() != '/') return false;
-    if (candidate.find('\0') != std::string::npos) return false;
-    struct stat info {};
-    return ::stat(candidate.c_str(), &info) == 0 && S_ISREG(info.st_mode);
-}
-
 // The file actions and attributes of one start, owned for its duration.
 class SpawnSettings {
 public:
@@ -202,11 +185,28 @@ std::string_view error_kind_name(int error_number) {
     return "Uncategorized";
 }
 
+std::optional<std::string> recorded_application() {
+    auto state_dir = user_dirs::user_state_dir();
+    if (!state_dir) return std::nullopt;
+    auto content = whole_file::read_utf8(*state_dir / "app-path");
+    if (!content) return std::nullopt;
+    return std::string(text::trim_white_space(*content));
+}
+
+// A zero byte would make the system see a different, shorter path than the one checked, so such
+// a candidate is refused as well.
+bool is_usable_candidate(const std::string& candidate) {
+    if (candidate.empty() || candidate.front() != '/') return false;
+    if (candidate.find('\0') != std::string::npos) return false;
+    struct stat info {};
+    return ::stat(candidate.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
 std::optional<std::string> application_candidate() {
     if (const char* override_path = std::getenv("ONDRAKE_DOWNLOAD_EXE")) {
         return std::string(override_path);
     }
-    return read_application_record();
+    return recorded_application();
 }
 
 bool ProcessLauncher::launch() {

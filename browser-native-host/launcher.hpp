@@ -21,6 +21,15 @@ std::string_view error_kind_name(int error_number);
 // when the record cannot be read or is not UTF-8.
 std::optional<std::string> application_candidate();
 
+// The application-path record alone: its content trimmed of Unicode white space, or none when
+// there is no per-user state directory, or the record is missing, unreadable or not UTF-8.
+std::optional<std::string> recorded_application();
+
+// The launcher's test of a candidate before it starts anything: an absolute path without a zero
+// byte naming a regular file (symbolic links followed). Whether it may be executed is left to the
+// start itself.
+bool is_usable_candidate(const std::string& candidate);
+
 // The host's Launcher. Stateless: every launch repeats the whole lookup, so a changed override or
 // record takes effect at the next one. The started application is never waited for; it is
 // started through a short-lived intermediate process so that it is not our child and can never

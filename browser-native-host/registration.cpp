@@ -96,6 +96,10 @@ std::string_view message(RegistrationError error) {
     return ERROR_MESSAGES[static_cast<std::size_t>(error)];
 }
 
+std::string chrome_extension_origin() {
+    return "chrome-extension://" + std::string(CHROME_EXTENSION_ID) + "/";
+}
+
 std::string manifest_file_name() { return std::string(HOST_NAME) + ".json"; }
 
 std::vector<std::string_view> firefox_allowed_extensions(bool development) {
@@ -121,8 +125,7 @@ std::vector<std::string> firefox_trust_lines(bool development) {
 Result<std::string> manifest_json_for(bool firefox, bool development, std::string_view host_path) {
     if (host_path.empty() || host_path.front() != '/') return RegistrationError::RelativeExecutable;
 
-    std::string chrome_origin =
-        "chrome-extension://" + std::string(CHROME_EXTENSION_ID) + "/";
+    std::string chrome_origin = chrome_extension_origin();
     std::vector<std::string_view> admitted =
         firefox ? firefox_allowed_extensions(development)
                 : std::vector<std::string_view>{chrome_origin};

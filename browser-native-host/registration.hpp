@@ -97,6 +97,10 @@ private:
     std::optional<RegistrationError> error_;
 };
 
+// The one extension origin a Chromium-family manifest admits: "chrome-extension://" + the
+// extension id + "/".
+std::string chrome_extension_origin();
+
 // The manifest file's name inside each browser's "NativeMessagingHosts" directory.
 std::string manifest_file_name();
 

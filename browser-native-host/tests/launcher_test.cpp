@@ -304,5 +304,38 @@ TEST_F(LauncherTest, CandidateComesFromOverrideBeforeRecord) {
     EXPECT_EQ(application_candidate(), "/from/override ");
 }
 
+TEST_F(LauncherTest, RecordedApplicationIgnoresTheOverride) {
+    ScopedEnv override_path("ONDRAKE_DOWNLOAD_EXE", "/from/override");
+    EXPECT_EQ(recorded_application(), std::nullopt);
+    write_record("\t/from/record \n");
+    EXPECT_EQ(recorded_application(), "/from/record");
+    write_record("/from/\xFFrecord");
+    EXPECT_EQ(recorded_application(), std::nullopt);
+}
+
+TEST_F(LauncherTest, UsableCandidateIsAnAbsoluteRegularFile) {
+    fs::create_directories(dir_.path() / "a-directory");
+    fs::create_symlink(app_, dir_.path() / "link-to-app");
+    fs::create_symlink(dir_.path() / "gone", dir_.path() / "dangling");
+    struct Case {
+        std::string candidate;
+        bool usable;
+    };
+    const Case cases[] = {
+        {app_, true},
+        {dir_ / "link-to-app", true},
+        {"", false},
+        {fs::relative(app_, "/").string(), false},
+        {dir_ / "a-directory", false},
+        {dir_ / "dangling", false},
+        {dir_ / "missing", false},
+        {app_ + std::string(1, '\0') + "x", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.candidate);
+        EXPECT_EQ(is_usable_candidate(c.candidate), c.usable);
+    }
+}
+
 }  // namespace
 }  // namespace ondrake::launcher

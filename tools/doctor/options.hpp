@@ -1,0 +1,36 @@
+// The doctor's command line.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+namespace ondrake::doctor {
+
+inline constexpr int EXIT_HEALTHY = 0;
+inline constexpr int EXIT_PROBLEMS = 1;
+inline constexpr int EXIT_USAGE = 2;
+
+struct Options {
+    std::optional<std::filesystem::path> host;
+    bool json = false;
+};
+
+struct ShowHelp {};
+
+struct UsageError {
+    std::string message;
+};
+
+using ParsedArguments = std::variant<Options, ShowHelp, UsageError>;
+
+// `arguments` without the program name. --help wins over everything else.
+ParsedArguments parse_arguments(const std::vector<std::string_view>& arguments);
+
+// The --help text, which documents the exit statuses and every key of the JSON document.
+std::string_view usage();
+
+}  // namespace ondrake::doctor

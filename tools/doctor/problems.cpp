@@ -1,0 +1,203 @@
+// The tables behind the report's words: every problem's name, summary and fix, every fix's text,
+// and the names of the facts' values. Support tools match on the names, so they never change.
+#include "tools/doctor/report.hpp"
+
+#include <array>
+
+namespace ondrake::doctor {
+
+namespace {
+
+struct ProblemEntry {
+    Problem problem;
+    std::string_view key;
+    std::string_view summary;
+    Fix fix;
+};
+
+// Indexed by Problem; the first column is there to be checked against the index.
+constexpr std::array PROBLEMS = {
+    ProblemEntry{Problem::NoHomeDirectory, "no_home_directory",
+                 "HOME is not an absolute UTF-8 path, so the host finds neither the record nor "
+                 "the socket, and the browsers find no manifest",
+                 Fix::SetHome},
+    ProblemEntry{Problem::HostMissing, "host_missing",
+                 "there is no executable ondrake-native-host where it should be", Fix::ReinstallApplication},
+    ProblemEntry{Problem::ApplicationUnidentified, "application_unidentified",
+                 "the application bundle around the host does not name its main executable, or "
+                 "that executable is missing",
+                 Fix::ReinstallApplication},
+    ProblemEntry{Problem::ApplicationOnDiskImage, "application_on_disk_image",
+                 "the application runs from a mounted disk image, where register refuses to work",
+                 Fix::CopyFromDiskImage},
+    ProblemEntry{Problem::ApplicationTranslocated, "application_translocated",
+                 "macOS runs the application from a temporary read-only copy (App Translocation), "
+                 "where register refuses to work",
+                 Fix::MoveWithFinder},
+    ProblemEntry{Problem::ApplicationOutsideApplications, "application_outside_applications",
+                 "the application is not directly in /Applications, where register expects it",
+                 Fix::MoveIntoApplications},
+    ProblemEntry{Problem::ManifestMissing, "manifest_missing",
+                 "the native-messaging manifest is missing, so the browser reports the native host "
+                 "as not found",
+                 Fix::RunRegister},
+    ProblemEntry{Problem::ManifestUnreadable, "manifest_unreadable",
+                 "the native-messaging manifest is not a readable JSON object", Fix::RunRegister},
+    ProblemEntry{Problem::ManifestHostMissing, "manifest_host_missing",
+                 "the manifest's \"path\" does not name an existing executable file (the host was "
+                 "moved or removed)",
+                 Fix::RunRegister},
+    ProblemEntry{Problem::ManifestExtensionNotAdmitted, "manifest_extension_not_admitted",
+                 "the manifest does not admit our browser extension", Fix::RunRegister},
+    ProblemEntry{Problem::FirefoxDevelopmentTrust, "firefox_development_trust",
+                 "the Firefox manifest also admits the development build of the add-on",
+                 Fix::RunRegister},
+    ProblemEntry{Problem::ManifestStale, "manifest_stale",
+                 "the manifest differs from the one register writes for this host", Fix::RunRegister},
+    ProblemEntry{Problem::RecordMissing, "record_missing",
+                 "the application-path record is missing, so the host cannot start the application",
+                 Fix::RunRegister},
+    ProblemEntry{Problem::RecordUnreadable, "record_unreadable",
+                 "the application-path record cannot be read as UTF-8 text", Fix::RunRegister},
+    ProblemEntry{Problem::RecordNotAbsolute, "record_not_absolute",
+                 "the application-path record does not hold an absolute path", Fix::RunRegister},
+    ProblemEntry{Problem::RecordTargetMissing, "record_target_missing",
+                 "the application-path record names no existing file (the application was moved "
+                 "or removed)",
+                 Fix::RunRegister},
+    ProblemEntry{Problem::RecordTargetNotExecutable, "record_target_not_executable",
+                 "the recorded application executable may not be executed", Fix::ReinstallApplication},
+    ProblemEntry{Problem::RecordStale, "record_stale",
+                 "the application-path record names another application than the one beside this "
+                 "host",
+                 Fix::RunRegister},
+    ProblemEntry{Problem::OverrideUnusable, "override_unusable",
+                 "ONDRAKE_DOWNLOAD_EXE is set but does not name an executable file by an absolute "
+                 "path, and it takes precedence over the record",
+                 Fix::UnsetOverride},
+    ProblemEntry{Problem::SocketPathTooLong, "socket_path_too_long",
+                 "the socket path is too long for a Unix socket address, so no connection can ever "
+                 "be made",
+                 Fix::ShortenHome},
+    ProblemEntry{Problem::SocketMissing, "socket_missing",
+                 "the application is not running: its socket does not exist", Fix::StartApplication},
+    ProblemEntry{Problem::SocketNotASocket, "socket_not_a_socket",
+                 "something other than a socket occupies the socket path", Fix::RemoveStrayFile},
+    ProblemEntry{Problem::SocketNotListening, "socket_not_listening",
+                 "nobody listens on the socket (the application quit or stopped listening)",
+                 Fix::RestartApplication},
+    ProblemEntry{Problem::SocketNotAccepting, "socket_not_accepting",
+                 "the application's socket did not accept a connection in time",
+                 Fix::RestartApplication},
+    ProblemEntry{Problem::SocketPermissionDenied, "socket_permission_denied",
+                 "connecting to the socket is not permitted", Fix::RunAsSameUser},
+    ProblemEntry{Problem::SocketUnreachable, "socket_unreachable",
+                 "connecting to the socket failed", Fix::RestartApplication},
+};
+
+struct FixEntry {
+    Fix fix;
+    std::string_view key;
+    std::string_view text;
+};
+
+constexpr std::array FIXES = {
+    FixEntry{Fix::SetHome, "set_home", "run the doctor (and the browser) with HOME set to your home directory"},
+    FixEntry{Fix::ReinstallApplication, "reinstall_application",
+             "reinstall Ondrake Download: copy it afresh from its disk image into /Applications"},
+    FixEntry{Fix::MoveIntoApplications, "move_into_applications",
+             "move Ondrake Download into /Applications, then run register from there"},
+    FixEntry{Fix::CopyFromDiskImage, "copy_from_disk_image",
+             "copy Ondrake Download from the disk image into /Applications, eject the disk image, "
+             "then run register from /Applications"},
+    FixEntry{Fix::MoveWithFinder, "move_with_finder",
+             "move Ondrake Download into /Applications with the Finder, open it once from there, "
+             "then run register"},
+    FixEntry{Fix::RunRegister, "run_register",
+             "run \"ondrake-native-host register\" from Contents/MacOS of Ondrake Download in "
+             "/Applications"},
+    FixEntry{Fix::UnsetOverride, "unset_override",
+             "unset ONDRAKE_DOWNLOAD_EXE, or set it to the absolute path of the application's "
+             "executable"},
+    FixEntry{Fix::ShortenHome, "shorten_home",
+             "use a home directory with a shorter path: the socket path must fit a Unix socket "
+             "address"},
+    FixEntry{Fix::StartApplication, "start_application",
+             "start Ondrake Download (the host also starts it when the browser sends a download, "
+             "once the application-path record is right)"},
+    FixEntry{Fix::RemoveStrayFile, "remove_stray_file",
+             "remove the file at the socket path, then start Ondrake Download"},
+    FixEntry{Fix::RestartApplication, "restart_application",
+             "quit Ondrake Download if it runs, then start it again"},
+    FixEntry{Fix::RunAsSameUser, "run_as_same_user",
+             "run Ondrake Download as the same user as the browser, and check the permissions of "
+             "its ipc directory"},
+};
+
+constexpr bool problems_in_order() {
+    for (std::size_t i = 0; i < PROBLEMS.size(); ++i) {
+        if (static_cast<std::size_t>(PROBLEMS[i].problem) != i) return false;
+    }
+    return PROBLEMS.size() == static_cast<std::size_t>(Problem::SocketUnreachable) + 1;
+}
+
+constexpr bool fixes_in_order() {
+    for (std::size_t i = 0; i < FIXES.size(); ++i) {
+        if (static_cast<std::size_t>(FIXES[i].fix) != i) return false;
+    }
+    return FIXES.size() == static_cast<std::size_t>(Fix::RunAsSameUser) + 1;
+}
+
+static_assert(problems_in_order(), "one row per Problem, in the enumeration's order");
+static_assert(fixes_in_order(), "one row per Fix, in the enumeration's order");
+
+const ProblemEntry& entry(Problem problem) { return PROBLEMS[static_cast<std::size_t>(problem)]; }
+const FixEntry& entry(Fix fix) { return FIXES[static_cast<std::size_t>(fix)]; }
+
+template <std::size_t N, class Enum>
+std::string_view name_in(const std::array<std::string_view, N>& names, Enum value) {
+    return names[static_cast<std::size_t>(value)];
+}
+
+constexpr std::array<std::string_view, 3> HOST_SOURCES = {"beside_doctor", "option", "unknown"};
+constexpr std::array<std::string_view, 4> LOCATIONS = {"canonical", "mounted_volume", "translocated",
+                                                       "elsewhere"};
+constexpr std::array<std::string_view, 5> MANIFEST_STATES = {"no_directory", "missing", "unreadable",
+                                                             "not_json", "present"};
+constexpr std::array<std::string_view, 3> FIREFOX_TRUSTS = {"production", "development", "neither"};
+constexpr std::array<std::string_view, 4> RECORD_STATES = {"no_state_directory", "missing",
+                                                           "unreadable", "present"};
+constexpr std::array<std::string_view, 3> SOCKET_FILES = {"none", "socket", "other"};
+constexpr std::array<std::string_view, 7> CONNECTIONS = {
+    "accepted", "no_socket_file", "refused", "not_accepting", "permission_denied", "failed",
+    "not_attempted"};
+
+}  // namespace
+
+std::string_view key(Problem problem) { return entry(problem).key; }
+std::string_view summary(Problem problem) { return entry(problem).summary; }
+Fix fix_for(Problem problem) { return entry(problem).fix; }
+std::string_view key(Fix fix) { return entry(fix).key; }
+std::string_view text(Fix fix) { return entry(fix).text; }
+
+std::string_view key(HostSource source) { return name_in(HOST_SOURCES, source); }
+std::string_view key(InstallLocation location) { return name_in(LOCATIONS, location); }
+std::string_view key(ManifestState state) { return name_in(MANIFEST_STATES, state); }
+std::string_view key(FirefoxTrust trust) { return name_in(FIREFOX_TRUSTS, trust); }
+std::string_view key(RecordState state) { return name_in(RECORD_STATES, state); }
+std::string_view key(SocketFile file) { return name_in(SOCKET_FILES, file); }
+std::string_view key(Connection connection) { return name_in(CONNECTIONS, connection); }
+
+std::optional<std::string> Report::register_command() const {
+    if (!host.path) return std::nullopt;
+    // Quoted for a POSIX shell: the bundle's name holds a space.
+    std::string command = "'";
+    for (char c : host.path->native()) {
+        if (c == '\'') command.append("'\\''");
+        else command.push_back(c);
+    }
+    command.append("' register");
+    return command;
+}
+
+}  // namespace ondrake::doctor

@@ -1,0 +1,194 @@
+#include "tools/doctor/render.hpp"
+
+#include <string_view>
+
+namespace ondrake::doctor {
+
+namespace {
+
+std::string_view yes_no(bool value, std::string_view yes, std::string_view no) { return value ? yes : no; }
+
+// Line by line, so that every section reads the same way.
+class Lines {
+public:
+    void line(std::string_view text) { out_.append(text).push_back('\n'); }
+    template <class... Parts>
+    void line(std::string_view first, const Parts&... rest) {
+        out_.append(first);
+        (out_.append(rest), ...);
+        out_.push_back('\n');
+    }
+    std::string take() { return std::move(out_); }
+
+private:
+    std::string out_;
+};
+
+std::string location_text(InstallLocation location) {
+    switch (location) {
+        case InstallLocation::Canonical: return "in /Applications";
+        case InstallLocation::MountedVolume: return "on a mounted disk image";
+        case InstallLocation::Translocated: return "translocated by macOS";
+        case InstallLocation::Elsewhere: return "outside /Applications";
+    }
+    return {};
+}
+
+void host_section(const HostFacts& host, Lines& out) {
+    out.line("Host");
+    if (!host.path) {
+        out.line("  unknown: the doctor cannot tell where it runs from; pass --host PATH");
+        return;
+    }
+    std::string_view source = host.source == HostSource::Option ? "given with --host" : "beside the doctor";
+    out.line("  ", host.path->string(), " (", source, "): ",
+             yes_no(host.executable, "an executable file", "missing or not executable"));
+    if (!host.bundle) {
+        out.line("  not inside an application bundle (a development build)");
+    } else if (host.application) {
+        out.line("  application: ", host.application->string(), " (",
+                 location_text(host.location.value_or(InstallLocation::Elsewhere)), ")");
+    } else if (host.identification_error) {
+        out.line("  application: ", registration::message(*host.identification_error));
+    }
+}
+
+void manifest_lines(const ManifestFacts& manifest, Lines& out) {
+    std::string name(registration::display_name(manifest.browser));
+    name.resize(10, ' ');
+    if (!manifest.path) {
+        out.line("  ", name, "no per-user manifest directory");
+        return;
+    }
+    if (manifest.shares_with) {
+        out.line("  ", name, "reads ", registration::display_name(*manifest.shares_with), "'s manifest");
+        return;
+    }
+    out.line("  ", name, manifest.path->string());
+    std::string indent(12, ' ');
+    switch (manifest.state) {
+        case ManifestState::NoDirectory: return;
+        case ManifestState::Missing: return out.line(indent, "missing");
+        case ManifestState::Unreadable: return out.line(indent, "present but not readable UTF-8 text");
+        case ManifestState::NotJson: return out.line(indent, "present but not a JSON object");
+        case ManifestState::Present: break;
+    }
+    std::string facts = "present";
+    if (manifest.matches_register) {
+        facts += *manifest.matches_register ? "; exactly as register writes it"
+                                            : "; differs from what register writes";
+    }
+    facts += manifest.admits_extension ? "; admits our extension" : "; does not admit our extension";
+    out.line(indent, facts);
+    if (manifest.host_path) {
+        out.line(indent, "host: ", *manifest.host_path, " (",
+                 yes_no(manifest.host_executable, "an executable file", "missing or not executable"), ")");
+    } else {
+        out.line(indent, "host: no \"path\" string");
+    }
+    if (manifest.firefox_trust) {
+        std::string_view trust = *manifest.firefox_trust == FirefoxTrust::Production    ? "production"
+                                 : *manifest.firefox_trust == FirefoxTrust::Development ? "development"
+                                                                                        : "none of our add-ons";
+        out.line(indent, "trust: ", trust);
+    }
+}
+
+std::string candidate_text(const CandidateFacts& candidate) {
+    std::string text = candidate.value + " (";
+    if (!candidate.absolute) text += "not an absolute path";
+    else if (!candidate.regular_file) text += "no such file";
+    else text += candidate.executable ? "an executable file" : "a file that may not be executed";
+    return text + ")";
+}
+
+void application_section(const Report& report, Lines& out) {
+    const RecordFacts& record = report.record;
+    out.line("Application");
+    if (record.path) {
+        out.line("  record: ", record.path->string());
+        switch (record.state) {
+            case RecordState::NoStateDirectory: break;
+            case RecordState::Missing: out.line("    missing"); break;
+            case RecordState::Unreadable: out.line("    present but not readable UTF-8 text"); break;
+            case RecordState::Present: out.line("    names ", candidate_text(*record.candidate)); break;
+        }
+        if (record.matches_installation) {
+            out.line("    ", *record.matches_installation ? "the application beside the host"
+                                                         : "not the application beside the host");
+        }
+    }
+    if (const auto& overriding = report.override_path.candidate) {
+        out.line("  ONDRAKE_DOWNLOAD_EXE: ", candidate_text(*overriding));
+        out.line("    set here, it overrides the record; a host started by a browser seldom sees it");
+    } else {
+        out.line("  ONDRAKE_DOWNLOAD_EXE: not set");
+    }
+}
+
+void socket_section(const SocketFacts& socket, Lines& out) {
+    out.line("Socket");
+    if (!socket.path) {
+        out.line("  no socket path: HOME is unusable");
+        return;
+    }
+    out.line("  ", *socket.path);
+    out.line("  ", std::to_string(socket.length), " bytes, at most ", std::to_string(socket.limit),
+             " fit a socket address: ", yes_no(socket.fits, "fits", "too long"));
+    std::string_view file = socket.file == SocketFile::Socket ? "a socket file is there"
+                            : socket.file == SocketFile::Other ? "something other than a socket is there"
+                                                               : "no socket file";
+    std::string_view connection;
+    switch (socket.connection) {
+        case Connection::Accepted: connection = "the application accepted a connection"; break;
+        case Connection::NoSocketFile: connection = "nothing to connect to"; break;
+        case Connection::Refused: connection = "connection refused: nobody listens"; break;
+        case Connection::NotAccepting: connection = "the listener did not accept in time"; break;
+        case Connection::PermissionDenied: connection = "connection not permitted"; break;
+        case Connection::Failed: connection = "connection failed"; break;
+        case Connection::NotAttempted: connection = "no connection attempted"; break;
+    }
+    out.line("  ", file, "; ", connection);
+}
+
+void problems_section(const Report& report, Lines& out) {
+    if (report.healthy()) {
+        out.line("No problems found: the browsers can reach Ondrake Download.");
+        return;
+    }
+    out.line("Problems (", std::to_string(report.findings.size()), ")");
+    std::size_t number = 0;
+    for (const Finding& finding : report.findings) {
+        std::string head = "  " + std::to_string(++number) + ". ";
+        if (finding.browser) head.append(registration::display_name(*finding.browser)).append(": ");
+        out.line(head, summary(finding.problem));
+        if (!finding.subject.empty()) out.line("     at:  ", finding.subject);
+        Fix fix = fix_for(finding.problem);
+        out.line("     fix: ", text(fix));
+        if (fix == Fix::RunRegister) {
+            if (auto command = report.register_command()) out.line("     run: ", *command);
+        }
+    }
+}
+
+}  // namespace
+
+std::string render_text(const Report& report) {
+    Lines out;
+    out.line("ondrake-doctor: can the browsers reach Ondrake Download?");
+    out.line("HOME: ", report.home ? report.home->string() : std::string("unset or not absolute"));
+    out.line("");
+    host_section(report.host, out);
+    out.line("");
+    out.line("Browser manifests");
+    for (const ManifestFacts& manifest : report.manifests) manifest_lines(manifest, out);
+    out.line("");
+    application_section(report, out);
+    out.line("");
+    socket_section(report.socket, out);
+    out.line("");
+    problems_section(report, out);
+    return out.take();
+}
+
+}  // namespace ondrake::doctor

@@ -1,0 +1,208 @@
+// What ondrake-doctor found out about one user's set-up: plain facts about the host, each
+// browser's manifest, the application-path record, the override and the socket, and the problems
+// read from those facts, each with the one action that fixes it. Examining fills it in; the
+// renderers only read it.
+#pragma once
+
+#include "browser-native-host/install_location.hpp"
+#include "browser-native-host/registration.hpp"
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace ondrake::doctor {
+
+using install_location::InstallLocation;
+using registration::RegistrationError;
+using registration::SupportedBrowser;
+
+// Where the host that the manifests should name was found.
+enum class HostSource : std::uint8_t {
+    BesideDoctor,  // "ondrake-native-host" in the doctor's own directory
+    Option,        // given with --host
+    Unknown,       // the system could not tell where the doctor itself runs from
+};
+
+struct HostFacts {
+    HostSource source = HostSource::Unknown;
+    std::optional<std::filesystem::path> path;  // resolved as register resolves the running host
+    bool executable = false;                    // an existing regular file we may execute
+    // The installation around the host, as register would see it when run from there.
+    std::optional<std::filesystem::path> bundle;        // none: not inside <x>.app/Contents/MacOS
+    std::optional<std::filesystem::path> application;   // the main executable beside the host
+    std::optional<RegistrationError> identification_error;
+    std::optional<InstallLocation> location;             // only when the application is known
+};
+
+enum class ManifestState : std::uint8_t {
+    NoDirectory,  // the browser reads no per-user manifest we write, or HOME is unusable
+    Missing,
+    Unreadable,   // something is there, but not a readable UTF-8 file
+    NotJson,      // readable, but not a JSON object
+    Present,
+};
+
+enum class FirefoxTrust : std::uint8_t {
+    Production,   // the production add-on only
+    Development,  // the development build is admitted
+    Neither,      // none of our add-ons
+};
+
+struct ManifestFacts {
+    SupportedBrowser browser = SupportedBrowser::Chrome;
+    std::optional<std::filesystem::path> path;
+    std::optional<SupportedBrowser> shares_with;  // an earlier browser reads the same file
+    ManifestState state = ManifestState::NoDirectory;
+    // Whether the bytes are exactly what register would write for the host; none when that
+    // cannot be known (no usable host, or no file).
+    std::optional<bool> matches_register;
+    // From a lenient read of a Present manifest:
+    std::optional<std::string> host_path;  // the "path" member, when it is a string
+    bool host_executable = false;          // host_path names an executable regular file
+    bool admits_extension = false;         // our extension's origin, or our production add-on
+    std::optional<FirefoxTrust> firefox_trust;  // Firefox only
+};
+
+// A path that is to be started as the application, and what the launcher would make of it.
+struct CandidateFacts {
+    std::string value;
+    bool absolute = false;
+    bool regular_file = false;  // the launcher's own test: absolute and a regular file
+    bool executable = false;    // and we may execute it
+};
+
+enum class RecordState : std::uint8_t {
+    NoStateDirectory,  // HOME is unusable
+    Missing,
+    Unreadable,        // there, but not readable as UTF-8 text
+    Present,
+};
+
+struct RecordFacts {
+    std::optional<std::filesystem::path> path;
+    RecordState state = RecordState::NoStateDirectory;
+    std::optional<CandidateFacts> candidate;  // the trimmed content of a Present record
+    // Whether it names the application identified beside the host; none when either is unknown.
+    std::optional<bool> matches_installation;
+};
+
+struct OverrideFacts {
+    std::optional<CandidateFacts> candidate;  // none: ONDRAKE_DOWNLOAD_EXE is not set
+};
+
+enum class SocketFile : std::uint8_t { None, Socket, Other };
+
+enum class Connection : std::uint8_t {
+    Accepted,
+    NoSocketFile,
+    Refused,           // a socket file nobody listens on
+    NotAccepting,      // a listener that did not take the connection in time
+    PermissionDenied,
+    Failed,            // any other error
+    NotAttempted,      // no endpoint, or one too long for a socket address
+};
+
+struct SocketFacts {
+    std::optional<std::string> path;
+    std::size_t length = 0;
+    std::size_t limit = 0;  // the longest path a socket address holds on this system
+    bool fits = false;
+    SocketFile file = SocketFile::None;
+    Connection connection = Connection::NotAttempted;
+};
+
+// Everything that keeps a browser from reaching the application, one value per cause.
+enum class Problem : std::uint8_t {
+    NoHomeDirectory,
+    HostMissing,
+    ApplicationUnidentified,
+    ApplicationOnDiskImage,
+    ApplicationTranslocated,
+    ApplicationOutsideApplications,
+    ManifestMissing,
+    ManifestUnreadable,
+    ManifestHostMissing,
+    ManifestExtensionNotAdmitted,
+    FirefoxDevelopmentTrust,
+    ManifestStale,
+    RecordMissing,
+    RecordUnreadable,
+    RecordNotAbsolute,
+    RecordTargetMissing,
+    RecordTargetNotExecutable,
+    RecordStale,
+    OverrideUnusable,
+    SocketPathTooLong,
+    SocketMissing,
+    SocketNotASocket,
+    SocketNotListening,
+    SocketNotAccepting,
+    SocketPermissionDenied,
+    SocketUnreachable,
+};
+
+// The actions that fix problems; several problems share one.
+enum class Fix : std::uint8_t {
+    SetHome,
+    ReinstallApplication,
+    MoveIntoApplications,
+    CopyFromDiskImage,
+    MoveWithFinder,
+    RunRegister,
+    UnsetOverride,
+    ShortenHome,
+    StartApplication,
+    RemoveStrayFile,
+    RestartApplication,
+    RunAsSameUser,
+};
+
+struct Finding {
+    Problem problem;
+    std::optional<SupportedBrowser> browser;
+    std::string subject;  // the path (or value) the problem is about; may be empty
+
+    bool operator==(const Finding&) const = default;
+};
+
+struct Report {
+    std::optional<std::filesystem::path> home;
+    HostFacts host;
+    std::vector<ManifestFacts> manifests;  // one per browser, in registration order
+    RecordFacts record;
+    OverrideFacts override_path;
+    // What the host's launcher would try to start: the override when set, else the record.
+    std::optional<CandidateFacts> launch_candidate;
+    SocketFacts socket;
+    std::vector<Finding> findings;
+
+    bool healthy() const { return findings.empty(); }
+    // The command that registers the host examined, when it is known.
+    std::optional<std::string> register_command() const;
+};
+
+// ---- The problem and fix tables ------------------------------------------------------------
+
+// Stable names for support tools: lower case with underscores.
+std::string_view key(Problem problem);
+std::string_view key(Fix fix);
+// One line saying what is wrong, without the browser or subject.
+std::string_view summary(Problem problem);
+Fix fix_for(Problem problem);
+// The action, as a person reads it.
+std::string_view text(Fix fix);
+
+std::string_view key(HostSource source);
+std::string_view key(InstallLocation location);
+std::string_view key(ManifestState state);
+std::string_view key(FirefoxTrust trust);
+std::string_view key(RecordState state);
+std::string_view key(SocketFile file);
+std::string_view key(Connection connection);
+
+}  // namespace ondrake::doctor

@@ -1,0 +1,209 @@
+// The built ondrake-doctor, run as its own process with a chosen environment.
+#include "tools/app-peer/peer_process.hpp"
+#include "tools/doctor/report.hpp"
+#include "tools/doctor/tests/doctor_fixture.hpp"
+
+#include <boost/json.hpp>
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+extern char** environ;
+
+namespace ondrake::doctor {
+namespace {
+
+namespace fs = std::filesystem;
+namespace json = boost::json;
+using testing_setup::Listener;
+using testing_setup::snapshot;
+using testing_setup::UserSetUp;
+using testing_setup::write_file;
+
+const fs::path BUILT_DOCTOR = fs::path(ONDRAKE_BIN_DIR) / "ondrake-doctor";
+const fs::path BUILT_HOST = fs::path(ONDRAKE_BIN_DIR) / "ondrake-native-host";
+const std::string APP_PEER = std::string(ONDRAKE_BIN_DIR) + "/app-peer";
+
+struct DoctorRun {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+// Runs `program` with `arguments`, HOME as given (none: unset) and no ONDRAKE_DOWNLOAD_EXE.
+DoctorRun run_doctor(const std::vector<std::string>& arguments, const std::optional<fs::path>& home,
+                     const fs::path& program = BUILT_DOCTOR) {
+    test::TempDir capture;
+    fs::path out = capture.path() / "stdout";
+    fs::path err = capture.path() / "stderr";
+
+    std::vector<std::string> environment;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        std::string_view variable(*entry);
+        if (variable.substr(0, 5) == "HOME=" || variable.substr(0, 21) == "ONDRAKE_DOWNLOAD_EXE=") continue;
+        environment.emplace_back(variable);
+    }
+    if (home) environment.push_back("HOME=" + home->string());
+    std::vector<char*> envp;
+    for (auto& entry : environment) envp.push_back(entry.data());
+    envp.push_back(nullptr);
+
+    std::vector<std::string> argument_strings{program.string()};
+    argument_strings.insert(argument_strings.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (auto& argument : argument_strings) argv.push_back(argument.data());
+    argv.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    pid_t pid = -1;
+    int spawned = ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+
+    DoctorRun result;
+    if (spawned != 0) {
+        ADD_FAILURE() << "cannot start " << program << ": " << std::strerror(spawned);
+        return result;
+    }
+    int wait_status = 0;
+    while (::waitpid(pid, &wait_status, 0) < 0 && errno == EINTR) {
+    }
+    result.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1;
+    result.out = test::read_file(out.string()).value_or("<missing>");
+    result.err = test::read_file(err.string()).value_or("<missing>");
+    return result;
+}
+
+json::object json_of(const DoctorRun& run) {
+    std::error_code error;
+    json::value document = json::parse(run.out, error);
+    EXPECT_FALSE(error) << run.out;
+    return document.is_object() ? document.get_object() : json::object();
+}
+
+std::vector<std::string> problem_keys(json::object& document) {
+    std::vector<std::string> keys;
+    for (const json::value& problem : document["problems"].as_array()) {
+        keys.emplace_back(problem.as_object().at("problem").as_string());
+    }
+    return keys;
+}
+
+// Manifests as register writes them for the built host, a record naming a stand-in application
+// and the reference application listening: the doctor finds nothing wrong, changes nothing, and
+// the application sees connections that end before any request.
+TEST(DoctorProcess, HealthyWithTheReferenceApplication) {
+    UserSetUp setup;
+    fs::path host = fs::canonical(BUILT_HOST);
+    setup.write_manifests(host);
+    write_file(setup.record(), setup.app.string());
+    fs::path scratch = setup.root / "peer";
+    fs::create_directories(scratch);
+    auto peer = app_peer::PeerProcess::start(APP_PEER, {setup.endpoint()}, {}, scratch.string());
+    ASSERT_TRUE(peer.has_value());
+
+    auto before = snapshot(setup.home);
+    DoctorRun text = run_doctor({"--host", host.string()}, setup.home);
+    DoctorRun as_json = run_doctor({"--json", "--host", host.string()}, setup.home);
+    EXPECT_EQ(snapshot(setup.home), before);
+
+    EXPECT_EQ(text.status, 0) << text.out;
+    EXPECT_NE(text.out.find("No problems found"), std::string::npos) << text.out;
+    EXPECT_EQ(text.err, "");
+    EXPECT_EQ(as_json.status, 0) << as_json.out;
+    json::object document = json_of(as_json);
+    EXPECT_EQ(document["healthy"], true);
+    EXPECT_EQ(problem_keys(document), std::vector<std::string>{});
+    EXPECT_EQ(document["socket"].as_object()["connection"], "accepted");
+
+    ASSERT_TRUE(test::wait_until([&] { return peer->log_lines().size() >= 2; })) << "no connection seen";
+    for (const std::string& line : peer->log_lines()) {
+        json::object entry = json::parse(line).as_object();
+        EXPECT_EQ(entry["kind"], "frame_error") << line;
+        EXPECT_EQ(entry["received"], nullptr) << line;
+        EXPECT_EQ(entry["error"], "the stream ended between frames") << line;
+    }
+}
+
+// A broken set-up: exit 1, every problem named with its fix, and still nothing changed.
+TEST(DoctorProcess, ProblemsExitOneAndChangeNothing) {
+    UserSetUp setup;
+    setup.make_healthy();
+    fs::remove(setup.manifest(registration::SupportedBrowser::Edge));
+    write_file(setup.manifest(registration::SupportedBrowser::Firefox),
+               registration::manifest_json_for(true, true, setup.host.string()).value());
+    write_file(setup.record(), "relative/app");
+    setup.listener->close(false);  // the socket file stays, nobody listens
+
+    auto before = snapshot(setup.root);
+    DoctorRun text = run_doctor({"--host", setup.host.string()}, setup.home);
+    DoctorRun as_json = run_doctor({"--host", setup.host.string(), "--json"}, setup.home);
+    EXPECT_EQ(snapshot(setup.root), before);
+
+    EXPECT_EQ(text.status, 1);
+    EXPECT_NE(text.out.find("Problems (4)"), std::string::npos) << text.out;
+    EXPECT_NE(text.out.find("fix: " + std::string(doctor::text(Fix::RestartApplication))), std::string::npos);
+    EXPECT_EQ(as_json.status, 1);
+    json::object document = json_of(as_json);
+    EXPECT_EQ(document["healthy"], false);
+    EXPECT_EQ(problem_keys(document),
+              (std::vector<std::string>{"manifest_missing", "firefox_development_trust",
+                                        "record_not_absolute", "socket_not_listening"}));
+    for (const json::value& problem : document["problems"].as_array()) {
+        EXPECT_FALSE(problem.as_object().at("fixText").as_string().empty());
+    }
+}
+
+// Without --host the doctor looks beside itself, as it does inside the bundle's Contents/MacOS.
+TEST(DoctorProcess, FindsTheHostBesideItself) {
+    UserSetUp setup;
+    setup.make_healthy();
+    fs::path doctor = setup.host.parent_path() / "ondrake-doctor";
+    fs::copy_file(BUILT_DOCTOR, doctor);
+
+    DoctorRun run = run_doctor({"--json"}, setup.home, doctor);
+    EXPECT_EQ(run.status, 0) << run.out;
+    json::object document = json_of(run);
+    EXPECT_EQ(document["host"].as_object()["path"], setup.host.c_str());
+    EXPECT_EQ(document["host"].as_object()["source"], "beside_doctor");
+    EXPECT_EQ(document["healthy"], true);
+}
+
+TEST(DoctorProcess, WithoutHomeOnlyThatIsReported) {
+    DoctorRun run = run_doctor({"--json", "--host", BUILT_HOST.string()}, std::nullopt);
+    EXPECT_EQ(run.status, 1);
+    json::object document = json_of(run);
+    EXPECT_EQ(problem_keys(document), std::vector<std::string>{"no_home_directory"});
+    EXPECT_EQ(document["home"], nullptr);
+}
+
+TEST(DoctorProcess, BadUsageExitsTwoAndPrintsNothingOnStandardOutput) {
+    const std::vector<std::vector<std::string>> cases = {
+        {"--bogus"}, {"--host"}, {"--host", "/a", "--host", "/b"}, {"register"}, {"--json", "extra"},
+    };
+    for (const auto& arguments : cases) {
+        SCOPED_TRACE(arguments.front());
+        DoctorRun run = run_doctor(arguments, std::nullopt);
+        EXPECT_EQ(run.status, 2);
+        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(run.err.rfind("ondrake-doctor: ", 0), 0u) << run.err;
+        EXPECT_NE(run.err.find("--help"), std::string::npos) << run.err;
+    }
+}
+
+TEST(DoctorProcess, HelpExitsZero) {
+    DoctorRun run = run_doctor({"--help"}, std::nullopt);
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out.rfind("usage: ondrake-doctor", 0), 0u) << run.out;
+    EXPECT_EQ(run.err, "");
+}
+
+}  // namespace
+}  // namespace ondrake::doctor
