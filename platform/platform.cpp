@@ -2,12 +2,17 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
+#include <fstream>
+#include <string>
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <time.h>
 #include <unistd.h>
 
 #if defined(__APPLE__)
+#include <libproc.h>
+#include <sys/resource.h>
 #include <mach-o/dyld.h>
 #endif
 
@@ -150,6 +155,24 @@ int spawn_only_listed_descriptors(posix_spawnattr_t* attributes,
     (void)attributes;
     (void)actions;
     return 0;  // close-on-exec on every descriptor we open is the only guard here
+#endif
+}
+
+std::optional<std::uint64_t> peak_resident_bytes(int pid) {
+#if defined(__APPLE__)
+    rusage_info_v4 usage{};
+    if (::proc_pid_rusage(pid, RUSAGE_INFO_V4, reinterpret_cast<rusage_info_t*>(&usage)) != 0) {
+        return std::nullopt;
+    }
+    return usage.ri_lifetime_max_phys_footprint;
+#else
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind("VmHWM:", 0) != 0) continue;
+        std::uint64_t kib = std::strtoull(line.c_str() + 6, nullptr, 10);  // "VmHWM:    1234 kB"
+        return kib * 1024;
+    }
+    return std::nullopt;
 #endif
 }
 

@@ -47,4 +47,10 @@ int pipe_cloexec(int fds[2]);
 int spawn_only_listed_descriptors(posix_spawnattr_t* attributes,
                                   posix_spawn_file_actions_t* actions);
 
+// The peak resident memory of the running process `pid` so far, in bytes: VmHWM of
+// /proc/<pid>/status on Linux, the lifetime peak of the physical footprint on macOS. None when
+// the process cannot be inspected. (getrusage's ru_maxrss will not do for a process started
+// with posix_spawn on Linux: it includes the parent's memory from before the exec.)
+std::optional<std::uint64_t> peak_resident_bytes(int pid);
+
 }  // namespace ondrake::platform

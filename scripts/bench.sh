@@ -18,6 +18,9 @@ for bench in "${benches[@]}"; do
 done
 # The URL parser beside Node.js's URL on the same list, with the ratio.
 bench/url_bench_vs_node.sh | tee -a "$output"
+# The host as a process: cold start, session throughput and memory, each against a C baseline.
+echo "== host_figures"
+build/bin/host_figures | tee -a "$output"
 
 echo
 echo "== every figure"

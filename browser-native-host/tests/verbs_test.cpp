@@ -2,19 +2,16 @@
 
 #include "browser-native-host/registration.hpp"
 #include "browser-native-host/tests/scratch_files.hpp"
+#include "browser-native-host/tests/support/program_run.hpp"
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <cstring>
-#include <fcntl.h>
 #include <random>
-#include <spawn.h>
 #include <string>
-#include <sys/wait.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
-
-extern char** environ;
 
 namespace ondrake::verbs {
 namespace {
@@ -66,56 +63,17 @@ TEST(FindVerb, EachVerbHasItsOwnOperation) {
 }
 
 // The built host, run as its own process with a chosen HOME and the output captured.
-struct HostRun {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
+using HostRun = test::ProgramRun;
 
 const fs::path BUILT_HOST = fs::path(ONDRAKE_BIN_DIR) / "ondrake-native-host";
 
 HostRun run_host(const fs::path& program, const std::vector<std::string>& arguments,
-             const std::optional<fs::path>& home) {
-    TempDir capture;
-    fs::path out = capture.path() / "stdout";
-    fs::path err = capture.path() / "stderr";
-
-    std::vector<std::string> environment;
-    for (char** entry = environ; *entry != nullptr; ++entry) {
-        if (std::string_view(*entry).substr(0, 5) != "HOME=") environment.emplace_back(*entry);
-    }
-    if (home) environment.push_back("HOME=" + home->string());
-    std::vector<char*> envp;
-    for (auto& entry : environment) envp.push_back(entry.data());
-    envp.push_back(nullptr);
-
-    std::vector<std::string> argument_strings{program.string()};
-    argument_strings.insert(argument_strings.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argv;
-    for (auto& argument : argument_strings) argv.push_back(argument.data());
-    argv.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    pid_t pid = -1;
-    int spawned = ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-
-    HostRun result;
-    if (spawned != 0) {
-        ADD_FAILURE() << "cannot start " << program << ": " << std::strerror(spawned);
-        return result;
-    }
-    int wait_status = 0;
-    while (::waitpid(pid, &wait_status, 0) < 0 && errno == EINTR) {
-    }
-    result.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1;
-    result.out = read_file(out).value_or("<missing>");
-    result.err = read_file(err).value_or("<missing>");
-    return result;
+                 const std::optional<fs::path>& home, std::string input = {}) {
+    test::ProgramOptions options;
+    options.arguments = arguments;
+    options.input = std::move(input);
+    options.environment = {{"HOME", home ? std::optional<std::string>(home->string()) : std::nullopt}};
+    return test::run_program(program.string(), options);
 }
 
 std::string lines(std::initializer_list<std::string_view> messages) {
@@ -147,12 +105,15 @@ TEST_F(HostProcess, ArgumentsThatAreNotVerbsLeaveTheVerbPath) {
         {"/Users/u/Library/Application Support/Mozilla/NativeMessagingHosts/com.ondrake.download.json",
          "browser-bridge@ondrake.download"},
     };
+    // A session answers a message that is not JSON without logging it, and ends with its input.
+    const std::string not_json = std::string("\x05\0\0\0", 4) + "hello";
+    const std::string rejection = R"({"protocolVersion":1,"requestId":"","status":"rejected","code":"INVALID_MESSAGE"})";
     for (const auto& arguments : argument_lists) {
         SCOPED_TRACE(arguments.empty() ? "<none>" : arguments.front());
-        HostRun run = run_host(BUILT_HOST, arguments, home.path());
-        EXPECT_EQ(run.status, 1);
-        EXPECT_EQ(run.out, "");
-        EXPECT_EQ(run.err, lines({"the native-messaging session is not available in this build yet"}));
+        HostRun run = run_host(BUILT_HOST, arguments, home.path(), not_json);
+        EXPECT_EQ(run.status, 0);
+        EXPECT_EQ(run.out, std::string(1, static_cast<char>(rejection.size())) + std::string(3, '\0') + rejection);
+        EXPECT_EQ(run.err, "");
     }
     EXPECT_TRUE(home_is_empty());
 }

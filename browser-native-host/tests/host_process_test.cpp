@@ -1,0 +1,215 @@
+// The built ondrake-native-host as a browser runs it: its own process, a throwaway HOME, the
+// reference application peer on the per-user socket, frames on standard input.
+#include "browser-native-host/framing.hpp"
+#include "browser-native-host/tests/support/program_run.hpp"
+#include "browser-native-host/tests/support/session_messages.hpp"
+#include "browser-native-host/tests/support/test_support.hpp"
+#include "tools/app-peer/peer_process.hpp"
+
+#include <boost/json.hpp>
+
+#include <gtest/gtest.h>
+
+namespace ondrake {
+namespace {
+
+using namespace test;
+
+const std::string HOST = std::string(ONDRAKE_BIN_DIR) + "/ondrake-native-host";
+const std::string APP_PEER = std::string(ONDRAKE_BIN_DIR) + "/app-peer";
+
+// The host's log: each message behind the prefix, one per line.
+std::string log(std::initializer_list<std::string_view> messages) {
+    std::string text;
+    for (std::string_view message : messages) text.append("ondrake-native-host: ").append(message).push_back('\n');
+    return text;
+}
+
+class HostSession : public testing::Test {
+protected:
+    std::string socket_path() const { return home_ / "Library/Application Support/OndrakeDownload/ipc/browser.sock"; }
+
+    app_peer::PeerProcess start_peer() {
+        auto peer = app_peer::PeerProcess::start(APP_PEER, {socket_path()}, {}, scratch_.path().string());
+        if (!peer) throw std::runtime_error("app-peer did not start");
+        return std::move(*peer);
+    }
+
+    // Runs the host over `input` with HOME set to the throwaway home (or unset), and no way to
+    // start an application: a launch fails at once.
+    test::ProgramRun run_host(std::string input, bool with_home = true, test::ProgramOptions options = {}) {
+        options.input = std::move(input);
+        options.environment.emplace_back("HOME", with_home ? std::optional<std::string>(home_.path().string())
+                                                           : std::nullopt);
+        options.environment.emplace_back("ONDRAKE_DOWNLOAD_EXE", "");
+        return test::run_program(HOST, options);
+    }
+
+    test::TempDir home_;
+    test::TempDir scratch_;
+};
+
+std::vector<std::string> received_urls(const app_peer::PeerProcess& peer) {
+    std::vector<std::string> urls;
+    for (const auto& line : peer.log_lines()) {
+        auto entry = boost::json::parse(line).as_object();
+        urls.emplace_back(entry["received"].as_object()["url"].as_string());
+    }
+    return urls;
+}
+
+TEST_F(HostSession, AcceptedRequestReachesTheApplicationNormalised) {
+    auto peer = start_peer();
+    auto run = run_host(framed(simple("r-1", "HTTPS://Example.TEST:443/a#top")));
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, framed(host_reply("r-1", "accepted", "ACCEPTED")));
+    EXPECT_EQ(run.err, log({"request r-1 -> Accepted"}));
+    peer.stop();
+    EXPECT_EQ(received_urls(peer), std::vector<std::string>{"https://example.test/a"});
+}
+
+TEST_F(HostSession, ThreeFramesInOneWriteAreAnsweredInOrder) {
+    auto peer = start_peer();
+    auto run = run_host(frames({simple("r-1", "https://example.test/1"), "hello", simple("r-3", "https://example.test/3")}));
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, frames({host_reply("r-1", "accepted", "ACCEPTED"), INVALID,
+                               host_reply("r-3", "accepted", "ACCEPTED")}));
+    EXPECT_EQ(run.err, log({"request r-1 -> Accepted", "request r-3 -> Accepted"}));
+    peer.stop();
+    EXPECT_EQ(received_urls(peer), (std::vector<std::string>{"https://example.test/1", "https://example.test/3"}));
+}
+
+TEST_F(HostSession, CaptureWithoutHomeIsUnavailableWithoutAnyAttempt) {
+    auto run = run_host(framed(R"({"protocolVersion":4,"requestId":"r-2","captureId":"c-2",)"
+                               R"("action":"capture_status","source":"automatic_download"})"),
+                        false);
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out,
+              framed(R"({"protocolVersion":4,"requestId":"r-2","captureId":"c-2","status":"unknown","code":"APP_UNAVAILABLE"})"));
+    // No launch either: a launch would have printed its own failure.
+    EXPECT_EQ(run.err, log({"no per-user endpoint is available", "capture c-2 CaptureStatus -> Unknown/AppUnavailable"}));
+}
+
+TEST_F(HostSession, UnreachableApplicationThatCannotBeStarted) {
+    auto run = run_host(framed(simple("r-1", "https://example.test/")));
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, framed(host_reply("r-1", "unavailable", "APP_UNAVAILABLE")));
+    EXPECT_EQ(run.err, log({"stage=app_locate kind=NotFound os_error=none", "request r-1 -> AppUnavailable"}));
+}
+
+struct FrameErrorCase {
+    const char* name;
+    std::string input;
+    std::string log_line;
+    std::string replies_before;  // replies to the whole frames in front of the bad one
+};
+
+void PrintTo(const FrameErrorCase& c, std::ostream* out) { *out << c.name; }
+
+class HostFrameErrors : public HostSession, public testing::WithParamInterface<FrameErrorCase> {};
+
+TEST_P(HostFrameErrors, AnsweredOnceThenTheHostExitsNormally) {
+    auto run = run_host(GetParam().input);
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, GetParam().replies_before + framed(INVALID));
+    EXPECT_EQ(run.err, log({GetParam().log_line}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Input, HostFrameErrors,
+    testing::Values(
+        // The declared body follows in full, and another frame after it: none of it is read.
+        FrameErrorCase{"declared_70000_bytes", prefix(70000) + std::string(70000, 'x') + framed("hello"),
+                       "the frame declared 70000 bytes, over the 65536 limit", ""},
+        FrameErrorCase{"declared_big_endian_one", std::string("\0\0\0\x01", 4),
+                       "the frame declared 16777216 bytes, over the 65536 limit", ""},
+        FrameErrorCase{"two_of_four_prefix_bytes", std::string("\x05\x00", 2), "the frame was truncated", ""},
+        FrameErrorCase{"body_cut_short", framed("hello") + prefix(5) + "he", "the frame was truncated", framed(INVALID)},
+        FrameErrorCase{"empty_frame", prefix(0) + framed("hello"), "the frame was empty", ""}),
+    [](const auto& info) { return info.param.name; });
+
+TEST_F(HostSession, EmptyInputEndsAtOnceAndQuietly) {
+    auto run = run_host("");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, "");
+}
+
+TEST_F(HostSession, ClosedInputEndsQuietly) {
+    test::ProgramOptions options;
+    options.input_closed = true;
+    auto run = run_host("", true, options);
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, "");
+}
+
+TEST_F(HostSession, RepliesStillWrittenWithoutStandardError) {
+    for (test::Stream err : {test::Stream::Closed, test::Stream::Unread}) {
+        SCOPED_TRACE(err == test::Stream::Closed ? "closed" : "unread pipe");
+        auto peer = start_peer();
+        test::ProgramOptions options;
+        options.err = err;
+        auto run = run_host(frames({simple("r-1", "https://example.test/1"), simple("r-2", "https://example.test/2")}),
+                            true, options);
+        EXPECT_EQ(run.status, 0);
+        EXPECT_EQ(run.out, frames({host_reply("r-1", "accepted", "ACCEPTED"), host_reply("r-2", "accepted", "ACCEPTED")}));
+        peer.stop();
+        EXPECT_EQ(received_urls(peer), (std::vector<std::string>{"https://example.test/1", "https://example.test/2"}));
+    }
+}
+
+TEST_F(HostSession, UnreadStandardOutputIsReportedAndTheSessionGoesOn) {
+    auto peer = start_peer();
+    test::ProgramOptions options;
+    options.out = test::Stream::Unread;
+    auto run = run_host(frames({simple("r-1", "https://example.test/1"), "hello", simple("r-3", "https://example.test/3")}),
+                        true, options);
+    EXPECT_EQ(run.status, 0);
+    const std::string_view failure = "could not write a response: the stream failed";
+    EXPECT_EQ(run.err, log({"request r-1 -> Accepted", failure, failure, "request r-3 -> Accepted", failure}));
+    peer.stop();
+    EXPECT_EQ(received_urls(peer), (std::vector<std::string>{"https://example.test/1", "https://example.test/3"}));
+}
+
+// Started with standard output closed, the host must not let a socket or other descriptor of
+// its own take number 1: replies would then go where they do not belong.
+TEST_F(HostSession, ClosedStandardOutputLeavesOtherDescriptorsAlone) {
+    auto peer = start_peer();
+    test::ProgramOptions options;
+    options.out = test::Stream::Closed;
+    auto run = run_host(frames({simple("r-1", "https://example.test/1"), simple("r-2", "https://example.test/2")}),
+                        true, options);
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, log({"request r-1 -> Accepted", "request r-2 -> Accepted"}));
+    peer.stop();
+    auto lines = peer.log_lines();
+    ASSERT_EQ(lines.size(), 2u);
+    for (const auto& line : lines) EXPECT_EQ(boost::json::parse(line).as_object()["kind"], "IpcRequest") << line;
+}
+
+// The sanitizer runtimes need descriptors of their own (UBSan checks memory through a pipe), so a
+// sanitized host cannot run this short of them.
+#if defined(__SANITIZE_ADDRESS__)
+#define ONDRAKE_SANITIZED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define ONDRAKE_SANITIZED 1
+#endif
+#endif
+
+TEST_F(HostSession, NoDescriptorsForTheEventLoop) {
+#if defined(ONDRAKE_SANITIZED)
+    GTEST_SKIP() << "the sanitizer runtimes need descriptors of their own";
+#endif
+    test::ProgramOptions options;
+    // Standard streams and one descriptor for the dynamic loader: none left for the event loop.
+    options.descriptor_limit = 4;
+    auto run = run_host(framed(simple("r-1", "https://example.test/")), true, options);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, log({"could not start the async runtime"}));
+}
+
+}  // namespace
+}  // namespace ondrake

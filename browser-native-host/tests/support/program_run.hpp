@@ -1,0 +1,181 @@
+// Running a built program as its own process, the way a browser or an installer runs the host:
+// chosen arguments and environment, standard input fed through a pipe, standard output and
+// error captured, or closed, or connected to a pipe that nobody reads.
+#pragma once
+
+#include "browser-native-host/tests/support/test_support.hpp"
+#include "platform/platform.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <optional>
+#include <spawn.h>
+#include <string>
+#include <string_view>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <utility>
+#include <vector>
+
+extern char** environ;
+
+namespace ondrake::test {
+
+enum class Stream {
+    Captured,  // into a file, returned in ProgramRun
+    Closed,    // the descriptor is not open at all in the program
+    Unread,    // a pipe whose reading end is already closed: every write fails with EPIPE
+};
+
+struct ProgramOptions {
+    std::vector<std::string> arguments;
+    std::string input;          // written to the program's standard input, which then ends
+    bool input_closed = false;  // standard input not open at all (`input` unused)
+    // Changes to this process's environment: a value sets the variable, none removes it.
+    std::vector<std::pair<std::string, std::optional<std::string>>> environment;
+    Stream out = Stream::Captured;
+    Stream err = Stream::Captured;
+    // RLIMIT_NOFILE for the program, set through the shell's ulimit before it is executed.
+    std::optional<int> descriptor_limit;
+    std::chrono::milliseconds limit = std::chrono::seconds(60);
+};
+
+struct ProgramRun {
+    int status = -1;  // the exit status; -1 when the program did not exit by itself
+    std::string out;
+    std::string err;
+};
+
+namespace detail {
+
+inline std::vector<std::string> environment_with(const ProgramOptions& options) {
+    std::vector<std::string> result;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        std::string_view text(*entry);
+        bool changed = false;
+        for (const auto& [name, value] : options.environment) {
+            changed = changed || (text.size() > name.size() && text.substr(0, name.size()) == name &&
+                                  text[name.size()] == '=');
+        }
+        if (!changed) result.emplace_back(text);
+    }
+    for (const auto& [name, value] : options.environment) {
+        if (value) result.push_back(name + "=" + *value);
+    }
+    return result;
+}
+
+inline std::vector<char*> pointers(std::vector<std::string>& strings) {
+    std::vector<char*> result;
+    for (auto& text : strings) result.push_back(text.data());
+    result.push_back(nullptr);
+    return result;
+}
+
+// Sets up descriptor `fd` of the child as `mode` says; `parent_ends` receives the descriptors
+// that the caller closes once the child exists.
+inline void arrange(posix_spawn_file_actions_t& actions, int fd, Stream mode, const std::string& file,
+                    std::vector<int>& parent_ends) {
+    switch (mode) {
+        case Stream::Captured:
+            posix_spawn_file_actions_addopen(&actions, fd, file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            break;
+        case Stream::Closed: posix_spawn_file_actions_addclose(&actions, fd); break;
+        case Stream::Unread: {
+            int ends[2];
+            if (platform::pipe_cloexec(ends) != 0) throw std::runtime_error("pipe failed");
+            ::close(ends[0]);  // before the program starts, so that even its first write fails
+            posix_spawn_file_actions_adddup2(&actions, ends[1], fd);
+            parent_ends.push_back(ends[1]);
+            break;
+        }
+    }
+}
+
+}  // namespace detail
+
+// Runs `program` to its end (killing it after options.limit, which fails the test).
+inline ProgramRun run_program(const std::string& program, const ProgramOptions& options) {
+    // The program may stop reading before its input is all written.
+    std::signal(SIGPIPE, SIG_IGN);
+    TempDir capture;
+    std::string out_file = capture / "stdout";
+    std::string err_file = capture / "stderr";
+
+    std::vector<std::string> argument_strings;
+    if (options.descriptor_limit) {
+        argument_strings = {"/bin/sh", "-c", "ulimit -n " + std::to_string(*options.descriptor_limit) +
+                                                 " && exec \"$@\"",
+                            "sh"};
+    }
+    argument_strings.push_back(program);
+    argument_strings.insert(argument_strings.end(), options.arguments.begin(), options.arguments.end());
+    std::vector<std::string> environment = detail::environment_with(options);
+    std::vector<char*> argv = detail::pointers(argument_strings);
+    std::vector<char*> envp = detail::pointers(environment);
+
+    int input[2] = {-1, -1};
+    std::vector<int> parent_ends;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (options.input_closed) {
+        posix_spawn_file_actions_addclose(&actions, 0);
+    } else {
+        if (platform::pipe_cloexec(input) != 0) throw std::runtime_error("pipe failed");
+        posix_spawn_file_actions_adddup2(&actions, input[0], 0);
+    }
+    detail::arrange(actions, 1, options.out, out_file, parent_ends);
+    detail::arrange(actions, 2, options.err, err_file, parent_ends);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    platform::spawn_only_listed_descriptors(&attributes, &actions);
+
+    pid_t pid = -1;
+    int spawned = ::posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    for (int fd : parent_ends) ::close(fd);
+    if (input[0] >= 0) ::close(input[0]);
+
+    ProgramRun result;
+    if (spawned != 0) {
+        if (input[1] >= 0) ::close(input[1]);
+        ADD_FAILURE() << "cannot start " << program << ": " << std::strerror(spawned);
+        return result;
+    }
+    if (input[1] >= 0) {
+        std::string_view rest = options.input;
+        while (!rest.empty()) {
+            ssize_t n = ::write(input[1], rest.data(), rest.size());
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) break;  // the program stopped reading
+            rest.remove_prefix(static_cast<std::size_t>(n));
+        }
+        ::close(input[1]);
+    }
+
+    int wait_status = 0;
+    bool ended = wait_until(
+        [&] {
+            pid_t waited = ::waitpid(pid, &wait_status, WNOHANG);
+            return waited == pid || (waited < 0 && errno != EINTR);
+        },
+        options.limit);
+    if (!ended) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, &wait_status, 0);
+        ADD_FAILURE() << program << " did not end within " << options.limit.count() << " ms";
+    }
+    result.status = ended && WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1;
+    result.out = read_file(out_file).value_or("");
+    result.err = read_file(err_file).value_or("");
+    return result;
+}
+
+}  // namespace ondrake::test

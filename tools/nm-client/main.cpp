@@ -1,0 +1,412 @@
+// nm-client: plays the browser's side of native messaging, for people who build browser
+// extensions or hosts. It runs a host, hands it messages the way a browser frames them, and shows
+// what comes back, pointing out every reply a browser would choke on.
+
+#include "browser-native-host/byte_stream.hpp"
+#include "browser-native-host/framing.hpp"
+#include "platform/platform.hpp"
+#include "tools/nm-client/messages.hpp"
+
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <limits>
+#include <optional>
+#include <poll.h>
+#include <spawn.h>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <variant>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+using namespace ondrake;
+
+constexpr const char* USAGE = R"(usage: nm-client [options] [FILE] [-- HOST-ARGUMENT...]
+
+Plays the browser for a native-messaging host. Reads messages from FILE (default: standard
+input), one per line, and sends each line byte for byte as one frame (a 4-byte little-endian
+length, then the line) to the host's standard input; malformed messages go out just as written.
+Blank lines and lines that start with # are skipped. Each reply is printed as one JSON line on
+standard output; the host's standard error appears on ours, each line prefixed "host: ".
+
+Every reply a browser would refuse is reported plainly: a frame that declares 0 bytes or more
+than 65536, a frame cut short, a body that is not JSON or is no reply of the protocol, and more
+or fewer replies than messages.
+
+options:
+  --host PATH     the host to run (default: ondrake-native-host beside nm-client)
+  --stderr FILE   write the host's standard error to FILE instead
+  --pipeline      write all messages at once; by default each message waits for the reply to
+                  the one before
+  --transcript    print each message ("> " + message) above its reply ("< " + reply)
+  --help          this text
+
+Arguments after -- go to the host (browsers pass the extension's origin there).
+
+Exit status: 0 when every message got one well-formed reply and the host exited with 0;
+1 when not; 2 when the command line is wrong or the host could not be run.
+)";
+
+struct Options {
+    std::string host;
+    std::vector<std::string> host_arguments;
+    std::optional<std::string> message_file;
+    std::optional<std::string> stderr_file;
+    bool pipeline = false;
+    bool transcript = false;
+};
+
+// Writes one whole line to standard error, so that our lines and the host's never mix inside a line.
+void say(const std::string& text) {
+    std::string line = text + "\n";
+    std::string_view rest = line;
+    while (!rest.empty()) {
+        ssize_t n = ::write(2, rest.data(), rest.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return;
+        rest.remove_prefix(static_cast<std::size_t>(n));
+    }
+}
+
+std::string default_host() {
+    auto self = platform::running_executable_path();
+    std::filesystem::path directory = self ? std::filesystem::path(*self).parent_path() : std::filesystem::path(".");
+    return (directory / "ondrake-native-host").string();
+}
+
+// The options, or the complaint about them ("" after --help).
+std::variant<Options, std::string> parse_options(int argc, char** argv) {
+    Options options;
+    for (int i = 1; i < argc; ++i) {
+        std::string_view argument = argv[i];
+        auto value = [&]() -> std::optional<std::string> {
+            if (i + 1 >= argc) return std::nullopt;
+            return std::string(argv[++i]);
+        };
+        if (argument == "--") {
+            options.host_arguments.assign(argv + i + 1, argv + argc);
+            break;
+        } else if (argument == "--help") {
+            return std::string();
+        } else if (argument == "--host" || argument == "--stderr") {
+            auto given = value();
+            if (!given) return std::string(argument) + " needs a value";
+            (argument == "--host" ? options.host : options.stderr_file.emplace()) = *given;
+        } else if (argument == "--pipeline") {
+            options.pipeline = true;
+        } else if (argument == "--transcript") {
+            options.transcript = true;
+        } else if (argument.size() > 1 && argument.front() == '-') {
+            return "unknown option " + std::string(argument);
+        } else if (options.message_file) {
+            return "one message file at most (the second is " + std::string(argument) + ")";
+        } else {
+            options.message_file = std::string(argument);
+        }
+    }
+    if (options.host.empty()) options.host = default_host();
+    return options;
+}
+
+std::optional<std::string> read_all(const std::optional<std::string>& file) {
+    if (!file || *file == "-") return std::string(std::istreambuf_iterator<char>(std::cin), {});
+    std::ifstream in(*file, std::ios::binary);
+    if (!in) return std::nullopt;
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// The host process and our ends of its standard streams.
+struct Host {
+    pid_t pid = -1;
+    int input = -1;   // we write its standard input
+    int output = -1;  // we read its standard output
+    int errors = -1;  // we read its standard error; -1 when it goes to a file
+    std::atomic<bool> ended{false};
+    int wait_status = 0;
+
+    // True once the host has exited (collecting it when it has).
+    bool has_ended() {
+        if (ended) return true;
+        pid_t done = ::waitpid(pid, &wait_status, WNOHANG);
+        if (done == pid) ended = true;
+        return ended;
+    }
+    void wait() {
+        while (!ended) {
+            pid_t done = ::waitpid(pid, &wait_status, 0);
+            if (done == pid || (done < 0 && errno != EINTR)) ended = true;
+        }
+    }
+};
+
+// Starts the host with pipes on its standard streams; the complaint when it cannot be started.
+std::optional<std::string> start_host(const Options& options, Host& host) {
+    int in[2], out[2], err[2] = {-1, -1};
+    if (platform::pipe_cloexec(in) != 0 || platform::pipe_cloexec(out) != 0 ||
+        (!options.stderr_file && platform::pipe_cloexec(err) != 0)) {
+        return std::string("cannot make pipes: ") + std::strerror(errno);
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    if (options.stderr_file) {
+        posix_spawn_file_actions_addopen(&actions, 2, options.stderr_file->c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    } else {
+        posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+    }
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    platform::spawn_only_listed_descriptors(&attributes, &actions);
+
+    std::vector<std::string> words{options.host};
+    words.insert(words.end(), options.host_arguments.begin(), options.host_arguments.end());
+    std::vector<char*> argv;
+    for (auto& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
+    int spawned = ::posix_spawn(&host.pid, options.host.c_str(), &actions, &attributes, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+
+    for (int fd : {in[0], out[1], err[1]}) {
+        if (fd >= 0) ::close(fd);
+    }
+    host.input = in[1];
+    host.output = out[0];
+    host.errors = err[0];
+    if (spawned != 0) return "cannot run the host " + options.host + ": " + std::strerror(spawned);
+    return std::nullopt;
+}
+
+// The host's standard output. It normally ends when the host exits; a process the host left
+// behind may still hold the pipe open, so once the host is gone, a pause ends it as well.
+class HostOutput final : public ByteSource {
+public:
+    explicit HostOutput(Host& host) : host_(host) {}
+
+    IoResult read_some(char* data, std::size_t size) override {
+        for (;;) {
+            pollfd ready{host_.output, POLLIN, 0};
+            int count = ::poll(&ready, 1, 100);
+            if (count < 0 && errno != EINTR) return {0, std::error_code(errno, std::system_category())};
+            if (count > 0) {
+                ssize_t n = ::read(host_.output, data, size);
+                if (n < 0 && errno == EINTR) continue;
+                if (n < 0) return {0, std::error_code(errno, std::system_category())};
+                return {static_cast<std::size_t>(n), {}};
+            }
+            if (count == 0 && host_.has_ended()) return {0, {}};
+        }
+    }
+
+private:
+    Host& host_;
+};
+
+// Copies the host's standard error to ours, each line behind "host: ", until the host has gone
+// and its error stream is drained.
+void relay_errors(Host& host) {
+    std::string pending;
+    char buffer[4096];
+    for (;;) {
+        pollfd ready{host.errors, POLLIN, 0};
+        int count = ::poll(&ready, 1, 100);
+        if (count < 0 && errno == EINTR) continue;
+        if (count == 0 && host.ended) break;
+        if (count < 0) break;
+        if (count == 0) continue;
+        ssize_t n = ::read(host.errors, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        pending.append(buffer, static_cast<std::size_t>(n));
+        for (std::size_t end; (end = pending.find('\n')) != std::string::npos; pending.erase(0, end + 1)) {
+            say("host: " + pending.substr(0, end));
+        }
+    }
+    if (!pending.empty()) say("host: " + pending);
+}
+
+// Writes one frame holding `message`; false when the host no longer reads its input.
+bool send(int fd, std::string_view message) {
+    auto prefix = framing::encode_length(static_cast<std::uint32_t>(message.size()));
+    std::string frame(prefix.data(), prefix.size());
+    frame.append(message);
+    std::string_view rest = frame;
+    while (!rest.empty()) {
+        ssize_t n = ::write(fd, rest.data(), rest.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        rest.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+// The messages, the replies so far, and what went wrong on the way.
+class Exchange {
+public:
+    Exchange(const Options& options, std::vector<std::string> messages)
+        : options_(options), messages_(std::move(messages)) {}
+
+    const std::vector<std::string>& messages() const { return messages_; }
+
+    // Reads and prints the next reply. False at the end of the host's output, and after a frame
+    // that leaves the stream out of step (which is reported).
+    bool take_reply(ByteSource& output) {
+        framing::FrameResult frame = framing::read_frame(output);
+        if (auto* error = std::get_if<framing::FrameError>(&frame)) {
+            if (error->kind == framing::FrameError::Kind::EndOfStream) return false;
+            violation("reply " + std::to_string(replies_ + 1) + ": " + framing::display_text(*error));
+            out_of_step_ = true;
+            return false;
+        }
+        const std::string& body = std::get<std::string>(frame);
+        std::size_t number = ++replies_;
+        if (options_.transcript && number <= messages_.size()) print("> " + messages_[number - 1]);
+        switch (nm_client::check_reply(body)) {
+            case nm_client::ReplyKind::HostResponse:
+            case nm_client::ReplyKind::CaptureResponse: break;
+            case nm_client::ReplyKind::NotAReply:
+                violation("reply " + std::to_string(number) + " is JSON but no reply of the protocol: " +
+                          nm_client::excerpt(body));
+                break;
+            case nm_client::ReplyKind::NotJson:
+                violation("reply " + std::to_string(number) + " is not JSON: " + nm_client::excerpt(body));
+                return true;  // the frame itself was whole: the next one can still be read
+        }
+        print((options_.transcript ? "< " : "") + nm_client::reply_line(body));
+        return true;
+    }
+
+    // The closing report; true when everything went as a browser expects.
+    bool finish(Host& host, std::optional<std::size_t> stopped_reading_at) {
+        if (options_.transcript) {
+            for (std::size_t i = replies_; i < messages_.size(); ++i) print("> " + messages_[i] + "\n< (no reply)");
+        }
+        if (stopped_reading_at) {
+            say("nm-client: the host stopped reading its input at message " + std::to_string(*stopped_reading_at + 1));
+        }
+        if (!out_of_step_ && replies_ != messages_.size()) {
+            violation(std::to_string(messages_.size()) + (messages_.size() == 1 ? " message, " : " messages, ") +
+                      std::to_string(replies_) + (replies_ == 1 ? " reply" : " replies"));
+        }
+        bool exited_cleanly = WIFEXITED(host.wait_status) && WEXITSTATUS(host.wait_status) == 0;
+        if (WIFEXITED(host.wait_status)) {
+            say("nm-client: the host exited with status " + std::to_string(WEXITSTATUS(host.wait_status)));
+        } else if (WIFSIGNALED(host.wait_status)) {
+            say("nm-client: the host was ended by signal " + std::to_string(WTERMSIG(host.wait_status)));
+        }
+        return !violated_ && exited_cleanly;
+    }
+
+private:
+    void violation(const std::string& text) {
+        say("nm-client: " + text);
+        violated_ = true;
+    }
+    static void print(const std::string& line) {
+        std::fputs(line.c_str(), stdout);
+        std::fputc('\n', stdout);
+        std::fflush(stdout);
+    }
+
+    const Options& options_;
+    std::vector<std::string> messages_;
+    std::size_t replies_ = 0;
+    bool violated_ = false;
+    bool out_of_step_ = false;
+};
+
+// The index of the first message the host did not take, if any.
+std::optional<std::size_t> send_all(int fd, const std::vector<std::string>& messages) {
+    for (std::size_t i = 0; i < messages.size(); ++i) {
+        if (!send(fd, messages[i])) return i;
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // The host may stop reading before every message is written.
+    std::signal(SIGPIPE, SIG_IGN);
+
+    auto parsed = parse_options(argc, argv);
+    if (auto* complaint = std::get_if<std::string>(&parsed)) {
+        if (complaint->empty()) {
+            std::fputs(USAGE, stdout);
+            return 0;
+        }
+        say("nm-client: " + *complaint + " (see nm-client --help)");
+        return 2;
+    }
+    const Options& options = std::get<Options>(parsed);
+
+    auto text = read_all(options.message_file);
+    if (!text) {
+        say("nm-client: cannot read " + *options.message_file);
+        return 2;
+    }
+    Exchange exchange(options, nm_client::read_messages(*text));
+    for (const auto& message : exchange.messages()) {
+        if (message.size() > std::numeric_limits<std::uint32_t>::max()) {
+            say("nm-client: a message is too long for any frame");
+            return 2;
+        }
+    }
+
+    Host host;
+    if (auto failure = start_host(options, host)) {
+        say("nm-client: " + *failure);
+        return 2;
+    }
+    std::thread relay;
+    if (host.errors >= 0) relay = std::thread(relay_errors, std::ref(host));
+
+    HostOutput output(host);
+    std::optional<std::size_t> stopped_reading_at;
+    if (options.pipeline) {
+        // A second thread writes, so that a host that answers before it reads on is never stuck
+        // behind replies that nobody collects.
+        std::thread writer([&] {
+            stopped_reading_at = send_all(host.input, exchange.messages());
+            ::close(host.input);
+        });
+        while (exchange.take_reply(output)) {
+        }
+        writer.join();
+    } else {
+        bool in_step = true;
+        for (std::size_t i = 0; i < exchange.messages().size() && in_step; ++i) {
+            if (!send(host.input, exchange.messages()[i])) {
+                stopped_reading_at = i;
+                break;
+            }
+            in_step = exchange.take_reply(output);
+        }
+        ::close(host.input);
+        // Whatever else the host says after its input has ended still counts.
+        while (in_step && exchange.take_reply(output)) {
+        }
+    }
+    ::close(host.output);
+    host.wait();
+    if (relay.joinable()) relay.join();
+    if (host.errors >= 0) ::close(host.errors);
+    return exchange.finish(host, stopped_reading_at) ? 0 : 1;
+}

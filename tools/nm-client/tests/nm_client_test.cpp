@@ -1,0 +1,204 @@
+// nm-client as its users run it: against our host with the reference application peer, and
+// against small hosts that break the channel on purpose.
+#include "browser-native-host/tests/support/program_run.hpp"
+#include "browser-native-host/tests/support/session_messages.hpp"
+#include "browser-native-host/tests/support/test_support.hpp"
+#include "tools/app-peer/peer_process.hpp"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+namespace ondrake {
+namespace {
+
+using namespace test;
+
+const std::string NM_CLIENT = std::string(ONDRAKE_BIN_DIR) + "/nm-client";
+const std::string APP_PEER = std::string(ONDRAKE_BIN_DIR) + "/app-peer";
+
+const std::string MESSAGES = "# an accepted download, its URL normalised on the way\n" +
+                             simple("r-1", "HTTPS://Example.TEST:443/a#top") + "\n\n" + "hello\n" +
+                             capture("c-9", "capture_prepare", "https://example.test/file.zip") + "\n" +
+                             simple("r-4", "ftp://example.test/f") + "\n";
+
+const std::vector<std::string> REPLIES = {
+    host_reply("r-1", "accepted", "ACCEPTED"),
+    INVALID,
+    capture_reply("c-9", "prepared", "CAPTURE_PREPARED"),
+    host_reply("r-4", "rejected", "UNSUPPORTED_SCHEME"),
+};
+
+std::string lines(const std::vector<std::string>& texts) {
+    std::string text;
+    for (const auto& line : texts) text += line + "\n";
+    return text;
+}
+
+bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+class NmClient : public testing::Test {
+protected:
+    void SetUp() override {
+        auto started = app_peer::PeerProcess::start(
+            APP_PEER, {home_ / "Library/Application Support/OndrakeDownload/ipc/browser.sock"}, {},
+            scratch_.path().string());
+        ASSERT_TRUE(started) << "app-peer did not start";
+        peer_.emplace(std::move(*started));
+    }
+
+    ProgramRun run_client(std::vector<std::string> arguments, std::string input) {
+        ProgramOptions options;
+        options.arguments = std::move(arguments);
+        options.input = std::move(input);
+        options.environment = {{"HOME", home_.path().string()}, {"ONDRAKE_DOWNLOAD_EXE", ""}};
+        return run_program(NM_CLIENT, options);
+    }
+
+    TempDir home_;
+    TempDir scratch_;
+    std::optional<app_peer::PeerProcess> peer_;
+};
+
+TEST_F(NmClient, RepliesOfOurHostOneJsonLineEach) {
+    for (bool pipeline : {false, true}) {
+        SCOPED_TRACE(pipeline ? "pipeline" : "one at a time");
+        std::vector<std::string> arguments;
+        if (pipeline) arguments.push_back("--pipeline");
+        auto run = run_client(arguments, MESSAGES);
+        EXPECT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(run.out, lines(REPLIES));
+        EXPECT_EQ(run.err, lines({"host: ondrake-native-host: request r-1 -> Accepted",
+                                  "host: ondrake-native-host: capture c-9 CapturePrepare -> Prepared/CapturePrepared",
+                                  "nm-client: the host exited with status 0"}));
+    }
+}
+
+TEST_F(NmClient, MessagesFromAFileAndTheHostsLogInAnother) {
+    std::string messages = scratch_ / "messages.txt";
+    std::string host_log = scratch_ / "host.log";
+    write_file(messages, MESSAGES);
+    auto run = run_client({"--stderr", host_log, messages, "--", "chrome-extension://abc/"}, "");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, lines(REPLIES));
+    EXPECT_EQ(run.err, "nm-client: the host exited with status 0\n");
+    EXPECT_EQ(read_file(host_log),
+              lines({"ondrake-native-host: request r-1 -> Accepted",
+                     "ondrake-native-host: capture c-9 CapturePrepare -> Prepared/CapturePrepared"}));
+}
+
+TEST_F(NmClient, TranscriptPairsMessagesWithReplies) {
+    auto run = run_client({"--transcript", "--stderr", "/dev/null"}, "hello\n" + simple("r-2", "https://example.test/") + "\n");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, lines({"> hello", "< " + INVALID, "> " + simple("r-2", "https://example.test/"),
+                              "< " + host_reply("r-2", "accepted", "ACCEPTED")}));
+}
+
+// A frame error ends our host's session: the messages after it get no reply.
+TEST_F(NmClient, HostThatEndsEarlyLeavesMessagesUnanswered) {
+    std::string oversized = std::string(70000, ' ') + "{}";
+    auto run = run_client({"--transcript"}, oversized + "\nhello\n");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, lines({"> " + oversized, "< " + INVALID, "> hello", "< (no reply)"}));
+    EXPECT_TRUE(contains(run.err, "host: ondrake-native-host: the frame declared 70002 bytes, over the 65536 limit\n"))
+        << run.err;
+    EXPECT_TRUE(contains(run.err, "nm-client: 2 messages, 1 reply\n")) << run.err;
+    EXPECT_TRUE(contains(run.err, "nm-client: the host exited with status 0\n")) << run.err;
+}
+
+// A shell script that writes `bytes` to its standard output, then exits with `status`.
+std::string script_writing(const std::string& bytes, int status = 0) {
+    std::string escaped;
+    for (unsigned char byte : bytes) {
+        char octal[8];
+        std::snprintf(octal, sizeof octal, "\\%03o", byte);
+        escaped += octal;
+    }
+    return "#!/bin/sh\nprintf '" + escaped + "'\nexit " + std::to_string(status) + "\n";
+}
+
+struct BrokenHostCase {
+    const char* name;
+    std::string script;
+    std::string report;  // the line nm-client must print, without its "nm-client: " prefix
+    std::string out;     // what it prints on standard output
+};
+
+void PrintTo(const BrokenHostCase& c, std::ostream* out) { *out << c.name; }
+
+class BrokenHost : public testing::TestWithParam<BrokenHostCase> {};
+
+TEST_P(BrokenHost, ReportedPlainlyWithAFailingStatus) {
+    const BrokenHostCase& c = GetParam();
+    TempDir dir;
+    std::string host = dir / "host.sh";
+    write_file(host, c.script);
+    std::filesystem::permissions(host, std::filesystem::perms::owner_all);
+    ProgramOptions options;
+    options.arguments = {"--host", host};
+    options.input = "{}\n";
+    auto run = run_program(NM_CLIENT, options);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(contains(run.err, "nm-client: " + c.report + "\n")) << run.err;
+    EXPECT_EQ(run.out, c.out);
+}
+
+const std::string REPLY = host_reply("", "rejected", "INVALID_MESSAGE");
+
+INSTANTIATE_TEST_SUITE_P(
+    Replies, BrokenHost,
+    testing::Values(
+        BrokenHostCase{"empty_frame", script_writing(prefix(0)), "reply 1: the frame was empty", ""},
+        BrokenHostCase{"frame_over_the_limit", script_writing(prefix(65537)),
+                       "reply 1: the frame declared 65537 bytes, over the 65536 limit", ""},
+        BrokenHostCase{"frame_cut_short", script_writing(prefix(10) + "{\"a\""), "reply 1: the frame was truncated", ""},
+        BrokenHostCase{"prefix_cut_short", script_writing(std::string("\x05\x00", 2)), "reply 1: the frame was truncated", ""},
+        BrokenHostCase{"not_json", script_writing(framed("hello\x01")), "reply 1 is not JSON: hello\\x01", ""},
+        BrokenHostCase{"json_but_no_reply", script_writing(framed(R"({"ok":true})")),
+                       R"(reply 1 is JSON but no reply of the protocol: {"ok":true})", "{\"ok\":true}\n"},
+        BrokenHostCase{"no_reply", script_writing(""), "1 message, 0 replies", ""},
+        BrokenHostCase{"two_replies", script_writing(framed(REPLY) + framed(REPLY)), "1 message, 2 replies",
+                       REPLY + "\n" + REPLY + "\n"},
+        BrokenHostCase{"failing_exit", script_writing(framed(REPLY), 3), "the host exited with status 3", REPLY + "\n"},
+        BrokenHostCase{"killed", "#!/bin/sh\nkill -9 $$\n", "the host was ended by signal 9", ""}),
+    [](const auto& info) { return info.param.name; });
+
+TEST(NmClientUse, ArgumentsAfterTheMarkerGoToTheHost) {
+    TempDir dir;
+    std::string host = dir / "host.sh";
+    write_file(host, "#!/bin/sh\nfor a in \"$@\"; do echo \"arg=$a\" >&2; done\n");
+    std::filesystem::permissions(host, std::filesystem::perms::owner_all);
+    ProgramOptions options;
+    options.arguments = {"--host", host, "--", "chrome-extension://abc/", "--pipeline"};
+    auto run = run_program(NM_CLIENT, options);
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, lines({"host: arg=chrome-extension://abc/", "host: arg=--pipeline",
+                              "nm-client: the host exited with status 0"}));
+}
+
+TEST(NmClientUse, WrongCommandLinesAndMissingHosts) {
+    struct Case {
+        std::vector<std::string> arguments;
+        std::string complaint;
+    };
+    const std::vector<Case> cases = {
+        {{"--bogus"}, "nm-client: unknown option --bogus (see nm-client --help)\n"},
+        {{"--host"}, "nm-client: --host needs a value (see nm-client --help)\n"},
+        {{"a.txt", "b.txt"}, "nm-client: one message file at most (the second is b.txt) (see nm-client --help)\n"},
+        {{"/nonexistent/messages.txt"}, "nm-client: cannot read /nonexistent/messages.txt\n"},
+        {{"--host", "/nonexistent/host"}, "nm-client: cannot run the host /nonexistent/host: No such file or directory\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.arguments.front());
+        ProgramOptions options;
+        options.arguments = c.arguments;
+        auto run = run_program(NM_CLIENT, options);
+        EXPECT_EQ(run.status, 2);
+        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(run.err, c.complaint);
+    }
+}
+
+}  // namespace
+}  // namespace ondrake
