@@ -4,8 +4,8 @@
 # Exits 77 (skipped, with the reason) when Chromium, Node.js or playwright-core is not installed:
 # e2e/setup.sh installs them, `make e2e` runs it first.
 set -euo pipefail
-cd "$(dirname "$0")"
 bin=$(cd "${1:?usage: e2e/run.sh BIN_DIR}" && pwd)
+cd "$(dirname "$0")"
 chromium=$(command -v chromium || true)
 
 skip() { echo "e2e: $* - skipped (e2e/setup.sh installs it; \`make e2e\` runs it)"; exit 77; }
