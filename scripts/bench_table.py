@@ -47,7 +47,7 @@ def number(value, unit=""):
     if value is None:
         return "-"
     value = float(value)
-    text = f"{value:.0f}" if abs(value) >= 100 else f"{value:.3g}"
+    text = f"{value:.0f}" if abs(value) >= 100 else f"{value:#.3g}"
     return f"{text} {unit}".strip()
 
 
@@ -68,7 +68,7 @@ def judge(figure):
         if ratio is None:
             return ratio_text, goal, "no baseline"
         return ratio_text, goal, "yes" if COMPARISONS[op](ratio, limit) else "NO"
-    goal_text = f"{op} {number(limit, figure.get('unit', ''))}"
+    goal_text = f"{op} {match.group(3)} {figure.get('unit', '')}".strip()
     return ratio_text, goal_text, "yes" if COMPARISONS[op](ours, limit) else "NO"
 
 

@@ -27,7 +27,7 @@ class JudgeTest(unittest.TestCase):
         (figure(900, None, "<= 2000"), ("-", "<= 2000 ns", "yes")),
         (figure(2500, None, "<= 2000"), ("-", "<= 2000 ns", "NO")),
         (figure(7.5, None, "<= 8", unit="MiB"), ("-", "<= 8 MiB", "yes")),
-        (figure(5000, 4000, ">= 1.0", unit="messages/s"), ("1.25", ">= 1 messages/s", "yes")),
+        (figure(5000, 4000, ">= 1.0", unit="messages/s"), ("1.25", ">= 1.0 messages/s", "yes")),
         (figure(5000, 4000, "ratio >= 1.0"), ("1.25", "ratio >= 1.0", "yes")),
         (figure(10, None, "ratio <= 1.0"), ("-", "ratio <= 1.0", "no baseline")),
         (figure(10, 0, "ratio <= 1.0"), ("-", "ratio <= 1.0", "no baseline")),
@@ -68,7 +68,7 @@ class ReadTest(unittest.TestCase):
                                 check=True)
         rows = result.stdout.splitlines()
         self.assertRegex(rows[2], r"^decode\s+500 ns\s+1000 ns\s+0\.50\s+ratio <= 1\.0\s+yes$")
-        self.assertRegex(rows[3], r"^memory\s+9\.5 MiB\s+-\s+-\s+<= 8 MiB\s+NO$")
+        self.assertRegex(rows[3], r"^memory\s+9\.50 MiB\s+-\s+-\s+<= 8 MiB\s+NO$")
         self.assertIn("2 figures; goals met: 1 of 2", result.stdout)
 
 
