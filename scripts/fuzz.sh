@@ -14,13 +14,15 @@ if ! [[ $seconds =~ ^[1-9][0-9]*$ ]]; then
 fi
 
 # Each target with the dictionary it mutates with (none for the frame reader: its input is
-# binary lengths and bytes).
+# binary lengths and bytes) and the largest input it is given: a frame body may be 65536 bytes,
+# which the field limits of a capture (up to 4096 bytes a value) need room to be crossed in; the
+# frame reader gets room for two whole frames.
 targets=(
-  "frame_fuzz:"
-  "classify_fuzz:protocol.dict"
-  "app_reply_fuzz:protocol.dict"
-  "url_fuzz:url.dict"
-  "info_plist_fuzz:info_plist.dict"
+  "frame_fuzz::131080"
+  "classify_fuzz:protocol.dict:65536"
+  "app_reply_fuzz:protocol.dict:65536"
+  "url_fuzz:url.dict:16384"
+  "info_plist_fuzz:info_plist.dict:16384"
 )
 
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
@@ -29,7 +31,7 @@ export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
 failed=()
 summary=()
 for entry in "${targets[@]}"; do
-  IFS=: read -r target dictionary <<<"$entry"
+  IFS=: read -r target dictionary max_len <<<"$entry"
   binary=build-fuzz/bin/$target
   if [ ! -x "$binary" ]; then
     echo "fuzz: $binary is not built (cmake --preset fuzz && cmake --build --preset fuzz)" >&2
@@ -38,8 +40,8 @@ for entry in "${targets[@]}"; do
   run=build-fuzz/runs/$target
   mkdir -p "$run/corpus"
   rm -f "$run"/crash-* "$run"/leak-* "$run"/timeout-* "$run"/oom-*
-  options=(-max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1
-           -artifact_prefix="$run/")
+  options=(-max_total_time="$seconds" -max_len="$max_len" -timeout=10 -rss_limit_mb=2048
+           -print_final_stats=1 -artifact_prefix="$run/")
   [ -n "$dictionary" ] && options+=(-dict="fuzz/dictionaries/$dictionary")
 
   echo "== $target: ${seconds} s"
