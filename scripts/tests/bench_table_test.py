@@ -8,9 +8,9 @@ import sys
 import unittest
 
 SCRIPT = pathlib.Path(__file__).resolve().parent.parent / "bench_table.py"
-spec = importlib.util.spec_from_file_location("bench_table", SCRIPT)
-bench_table = importlib.util.module_from_spec(spec)
-spec.loader.exec_module(bench_table)
+loader_spec = importlib.util.spec_from_file_location("bench_table", SCRIPT)
+bench_table = importlib.util.module_from_spec(loader_spec)
+loader_spec.loader.exec_module(bench_table)
 
 
 def figure(ours, baseline=None, goal="", unit="ns", name="f"):
