@@ -7,13 +7,15 @@
 #include "platform/platform.hpp"
 
 #include <boost/asio/as_tuple.hpp>
-#include <boost/asio/read.hpp>
-#include <boost/asio/write.hpp>
+#include <boost/asio/experimental/awaitable_operators.hpp>
+#include <boost/asio/steady_timer.hpp>
 #include <boost/asio/this_coro.hpp>
 #include <boost/asio/use_awaitable.hpp>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
+#include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -87,7 +89,82 @@ std::optional<std::string> user_endpoint() {
     return path;
 }
 
-asio::awaitable<ConnectResult> connect(std::string endpoint) {
+namespace {
+
+// Waits until `socket` is ready for `direction`, or until `deadline` has passed (timed_out).
+// The operations below make their system call first and come here only when it would block: a
+// Unix socket connects at once, and a reply is often in the socket before it is read, and then
+// no timer is armed and nothing goes through the io_context's queue, which costs more per
+// message than the system calls themselves.
+asio::awaitable<error_code> wait_ready(Socket& socket, Socket::wait_type direction, Deadline deadline) {
+    if (!deadline) {
+        auto [error] = co_await socket.async_wait(direction, asio::as_tuple(asio::use_awaitable));
+        co_return error;
+    }
+    using namespace asio::experimental::awaitable_operators;
+    // Whichever finishes first cancels the other, and both have ended before the race returns.
+    asio::steady_timer timer(co_await asio::this_coro::executor, *deadline);
+    auto first = co_await (socket.async_wait(direction, asio::as_tuple(asio::use_awaitable)) ||
+                           timer.async_wait(asio::as_tuple(asio::use_awaitable)));
+    if (first.index() == 1) co_return asio::error::timed_out;
+    co_return std::get<0>(std::get<0>(first));
+}
+
+// Asio keeps its own note of the mode: until told, it turns a synchronous call that would block
+// into a blocking wait, which would stall everything else on the io_context.
+error_code make_non_blocking(Socket& socket) {
+    error_code error;
+    if (!socket.non_blocking()) socket.non_blocking(true, error);
+    return error;
+}
+
+// Fills `buffer`: what the socket holds now, then whatever arrives before `deadline`. eof when
+// the stream ends first.
+asio::awaitable<error_code> read_exactly(Socket& socket, asio::mutable_buffer buffer, Deadline deadline) {
+    while (buffer.size() > 0) {
+        error_code error;
+        buffer += socket.read_some(buffer, error);
+        if (error == asio::error::would_block) error = co_await wait_ready(socket, Socket::wait_read, deadline);
+        if (error && error != asio::error::interrupted) co_return error;
+    }
+    co_return error_code{};
+}
+
+// Writes all of `parts` in order, waiting for room in the socket buffer until `deadline`.
+asio::awaitable<error_code> write_all(Socket& socket, std::array<asio::const_buffer, 2> parts,
+                                      Deadline deadline) {
+    while (asio::buffer_size(parts) > 0) {
+        error_code error;
+        std::size_t written = socket.write_some(parts, error);
+        if (!error && written == 0) co_return make_error_code(std::errc::io_error);  // a write that moves nothing
+        for (auto& part : parts) {
+            std::size_t used = std::min(written, part.size());
+            part += used;
+            written -= used;
+        }
+        if (error == asio::error::would_block) error = co_await wait_ready(socket, Socket::wait_write, deadline);
+        if (error && error != asio::error::interrupted) co_return error;
+    }
+    co_return error_code{};
+}
+
+// The outcome of a connect that did not finish at once, now that the socket is writable.
+error_code pending_connect_result(Socket& socket) {
+    int pending_error = 0;
+    socklen_t size = sizeof pending_error;
+    if (::getsockopt(socket.native_handle(), SOL_SOCKET, SO_ERROR, &pending_error, &size) != 0) {
+        return error_code(errno, boost::system::system_category());
+    }
+    if (pending_error != 0) return error_code(pending_error, boost::system::system_category());
+    // Writable and without an error may still be unconnected; only asking for the peer tells.
+    error_code error;
+    socket.remote_endpoint(error);
+    return error;
+}
+
+}  // namespace
+
+asio::awaitable<ConnectResult> connect(std::string endpoint, Deadline deadline) {
     if (endpoint.size() > MAX_SOCKET_PATH) co_return make_error_code(asio::error::name_too_long);
     // A zero byte would make the system see another, shorter path (or, on Linux, an abstract
     // socket name).
@@ -102,35 +179,36 @@ asio::awaitable<ConnectResult> connect(std::string endpoint) {
         ::close(fd);
         co_return error;
     }
+    if ((error = make_non_blocking(socket))) co_return error;
 
-    auto [connect_error] = co_await socket.async_connect(
-        asio::local::stream_protocol::endpoint(endpoint), asio::as_tuple(asio::use_awaitable));
-    if (connect_error) co_return connect_error;
-    // Linux answers a non-blocking connect to a listener whose backlog is full with EAGAIN and
-    // leaves the socket unconnected, yet writable; only asking for the peer tells the two apart.
-    socket.remote_endpoint(error);
-    if (error) co_return error;
+    // Not socket.connect(), which would wait without a limit for a connection that is pending.
+    asio::local::stream_protocol::endpoint address(endpoint);
+    if (::connect(fd, address.data(), static_cast<socklen_t>(address.size())) == 0) co_return std::move(socket);
+    int failure = errno;
+    // Anything else, Linux's EAGAIN for a listener whose backlog is full included, leaves the
+    // socket unconnected with nothing pending.
+    if (failure != EINPROGRESS && failure != EINTR) co_return error_code(failure, boost::system::system_category());
+    if ((error = co_await wait_ready(socket, Socket::wait_write, deadline))) co_return error;
+    if ((error = pending_connect_result(socket))) co_return error;
     co_return std::move(socket);
 }
 
-asio::awaitable<std::optional<FrameError>> write_frame(Socket& socket, std::string_view body) {
+asio::awaitable<std::optional<FrameError>> write_frame(Socket& socket, std::string_view body, Deadline deadline) {
     if (auto refused = framing::check_body_size(body.size())) co_return refused;
+    if (auto error = make_non_blocking(socket)) co_return FrameError::io(error);
     std::array<char, 4> prefix = framing::encode_length(static_cast<std::uint32_t>(body.size()));
     // One gathered write: the application sees the prefix and the body together when they fit
-    // the socket buffer, and async_write keeps writing after partial writes.
-    std::array<asio::const_buffer, 2> frame{asio::buffer(prefix), asio::buffer(body.data(), body.size())};
-    auto [error, written] = co_await asio::async_write(socket, frame, asio::as_tuple(asio::use_awaitable));
+    // the socket buffer.
+    auto error = co_await write_all(socket, {asio::buffer(prefix), asio::buffer(body.data(), body.size())}, deadline);
     if (error) co_return FrameError::io(error);
-    if (written != prefix.size() + body.size()) {
-        co_return FrameError::io(std::make_error_code(std::errc::io_error));  // a write moved nothing
-    }
     co_return std::nullopt;
 }
 
-asio::awaitable<framing::FrameResult> read_frame(Socket& socket) {
+asio::awaitable<framing::FrameResult> read_frame(Socket& socket, Deadline deadline) {
+    if (auto error = make_non_blocking(socket)) co_return FrameError::io(error);
+    // Two reads, never one larger one: the bytes after this frame belong to whoever reads next.
     std::array<char, 4> prefix{};
-    auto [prefix_error, prefix_read] =
-        co_await asio::async_read(socket, asio::buffer(prefix), asio::as_tuple(asio::use_awaitable));
+    auto prefix_error = co_await read_exactly(socket, asio::buffer(prefix), deadline);
     if (prefix_error == asio::error::eof) co_return FrameError::end_of_stream();
     if (prefix_error) co_return FrameError::io(prefix_error);
 
@@ -138,8 +216,7 @@ asio::awaitable<framing::FrameResult> read_frame(Socket& socket) {
     if (auto refused = framing::check_declared_length(length)) co_return *refused;
 
     std::string body(length, '\0');
-    auto [body_error, body_read] =
-        co_await asio::async_read(socket, asio::buffer(body), asio::as_tuple(asio::use_awaitable));
+    auto body_error = co_await read_exactly(socket, asio::buffer(body), deadline);
     if (body_error == asio::error::eof) co_return FrameError::truncated();
     if (body_error) co_return FrameError::io(body_error);
     co_return body;

@@ -2,10 +2,11 @@
 // frame and one reply frame travel over a connection to it, and the application's replies to
 // IpcRequest and IpcCaptureRequest (protocol.hpp), decoded strictly and encoded for tools that
 // play the application's part. The socket operations are asynchronous operations of the
-// caller's single-threaded io_context and report failure as a value; the time limits around
-// them belong to delivery.
+// caller's single-threaded io_context and report failure as a value; each one takes the moment
+// by which it has to be over, and delivery decides what those moments are.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -67,23 +68,32 @@ std::optional<std::string> user_endpoint();
 // on macOS. connect refuses a longer one before making a socket.
 std::size_t max_endpoint_length();
 
+// The moment by which an operation has to be over; none lets it wait as long as it takes. Only
+// waiting counts against it: an operation that can finish without waiting always does.
+using Clock = std::chrono::steady_clock;
+using Deadline = std::optional<Clock::time_point>;
+
 // A connected socket, or the reason there is none.
 using ConnectResult = std::variant<Socket, boost::system::error_code>;
 
 // Connects a new Unix stream socket to `endpoint`. The socket is close-on-exec (a launched
 // application never inherits it), non-blocking, and never raises SIGPIPE. A path that does not
-// fit a socket address, or that holds a zero byte, fails before any socket is made.
-boost::asio::awaitable<ConnectResult> connect(std::string endpoint);
+// fit a socket address, or that holds a zero byte, fails before any socket is made. A connection
+// still pending at `deadline` fails with timed_out.
+boost::asio::awaitable<ConnectResult> connect(std::string endpoint, Deadline deadline = std::nullopt);
 
 // Writes one frame: the 4-byte little-endian length, then the body, completely. A body that is
 // empty or longer than MAX_FRAME is refused (Empty, TooLarge) before anything is written; every
-// write failure, a write that moves nothing included, is Io.
+// write failure, a write that moves nothing and running out of time (timed_out) included, is Io.
+// Leaves the socket in non-blocking mode.
 boost::asio::awaitable<std::optional<framing::FrameError>> write_frame(Socket& socket,
-                                                                      std::string_view body);
+                                                                      std::string_view body,
+                                                                      Deadline deadline = std::nullopt);
 
 // Reads one frame. The stream ending before the four length bytes are complete is EndOfStream,
 // inside the body Truncated; a declared length of 0 is Empty and one over MAX_FRAME TooLarge,
-// with no body read. Other failures are Io.
-boost::asio::awaitable<framing::FrameResult> read_frame(Socket& socket);
+// with no body read. Other failures, a frame not complete by `deadline` (timed_out) included,
+// are Io. Nothing past the frame is read. Leaves the socket in non-blocking mode.
+boost::asio::awaitable<framing::FrameResult> read_frame(Socket& socket, Deadline deadline = std::nullopt);
 
 }  // namespace ondrake::ipc
