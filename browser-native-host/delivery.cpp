@@ -28,14 +28,14 @@ using Transfer = std::variant<Unreachable, Code, std::string>;
 asio::awaitable<Transfer> transfer(const std::string& endpoint, std::optional<std::string> body,
                                    const DeliveryTimings& timings) {
     ipc::ConnectResult connected = co_await ipc::connect(endpoint, after(timings.connect_timeout));
-    ipc::Socket* socket = std::get_if<ipc::Socket>(&connected);
-    if (socket == nullptr) co_return Unreachable{};
+    ipc::Connection* connection = std::get_if<ipc::Connection>(&connected);
+    if (connection == nullptr) co_return Unreachable{};
 
     if (!body) co_return Code::InternalError;
-    auto reply = co_await send_and_receive(*socket, *body, timings);
+    auto reply = co_await send_and_receive(*connection, *body, timings);
     if (!reply) co_return Code::DeliveryIndeterminate;
     co_return std::move(*reply);
-}  // the socket closes here, whatever happened
+}  // the connection closes here, whatever happened
 
 template <class Message>
 std::optional<std::string> encoded(const Message& message) {
@@ -71,11 +71,11 @@ CaptureOutcome capture_failure(Code code) {
 
 }  // namespace
 
-asio::awaitable<std::optional<std::string>> send_and_receive(ipc::Socket& socket, std::string_view body,
+asio::awaitable<std::optional<std::string>> send_and_receive(ipc::Connection& connection, std::string_view body,
                                                             const DeliveryTimings& timings) {
-    if (co_await ipc::write_frame(socket, body, after(timings.write_timeout))) co_return std::nullopt;
+    if (co_await ipc::write_frame(connection, body, after(timings.write_timeout))) co_return std::nullopt;
     // The application's time for its answer starts once it has the whole request.
-    framing::FrameResult reply = co_await ipc::read_frame(socket, after(timings.reply_timeout));
+    framing::FrameResult reply = co_await ipc::read_frame(connection, after(timings.reply_timeout));
     std::string* reply_body = std::get_if<std::string>(&reply);
     if (reply_body == nullptr) co_return std::nullopt;
     co_return std::move(*reply_body);

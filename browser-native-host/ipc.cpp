@@ -7,7 +7,8 @@
 #include "platform/platform.hpp"
 
 #include <boost/asio/as_tuple.hpp>
-#include <boost/asio/experimental/awaitable_operators.hpp>
+#include <boost/asio/bind_cancellation_slot.hpp>
+#include <boost/asio/cancellation_signal.hpp>
 #include <boost/asio/steady_timer.hpp>
 #include <boost/asio/this_coro.hpp>
 #include <boost/asio/use_awaitable.hpp>
@@ -15,7 +16,10 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <memory>
+#include <utility>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -89,77 +93,146 @@ std::optional<std::string> user_endpoint() {
     return path;
 }
 
-namespace {
+Connection::Connection(asio::any_io_executor executor, int fd) noexcept : executor_(std::move(executor)), fd_(fd) {}
 
-// Waits until `socket` is ready for `direction`, or until `deadline` has passed (timed_out).
-// The operations below make their system call first and come here only when it would block: a
-// Unix socket connects at once, and a reply is often in the socket before it is read, and then
-// no timer is armed and nothing goes through the io_context's queue, which costs more per
-// message than the system calls themselves.
-asio::awaitable<error_code> wait_ready(Socket& socket, Socket::wait_type direction, Deadline deadline) {
-    if (!deadline) {
-        auto [error] = co_await socket.async_wait(direction, asio::as_tuple(asio::use_awaitable));
-        co_return error;
-    }
-    using namespace asio::experimental::awaitable_operators;
-    // Whichever finishes first cancels the other, and both have ended before the race returns.
-    asio::steady_timer timer(co_await asio::this_coro::executor, *deadline);
-    auto first = co_await (socket.async_wait(direction, asio::as_tuple(asio::use_awaitable)) ||
-                           timer.async_wait(asio::as_tuple(asio::use_awaitable)));
-    if (first.index() == 1) co_return asio::error::timed_out;
-    co_return std::get<0>(std::get<0>(first));
+Connection::Connection(Socket socket) noexcept
+    : executor_(socket.get_executor()), fd_(socket.native_handle()), socket_(std::move(socket)) {}
+
+Connection::Connection(Connection&& other) noexcept
+    : executor_(other.executor_), fd_(std::exchange(other.fd_, -1)), socket_(std::move(other.socket_)) {
+    other.socket_.reset();
 }
 
-// Asio keeps its own note of the mode: until told, it turns a synchronous call that would block
-// into a blocking wait, which would stall everything else on the io_context.
-error_code make_non_blocking(Socket& socket) {
+Connection& Connection::operator=(Connection&& other) noexcept {
+    if (this != &other) {
+        close();
+        executor_ = other.executor_;
+        fd_ = std::exchange(other.fd_, -1);
+        socket_ = std::move(other.socket_);
+        other.socket_.reset();
+    }
+    return *this;
+}
+
+Connection::~Connection() { close(); }
+
+void Connection::close() {
+    if (socket_) {
+        error_code ignored;
+        socket_->close(ignored);  // the descriptor is the socket's now
+        socket_.reset();
+    } else if (fd_ >= 0) {
+        ::close(fd_);
+    }
+    fd_ = -1;
+}
+
+error_code Connection::hand_to_io_context() {
+    if (socket_) return {};
+    if (fd_ < 0) return asio::error::bad_descriptor;
     error_code error;
-    if (!socket.non_blocking()) socket.non_blocking(true, error);
+    Socket socket(executor_);
+    socket.assign(asio::local::stream_protocol(), fd_, error);
+    if (!error) socket_.emplace(std::move(socket));
     return error;
 }
 
-// Fills `buffer`: what the socket holds now, then whatever arrives before `deadline`. eof when
-// the stream ends first.
-asio::awaitable<error_code> read_exactly(Socket& socket, asio::mutable_buffer buffer, Deadline deadline) {
-    while (buffer.size() > 0) {
-        error_code error;
-        buffer += socket.read_some(buffer, error);
-        if (error == asio::error::would_block) error = co_await wait_ready(socket, Socket::wait_read, deadline);
-        if (error && error != asio::error::interrupted) co_return error;
-    }
-    co_return error_code{};
+Socket& Connection::socket() {
+    if (auto error = hand_to_io_context()) throw boost::system::system_error(error);
+    return *socket_;
 }
 
-// Writes all of `parts` in order, waiting for room in the socket buffer until `deadline`.
-asio::awaitable<error_code> write_all(Socket& socket, std::array<asio::const_buffer, 2> parts,
-                                      Deadline deadline) {
-    while (asio::buffer_size(parts) > 0) {
-        error_code error;
-        std::size_t written = socket.write_some(parts, error);
-        if (!error && written == 0) co_return make_error_code(std::errc::io_error);  // a write that moves nothing
-        for (auto& part : parts) {
-            std::size_t used = std::min(written, part.size());
-            part += used;
-            written -= used;
-        }
-        if (error == asio::error::would_block) error = co_await wait_ready(socket, Socket::wait_write, deadline);
-        if (error && error != asio::error::interrupted) co_return error;
+asio::awaitable<error_code> Connection::wait(Socket::wait_type direction, Deadline deadline) {
+    if (auto error = hand_to_io_context()) co_return error;
+    if (!deadline) {
+        auto [error] = co_await socket_->async_wait(direction, asio::as_tuple(asio::use_awaitable));
+        co_return error;
     }
-    co_return error_code{};
+    // The timer cancels the wait when it expires. Its handler can still be queued when the wait
+    // has finished and this frame is gone (both completing in the same turn of the io_context),
+    // so what the handler touches is shared with it rather than borrowed from here.
+    struct Expiry {
+        asio::cancellation_signal signal;
+        bool expired = false;
+    };
+    auto expiry = std::make_shared<Expiry>();
+    asio::steady_timer timer(executor_, *deadline);
+    timer.async_wait([expiry](error_code error) {
+        if (error) return;  // cancelled: the wait finished first
+        expiry->expired = true;
+        expiry->signal.emit(asio::cancellation_type::terminal);
+    });
+    auto [error] = co_await socket_->async_wait(
+        direction, asio::bind_cancellation_slot(expiry->signal.slot(), asio::as_tuple(asio::use_awaitable)));
+    if (expiry->expired) co_return asio::error::timed_out;
+    co_return error;
+}  // the timer is cancelled here if it is still pending
+
+namespace {
+
+error_code last_error() { return error_code(errno, boost::system::system_category()); }
+
+// The operations below move what the connection takes or holds right now and wait only when
+// that is not enough, each in a loop of its own rather than through a shared helper coroutine:
+// most replies are in the socket by the time they are read, and then a coroutine frame and a
+// timer would cost more than the system calls.
+
+// Receives into `rest` what the connection holds, never waiting (whatever the descriptor's mode),
+// and moves `rest` past it: none once `rest` is full, would_block when more has to arrive first,
+// eof when the stream ends.
+error_code receive_now(const Connection& connection, asio::mutable_buffer& rest) {
+    while (rest.size() > 0) {
+        ssize_t received = ::recv(connection.native_handle(), rest.data(), rest.size(), MSG_DONTWAIT);
+        if (received == 0) return asio::error::eof;
+        if (received < 0 && errno == EINTR) continue;
+        if (received < 0) return last_error();
+        rest += static_cast<std::size_t>(received);
+    }
+    return {};
+}
+
+// Sends `rest` in one gathered send after another, never waiting and never raising SIGPIPE, and
+// moves `rest` past what went: none once all of it went, would_block when the socket buffer is
+// full, io_error for a send that moves nothing.
+error_code send_now(const Connection& connection, std::array<asio::const_buffer, 2>& rest) {
+    while (asio::buffer_size(rest) > 0) {
+        std::array<iovec, 2> vectors{};
+        for (std::size_t i = 0; i < rest.size(); ++i) {
+            vectors[i].iov_base = const_cast<void*>(rest[i].data());
+            vectors[i].iov_len = rest[i].size();
+        }
+        msghdr message{};
+        message.msg_iov = vectors.data();
+        message.msg_iovlen = vectors.size();
+        ssize_t sent = ::sendmsg(connection.native_handle(), &message, MSG_DONTWAIT | platform::send_no_signal_flag());
+        if (sent == 0) return make_error_code(std::errc::io_error);
+        if (sent < 0 && errno == EINTR) continue;
+        if (sent < 0) return last_error();
+        auto moved = static_cast<std::size_t>(sent);
+        for (auto& part : rest) {
+            std::size_t used = std::min(moved, part.size());
+            part += used;
+            moved -= used;
+        }
+    }
+    return {};
 }
 
 // The outcome of a connect that did not finish at once, now that the socket is writable.
-error_code pending_connect_result(Socket& socket) {
+error_code pending_connect_result(const Connection& connection) {
     int pending_error = 0;
     socklen_t size = sizeof pending_error;
-    if (::getsockopt(socket.native_handle(), SOL_SOCKET, SO_ERROR, &pending_error, &size) != 0) {
-        return error_code(errno, boost::system::system_category());
+    if (::getsockopt(connection.native_handle(), SOL_SOCKET, SO_ERROR, &pending_error, &size) != 0) {
+        return last_error();
     }
     if (pending_error != 0) return error_code(pending_error, boost::system::system_category());
     // Writable and without an error may still be unconnected; only asking for the peer tells.
-    error_code error;
-    socket.remote_endpoint(error);
-    return error;
+    sockaddr_un peer{};
+    socklen_t peer_size = sizeof peer;
+    if (::getpeername(connection.native_handle(), reinterpret_cast<sockaddr*>(&peer), &peer_size) != 0) {
+        return last_error();
+    }
+    return {};
 }
 
 }  // namespace
@@ -171,54 +244,56 @@ asio::awaitable<ConnectResult> connect(std::string endpoint, Deadline deadline) 
     if (endpoint.find('\0') != std::string::npos) co_return make_error_code(asio::error::invalid_argument);
 
     int fd = platform::open_unix_stream_socket(true);
-    if (fd < 0) co_return error_code(errno, boost::system::system_category());
-    Socket socket(co_await asio::this_coro::executor);
-    error_code error;
-    socket.assign(asio::local::stream_protocol(), fd, error);
-    if (error) {
-        ::close(fd);
-        co_return error;
-    }
-    if ((error = make_non_blocking(socket))) co_return error;
+    if (fd < 0) co_return last_error();
+    Connection connection(co_await asio::this_coro::executor, fd);
 
-    // Not socket.connect(), which would wait without a limit for a connection that is pending.
     asio::local::stream_protocol::endpoint address(endpoint);
-    if (::connect(fd, address.data(), static_cast<socklen_t>(address.size())) == 0) co_return std::move(socket);
-    int failure = errno;
+    if (::connect(fd, address.data(), static_cast<socklen_t>(address.size())) == 0) co_return std::move(connection);
+    error_code error = last_error();
     // Anything else, Linux's EAGAIN for a listener whose backlog is full included, leaves the
     // socket unconnected with nothing pending.
-    if (failure != EINPROGRESS && failure != EINTR) co_return error_code(failure, boost::system::system_category());
-    if ((error = co_await wait_ready(socket, Socket::wait_write, deadline))) co_return error;
-    if ((error = pending_connect_result(socket))) co_return error;
-    co_return std::move(socket);
+    if (error != asio::error::in_progress && error != asio::error::interrupted) co_return error;
+    if ((error = co_await connection.wait(Socket::wait_write, deadline))) co_return error;
+    if ((error = pending_connect_result(connection))) co_return error;
+    co_return std::move(connection);
 }
 
-asio::awaitable<std::optional<FrameError>> write_frame(Socket& socket, std::string_view body, Deadline deadline) {
+asio::awaitable<std::optional<FrameError>> write_frame(Connection& connection, std::string_view body,
+                                                       Deadline deadline) {
     if (auto refused = framing::check_body_size(body.size())) co_return refused;
-    if (auto error = make_non_blocking(socket)) co_return FrameError::io(error);
     std::array<char, 4> prefix = framing::encode_length(static_cast<std::uint32_t>(body.size()));
-    // One gathered write: the application sees the prefix and the body together when they fit
-    // the socket buffer.
-    auto error = co_await write_all(socket, {asio::buffer(prefix), asio::buffer(body.data(), body.size())}, deadline);
+    // Gathered sends: the application sees the prefix and the body together when they fit the
+    // socket buffer.
+    std::array<asio::const_buffer, 2> rest{asio::buffer(prefix), asio::buffer(body.data(), body.size())};
+    error_code error;
+    while ((error = send_now(connection, rest)) == asio::error::would_block) {
+        if ((error = co_await connection.wait(Socket::wait_write, deadline))) break;
+    }
     if (error) co_return FrameError::io(error);
     co_return std::nullopt;
 }
 
-asio::awaitable<framing::FrameResult> read_frame(Socket& socket, Deadline deadline) {
-    if (auto error = make_non_blocking(socket)) co_return FrameError::io(error);
+asio::awaitable<framing::FrameResult> read_frame(Connection& connection, Deadline deadline) {
     // Two reads, never one larger one: the bytes after this frame belong to whoever reads next.
     std::array<char, 4> prefix{};
-    auto prefix_error = co_await read_exactly(socket, asio::buffer(prefix), deadline);
-    if (prefix_error == asio::error::eof) co_return FrameError::end_of_stream();
-    if (prefix_error) co_return FrameError::io(prefix_error);
+    asio::mutable_buffer rest = asio::buffer(prefix);
+    error_code error;
+    while ((error = receive_now(connection, rest)) == asio::error::would_block) {
+        if ((error = co_await connection.wait(Socket::wait_read, deadline))) break;
+    }
+    if (error == asio::error::eof) co_return FrameError::end_of_stream();
+    if (error) co_return FrameError::io(error);
 
     std::uint32_t length = framing::decode_length(prefix);
     if (auto refused = framing::check_declared_length(length)) co_return *refused;
 
     std::string body(length, '\0');
-    auto body_error = co_await read_exactly(socket, asio::buffer(body), deadline);
-    if (body_error == asio::error::eof) co_return FrameError::truncated();
-    if (body_error) co_return FrameError::io(body_error);
+    rest = asio::buffer(body);
+    while ((error = receive_now(connection, rest)) == asio::error::would_block) {
+        if ((error = co_await connection.wait(Socket::wait_read, deadline))) break;
+    }
+    if (error == asio::error::eof) co_return FrameError::truncated();
+    if (error) co_return FrameError::io(error);
     co_return body;
 }
 

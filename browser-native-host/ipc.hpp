@@ -14,6 +14,7 @@
 #include <string_view>
 #include <variant>
 
+#include <boost/asio/any_io_executor.hpp>
 #include <boost/asio/awaitable.hpp>
 #include <boost/asio/local/stream_protocol.hpp>
 #include <boost/system/error_code.hpp>
@@ -73,8 +74,46 @@ std::size_t max_endpoint_length();
 using Clock = std::chrono::steady_clock;
 using Deadline = std::optional<Clock::time_point>;
 
-// A connected socket, or the reason there is none.
-using ConnectResult = std::variant<Socket, boost::system::error_code>;
+// One connection between the host and the application, owned: destroying it closes it. Frames
+// travel over it by system calls that never block. Only an operation that has to wait hands the
+// descriptor to the io_context, which keeps it from then on: registering a descriptor there costs
+// about as much as a whole exchange with an application that answers at once, and most
+// exchanges never wait.
+class Connection {
+public:
+    // Takes over `fd`, an open stream socket, for use on `executor`'s io_context.
+    Connection(boost::asio::any_io_executor executor, int fd) noexcept;
+    // Takes over a socket the io_context already has, such as one an acceptor made.
+    explicit Connection(Socket socket) noexcept;
+    Connection(Connection&& other) noexcept;
+    Connection& operator=(Connection&& other) noexcept;
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+    ~Connection();
+
+    int native_handle() const { return fd_; }
+    bool is_open() const { return fd_ >= 0; }
+    void close();
+
+    // Waits until the connection is ready for `direction`, or until `deadline` (timed_out).
+    boost::asio::awaitable<boost::system::error_code> wait(Socket::wait_type direction,
+                                                           Deadline deadline = std::nullopt);
+
+    // The connection as an Asio socket, for what this module does not offer; it hands the
+    // descriptor to the io_context if that has not happened yet, and throws
+    // boost::system::system_error when that fails.
+    Socket& socket();
+
+private:
+    boost::system::error_code hand_to_io_context();
+
+    boost::asio::any_io_executor executor_;
+    int fd_ = -1;
+    std::optional<Socket> socket_;  // once the io_context has the descriptor
+};
+
+// A connection, or the reason there is none.
+using ConnectResult = std::variant<Connection, boost::system::error_code>;
 
 // Connects a new Unix stream socket to `endpoint`. The socket is close-on-exec (a launched
 // application never inherits it), non-blocking, and never raises SIGPIPE. A path that does not
@@ -85,15 +124,15 @@ boost::asio::awaitable<ConnectResult> connect(std::string endpoint, Deadline dea
 // Writes one frame: the 4-byte little-endian length, then the body, completely. A body that is
 // empty or longer than MAX_FRAME is refused (Empty, TooLarge) before anything is written; every
 // write failure, a write that moves nothing and running out of time (timed_out) included, is Io.
-// Leaves the socket in non-blocking mode.
-boost::asio::awaitable<std::optional<framing::FrameError>> write_frame(Socket& socket,
+boost::asio::awaitable<std::optional<framing::FrameError>> write_frame(Connection& connection,
                                                                       std::string_view body,
                                                                       Deadline deadline = std::nullopt);
 
 // Reads one frame. The stream ending before the four length bytes are complete is EndOfStream,
 // inside the body Truncated; a declared length of 0 is Empty and one over MAX_FRAME TooLarge,
 // with no body read. Other failures, a frame not complete by `deadline` (timed_out) included,
-// are Io. Nothing past the frame is read. Leaves the socket in non-blocking mode.
-boost::asio::awaitable<framing::FrameResult> read_frame(Socket& socket, Deadline deadline = std::nullopt);
+// are Io. Nothing past the frame is read.
+boost::asio::awaitable<framing::FrameResult> read_frame(Connection& connection,
+                                                        Deadline deadline = std::nullopt);
 
 }  // namespace ondrake::ipc

@@ -71,8 +71,8 @@ protected:
 TEST_F(ConnectTest, ConnectsToAListenerWithACloseOnExecNonBlockingSocket) {
     auto acceptor = test::listen_at(context_, dir_ / "s.sock");
     auto result = connect_to(dir_ / "s.sock");
-    ASSERT_TRUE(std::holds_alternative<Socket>(result)) << std::get<boost::system::error_code>(result).message();
-    int fd = std::get<Socket>(result).native_handle();
+    ASSERT_TRUE(std::holds_alternative<Connection>(result)) << std::get<boost::system::error_code>(result).message();
+    int fd = std::get<Connection>(result).native_handle();
     EXPECT_TRUE(::fcntl(fd, F_GETFD) & FD_CLOEXEC);
     EXPECT_TRUE(::fcntl(fd, F_GETFL) & O_NONBLOCK);
 }
@@ -94,17 +94,17 @@ TEST_F(ConnectTest, FailsWhenTheSocketFileHasNoListener) {
 
 TEST_F(ConnectTest, FailsWhenTheListenerBacklogIsFull) {
     auto acceptor = test::listen_at(context_, dir_ / "busy.sock", 0);
-    std::vector<Socket> queued;
+    std::vector<Connection> queued;
     // Fill the backlog (its real size varies by system) without ever accepting; then every further
     // connect has to fail rather than report a connection that does not exist.
     bool failed = false;
     for (int i = 0; i < 64 && !failed; ++i) {
         auto result = connect_to(dir_ / "busy.sock");
-        if (auto* socket = std::get_if<Socket>(&result)) {
+        if (auto* connection = std::get_if<Connection>(&result)) {
             boost::system::error_code error;
-            socket->remote_endpoint(error);
+            connection->socket().remote_endpoint(error);
             ASSERT_FALSE(error) << "connect reported success on an unconnected socket";
-            queued.push_back(std::move(*socket));
+            queued.push_back(std::move(*connection));
         } else {
             failed = true;
         }
@@ -126,7 +126,7 @@ TEST_F(ConnectTest, RefusesPathsThatDoNotFitASocketAddressWithoutMakingASocket) 
         ::close(before);
         auto result = connect_to(path);
         SCOPED_TRACE(path.size());
-        EXPECT_EQ(std::holds_alternative<Socket>(result), acceptor_ok);
+        EXPECT_EQ(std::holds_alternative<Connection>(result), acceptor_ok);
         if (!acceptor_ok) {
             EXPECT_EQ(std::get<boost::system::error_code>(result), asio::error::name_too_long);
             // No descriptor was taken: the next one handed out is the one free before.
@@ -151,7 +151,7 @@ class FrameTest : public testing::Test {
 protected:
     FrameTest() : acceptor_(test::listen_at(context_, dir_ / "f.sock")) {
         auto result = test::run(context_, connect(dir_ / "f.sock"));
-        client_.emplace(std::move(std::get<Socket>(*result)));
+        client_.emplace(std::move(std::get<Connection>(*result)));
         server_.emplace(acceptor_.accept());
     }
 
@@ -176,7 +176,7 @@ protected:
     TempDir dir_;
     asio::io_context context_;
     asio::local::stream_protocol::acceptor acceptor_;
-    std::optional<Socket> client_;
+    std::optional<Connection> client_;
     std::optional<asio::local::stream_protocol::socket> server_;
 };
 
@@ -217,7 +217,7 @@ TEST_F(FrameTest, OversizedReplyLeavesItsBodyUnread) {
     server_sends(std::string("\x01\x00\x01\x00", 4) + "body", false);
     EXPECT_EQ(read(), framing::FrameResult(FrameError::too_large(65537)));
     char next[4];
-    asio::read(*client_, asio::buffer(next));
+    asio::read(client_->socket(), asio::buffer(next));
     EXPECT_EQ(std::string(next, 4), "body");
 }
 
