@@ -150,7 +150,8 @@ asio::awaitable<error_code> Connection::wait(Socket::wait_type direction, Deadli
     }
     // The timer cancels the wait when it expires. Its handler can still be queued when the wait
     // has finished and this frame is gone (both completing in the same turn of the io_context),
-    // so what the handler touches is shared with it rather than borrowed from here.
+    // so what it touches is shared with it rather than borrowed from here, and the slot, whose
+    // handler refers to the socket, is emptied before the socket can go.
     struct Expiry {
         asio::cancellation_signal signal;
         bool expired = false;
@@ -162,8 +163,15 @@ asio::awaitable<error_code> Connection::wait(Socket::wait_type direction, Deadli
         expiry->expired = true;
         expiry->signal.emit(asio::cancellation_type::terminal);
     });
+    // The caller's own cancellation still reaches the wait, through the same signal.
+    asio::cancellation_state caller = co_await asio::this_coro::cancellation_state;
+    if (caller.slot().is_connected()) {
+        caller.slot().assign([expiry](asio::cancellation_type type) { expiry->signal.emit(type); });
+    }
     auto [error] = co_await socket_->async_wait(
         direction, asio::bind_cancellation_slot(expiry->signal.slot(), asio::as_tuple(asio::use_awaitable)));
+    expiry->signal.slot().clear();
+    if (caller.slot().is_connected()) caller.slot().clear();
     if (expiry->expired) co_return asio::error::timed_out;
     co_return error;
 }  // the timer is cancelled here if it is still pending
