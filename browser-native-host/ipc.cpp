@@ -180,10 +180,9 @@ namespace {
 
 error_code last_error() { return error_code(errno, boost::system::system_category()); }
 
-// The operations below move what the connection takes or holds right now and wait only when
-// that is not enough, each in a loop of its own rather than through a shared helper coroutine:
-// most replies are in the socket by the time they are read, and then a coroutine frame and a
-// timer would cost more than the system calls.
+// Every operation below first moves what the connection takes or holds right now, and waits
+// only when that is not enough: a request always fits the socket buffer and a reply is often
+// there before it is read, and then neither a timer nor the io_context is needed at all.
 
 // Receives into `rest` what the connection holds, never waiting (whatever the descriptor's mode),
 // and moves `rest` past it: none once `rest` is full, would_block when more has to arrive first,
@@ -224,6 +223,26 @@ error_code send_now(const Connection& connection, std::array<asio::const_buffer,
         }
     }
     return {};
+}
+
+// Fills `rest`: what the connection holds now, then whatever arrives before `deadline`. eof when
+// the stream ends first.
+asio::awaitable<error_code> read_exactly(Connection& connection, asio::mutable_buffer rest, Deadline deadline) {
+    error_code error;
+    while ((error = receive_now(connection, rest)) == asio::error::would_block) {
+        if ((error = co_await connection.wait(Socket::wait_read, deadline))) break;
+    }
+    co_return error;
+}
+
+// Sends all of `rest`, waiting for room in the socket buffer until `deadline`.
+asio::awaitable<error_code> write_all(Connection& connection, std::array<asio::const_buffer, 2> rest,
+                                      Deadline deadline) {
+    error_code error;
+    while ((error = send_now(connection, rest)) == asio::error::would_block) {
+        if ((error = co_await connection.wait(Socket::wait_write, deadline))) break;
+    }
+    co_return error;
 }
 
 // The outcome of a connect that did not finish at once, now that the socket is writable.
@@ -272,11 +291,8 @@ asio::awaitable<std::optional<FrameError>> write_frame(Connection& connection, s
     std::array<char, 4> prefix = framing::encode_length(static_cast<std::uint32_t>(body.size()));
     // Gathered sends: the application sees the prefix and the body together when they fit the
     // socket buffer.
-    std::array<asio::const_buffer, 2> rest{asio::buffer(prefix), asio::buffer(body.data(), body.size())};
-    error_code error;
-    while ((error = send_now(connection, rest)) == asio::error::would_block) {
-        if ((error = co_await connection.wait(Socket::wait_write, deadline))) break;
-    }
+    auto error = co_await write_all(connection, {asio::buffer(prefix), asio::buffer(body.data(), body.size())},
+                                    deadline);
     if (error) co_return FrameError::io(error);
     co_return std::nullopt;
 }
@@ -284,24 +300,17 @@ asio::awaitable<std::optional<FrameError>> write_frame(Connection& connection, s
 asio::awaitable<framing::FrameResult> read_frame(Connection& connection, Deadline deadline) {
     // Two reads, never one larger one: the bytes after this frame belong to whoever reads next.
     std::array<char, 4> prefix{};
-    asio::mutable_buffer rest = asio::buffer(prefix);
-    error_code error;
-    while ((error = receive_now(connection, rest)) == asio::error::would_block) {
-        if ((error = co_await connection.wait(Socket::wait_read, deadline))) break;
-    }
-    if (error == asio::error::eof) co_return FrameError::end_of_stream();
-    if (error) co_return FrameError::io(error);
+    auto prefix_error = co_await read_exactly(connection, asio::buffer(prefix), deadline);
+    if (prefix_error == asio::error::eof) co_return FrameError::end_of_stream();
+    if (prefix_error) co_return FrameError::io(prefix_error);
 
     std::uint32_t length = framing::decode_length(prefix);
     if (auto refused = framing::check_declared_length(length)) co_return *refused;
 
     std::string body(length, '\0');
-    rest = asio::buffer(body);
-    while ((error = receive_now(connection, rest)) == asio::error::would_block) {
-        if ((error = co_await connection.wait(Socket::wait_read, deadline))) break;
-    }
-    if (error == asio::error::eof) co_return FrameError::truncated();
-    if (error) co_return FrameError::io(error);
+    auto body_error = co_await read_exactly(connection, asio::buffer(body), deadline);
+    if (body_error == asio::error::eof) co_return FrameError::truncated();
+    if (body_error) co_return FrameError::io(body_error);
     co_return body;
 }
 

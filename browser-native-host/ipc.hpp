@@ -76,9 +76,9 @@ using Deadline = std::optional<Clock::time_point>;
 
 // One connection between the host and the application, owned: destroying it closes it. Frames
 // travel over it by system calls that never block. Only an operation that has to wait hands the
-// descriptor to the io_context, which keeps it from then on: registering a descriptor there costs
-// about as much as a whole exchange with an application that answers at once, and most
-// exchanges never wait.
+// descriptor to the io_context, which keeps it from then on: registering it there and taking it
+// out again adds several system calls to an exchange that, with an application answering at
+// once, may never have to wait.
 class Connection {
 public:
     // Takes over `fd`, an open stream socket, for use on `executor`'s io_context.
@@ -95,7 +95,8 @@ public:
     bool is_open() const { return fd_ >= 0; }
     void close();
 
-    // Waits until the connection is ready for `direction`, or until `deadline` (timed_out).
+    // Waits until the connection is ready for `direction`, or until `deadline` (timed_out). The
+    // caller's cancellation ends the wait with operation_aborted.
     boost::asio::awaitable<boost::system::error_code> wait(Socket::wait_type direction,
                                                            Deadline deadline = std::nullopt);
 
