@@ -99,14 +99,14 @@ Connection::Connection(Socket socket) noexcept
     : executor_(socket.get_executor()), fd_(socket.native_handle()), socket_(std::move(socket)) {}
 
 Connection::Connection(Connection&& other) noexcept
-    : executor_(other.executor_), fd_(std::exchange(other.fd_, -1)), socket_(std::move(other.socket_)) {
+    : executor_(std::move(other.executor_)), fd_(std::exchange(other.fd_, -1)), socket_(std::move(other.socket_)) {
     other.socket_.reset();
 }
 
 Connection& Connection::operator=(Connection&& other) noexcept {
     if (this != &other) {
         close();
-        executor_ = other.executor_;
+        executor_ = std::move(other.executor_);
         fd_ = std::exchange(other.fd_, -1);
         socket_ = std::move(other.socket_);
         other.socket_.reset();
@@ -131,9 +131,9 @@ error_code Connection::hand_to_io_context() {
     if (socket_) return {};
     if (fd_ < 0) return asio::error::bad_descriptor;
     error_code error;
-    Socket socket(executor_);
-    socket.assign(asio::local::stream_protocol(), fd_, error);
-    if (!error) socket_.emplace(std::move(socket));
+    socket_.emplace(executor_);
+    socket_->assign(asio::local::stream_protocol(), fd_, error);
+    if (error) socket_.reset();  // the descriptor stays ours, to close
     return error;
 }
 
@@ -210,7 +210,7 @@ error_code send_now(const Connection& connection, std::array<asio::const_buffer,
         }
         msghdr message{};
         message.msg_iov = vectors.data();
-        message.msg_iovlen = vectors.size();
+        message.msg_iovlen = static_cast<decltype(message.msg_iovlen)>(vectors.size());
         ssize_t sent = ::sendmsg(connection.native_handle(), &message, MSG_DONTWAIT | platform::send_no_signal_flag());
         if (sent == 0) return make_error_code(std::errc::io_error);
         if (sent < 0 && errno == EINTR) continue;
