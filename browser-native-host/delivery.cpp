@@ -3,7 +3,6 @@
 #include "browser-native-host/ipc.hpp"
 
 #include <boost/asio/as_tuple.hpp>
-#include <boost/asio/experimental/awaitable_operators.hpp>
 #include <boost/asio/steady_timer.hpp>
 #include <boost/asio/this_coro.hpp>
 #include <boost/asio/use_awaitable.hpp>
@@ -16,31 +15,8 @@ using protocol::CaptureStatus;
 
 namespace {
 
-// Carries an operation's result through operator||, which would otherwise merge a result that is
-// itself a std::variant into its own.
-template <class T>
-struct Finished {
-    T value;
-};
-
-template <class T>
-asio::awaitable<Finished<T>> finish(asio::awaitable<T> operation) {
-    // Not Finished<T>{co_await ...}: g++ 12 destroys a result awaited inside a braced
-    // initialiser twice, which closes a connected socket under its new owner.
-    T value = co_await std::move(operation);
-    co_return Finished<T>{std::move(value)};
-}
-
-// `operation`'s result, or none when `limit` passes first; the operation is then cancelled, and
-// has ended, before this returns.
-template <class T>
-asio::awaitable<std::optional<T>> within(Milliseconds limit, asio::awaitable<T> operation) {
-    using namespace asio::experimental::awaitable_operators;
-    asio::steady_timer timer(co_await asio::this_coro::executor, limit);
-    auto first = co_await (finish(std::move(operation)) || timer.async_wait(asio::as_tuple(asio::use_awaitable)));
-    if (auto* finished = std::get_if<0>(&first)) co_return std::move(finished->value);
-    co_return std::nullopt;
-}
+// The moment `limit` from now.
+ipc::Deadline after(Milliseconds limit) { return ipc::Clock::now() + limit; }
 
 // How far one request frame got: no connection, a failure after connecting (the code for it),
 // or the application's reply body.
@@ -51,15 +27,15 @@ using Transfer = std::variant<Unreachable, Code, std::string>;
 // application stays Unreachable.
 asio::awaitable<Transfer> transfer(const std::string& endpoint, std::optional<std::string> body,
                                    const DeliveryTimings& timings) {
-    auto connected = co_await within(timings.connect_timeout, ipc::connect(endpoint));
-    ipc::Socket* socket = connected ? std::get_if<ipc::Socket>(&*connected) : nullptr;
-    if (socket == nullptr) co_return Unreachable{};
+    ipc::ConnectResult connected = co_await ipc::connect(endpoint, after(timings.connect_timeout));
+    ipc::Connection* connection = std::get_if<ipc::Connection>(&connected);
+    if (connection == nullptr) co_return Unreachable{};
 
     if (!body) co_return Code::InternalError;
-    auto reply = co_await send_and_receive(*socket, *body, timings);
+    auto reply = co_await send_and_receive(*connection, *body, timings);
     if (!reply) co_return Code::DeliveryIndeterminate;
     co_return std::move(*reply);
-}  // the socket closes here, whatever happened
+}  // the connection closes here, whatever happened
 
 template <class Message>
 std::optional<std::string> encoded(const Message& message) {
@@ -95,14 +71,12 @@ CaptureOutcome capture_failure(Code code) {
 
 }  // namespace
 
-asio::awaitable<std::optional<std::string>> send_and_receive(ipc::Socket& socket, std::string_view body,
+asio::awaitable<std::optional<std::string>> send_and_receive(ipc::Connection& connection, std::string_view body,
                                                             const DeliveryTimings& timings) {
-    auto write_failure = co_await within(timings.write_timeout, ipc::write_frame(socket, body));
-    bool written = write_failure && !*write_failure;  // in time, and no FrameError
-    if (!written) co_return std::nullopt;
-
-    auto reply = co_await within(timings.reply_timeout, ipc::read_frame(socket));
-    std::string* reply_body = reply ? std::get_if<std::string>(&*reply) : nullptr;
+    if (co_await ipc::write_frame(connection, body, after(timings.write_timeout))) co_return std::nullopt;
+    // The application's time for its answer starts once it has the whole request.
+    framing::FrameResult reply = co_await ipc::read_frame(connection, after(timings.reply_timeout));
+    std::string* reply_body = std::get_if<std::string>(&reply);
     if (reply_body == nullptr) co_return std::nullopt;
     co_return std::move(*reply_body);
 }

@@ -96,7 +96,7 @@ boost::asio::awaitable<CaptureOutcome> deliver_capture(
 // write limit, then reads one frame within the reply limit, counted from the end of the write.
 // The reply body, or none when a step fails or runs out of time: the request may or may not
 // have reached the application.
-boost::asio::awaitable<std::optional<std::string>> send_and_receive(ipc::Socket& socket,
+boost::asio::awaitable<std::optional<std::string>> send_and_receive(ipc::Connection& connection,
                                                                    std::string_view body,
                                                                    const DeliveryTimings& timings);
 

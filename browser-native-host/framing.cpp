@@ -103,10 +103,12 @@ FrameResult read_frame(ByteSource& input) {
 std::optional<FrameError> write_frame(ByteSink& output, std::string_view body) {
     if (auto invalid = check_body_size(body.size())) return invalid;
     std::array<char, 4> prefix = encode_length(static_cast<std::uint32_t>(body.size()));
-    if (auto error = write_all(output, std::string_view(prefix.data(), prefix.size()))) {
-        return FrameError::io(error);
-    }
-    if (auto error = write_all(output, body)) return FrameError::io(error);
+    // One write for the whole frame: a system call costs more than copying a body of at most
+    // 64 KiB, and the reader wakes once instead of twice.
+    std::string frame;
+    frame.reserve(prefix.size() + body.size());
+    frame.append(prefix.data(), prefix.size()).append(body);
+    if (auto error = write_all(output, frame)) return FrameError::io(error);
     if (auto error = output.flush()) return FrameError::io(error);
     return std::nullopt;
 }

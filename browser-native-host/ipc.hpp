@@ -2,10 +2,11 @@
 // frame and one reply frame travel over a connection to it, and the application's replies to
 // IpcRequest and IpcCaptureRequest (protocol.hpp), decoded strictly and encoded for tools that
 // play the application's part. The socket operations are asynchronous operations of the
-// caller's single-threaded io_context and report failure as a value; the time limits around
-// them belong to delivery.
+// caller's single-threaded io_context and report failure as a value; each one takes the moment
+// by which it has to be over, and delivery decides what those moments are.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -13,6 +14,7 @@
 #include <string_view>
 #include <variant>
 
+#include <boost/asio/any_io_executor.hpp>
 #include <boost/asio/awaitable.hpp>
 #include <boost/asio/local/stream_protocol.hpp>
 #include <boost/system/error_code.hpp>
@@ -67,23 +69,71 @@ std::optional<std::string> user_endpoint();
 // on macOS. connect refuses a longer one before making a socket.
 std::size_t max_endpoint_length();
 
-// A connected socket, or the reason there is none.
-using ConnectResult = std::variant<Socket, boost::system::error_code>;
+// The moment by which an operation has to be over; none lets it wait as long as it takes. Only
+// waiting counts against it: an operation that can finish without waiting always does.
+using Clock = std::chrono::steady_clock;
+using Deadline = std::optional<Clock::time_point>;
+
+// One connection between the host and the application, owned: destroying it closes it. Frames
+// travel over it by system calls that never block. Only an operation that has to wait hands the
+// descriptor to the io_context, which keeps it from then on: registering it there and taking it
+// out again adds several system calls to an exchange that, with an application answering at
+// once, may never have to wait.
+class Connection {
+public:
+    // Takes over `fd`, an open stream socket, for use on `executor`'s io_context.
+    Connection(boost::asio::any_io_executor executor, int fd) noexcept;
+    // Takes over a socket the io_context already has, such as one an acceptor made.
+    explicit Connection(Socket socket) noexcept;
+    Connection(Connection&& other) noexcept;
+    Connection& operator=(Connection&& other) noexcept;
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+    ~Connection();
+
+    int native_handle() const { return fd_; }
+    bool is_open() const { return fd_ >= 0; }
+    void close();
+
+    // Waits until the connection is ready for `direction`, or until `deadline` (timed_out). The
+    // caller's cancellation ends the wait with operation_aborted.
+    boost::asio::awaitable<boost::system::error_code> wait(Socket::wait_type direction,
+                                                           Deadline deadline = std::nullopt);
+
+    // The connection as an Asio socket, for what this module does not offer; it hands the
+    // descriptor to the io_context if that has not happened yet, and throws
+    // boost::system::system_error when that fails.
+    Socket& socket();
+
+private:
+    boost::system::error_code hand_to_io_context();
+
+    boost::asio::any_io_executor executor_;
+    int fd_ = -1;
+    std::optional<Socket> socket_;  // once the io_context has the descriptor
+};
+
+// A connection, or the reason there is none.
+using ConnectResult = std::variant<Connection, boost::system::error_code>;
 
 // Connects a new Unix stream socket to `endpoint`. The socket is close-on-exec (a launched
 // application never inherits it), non-blocking, and never raises SIGPIPE. A path that does not
-// fit a socket address, or that holds a zero byte, fails before any socket is made.
-boost::asio::awaitable<ConnectResult> connect(std::string endpoint);
+// fit a socket address, or that holds a zero byte, fails before any socket is made. A connection
+// still pending at `deadline` fails with timed_out.
+boost::asio::awaitable<ConnectResult> connect(std::string endpoint, Deadline deadline = std::nullopt);
 
 // Writes one frame: the 4-byte little-endian length, then the body, completely. A body that is
 // empty or longer than MAX_FRAME is refused (Empty, TooLarge) before anything is written; every
-// write failure, a write that moves nothing included, is Io.
-boost::asio::awaitable<std::optional<framing::FrameError>> write_frame(Socket& socket,
-                                                                      std::string_view body);
+// write failure, a write that moves nothing and running out of time (timed_out) included, is Io.
+boost::asio::awaitable<std::optional<framing::FrameError>> write_frame(Connection& connection,
+                                                                      std::string_view body,
+                                                                      Deadline deadline = std::nullopt);
 
 // Reads one frame. The stream ending before the four length bytes are complete is EndOfStream,
 // inside the body Truncated; a declared length of 0 is Empty and one over MAX_FRAME TooLarge,
-// with no body read. Other failures are Io.
-boost::asio::awaitable<framing::FrameResult> read_frame(Socket& socket);
+// with no body read. Other failures, a frame not complete by `deadline` (timed_out) included,
+// are Io. Nothing past the frame is read.
+boost::asio::awaitable<framing::FrameResult> read_frame(Connection& connection,
+                                                        Deadline deadline = std::nullopt);
 
 }  // namespace ondrake::ipc

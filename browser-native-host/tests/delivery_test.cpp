@@ -333,16 +333,16 @@ TEST_F(DeliveryTest, CaptureTravelsWithEveryMemberInOrder) {
 TEST_F(DeliveryTest, WriteToAnApplicationThatNeverReadsIsBounded) {
     auto peer = start_peer({"--policy", "no-read"});
     auto connected = test::run(context_, ipc::connect(endpoint()));
-    ASSERT_TRUE(connected && std::holds_alternative<ipc::Socket>(*connected));
-    ipc::Socket& socket = std::get<ipc::Socket>(*connected);
+    ASSERT_TRUE(connected && std::holds_alternative<ipc::Connection>(*connected));
+    ipc::Connection& connection = std::get<ipc::Connection>(*connected);
     // The smallest send buffer the system allows, so that one frame of 64 KiB cannot fit in it.
     int smallest = 1;
-    ::setsockopt(socket.native_handle(), SOL_SOCKET, SO_SNDBUF, &smallest, sizeof smallest);
+    ::setsockopt(connection.native_handle(), SOL_SOCKET, SO_SNDBUF, &smallest, sizeof smallest);
 
     DeliveryTimings timings = quick_timings();
     timings.reply_timeout = std::chrono::hours(1);  // only the write limit can end this
     auto started = Clock::now();
-    auto reply = test::run(context_, send_and_receive(socket, std::string(65536, 'x'), timings), 60s);
+    auto reply = test::run(context_, send_and_receive(connection, std::string(65536, 'x'), timings), 60s);
     ASSERT_TRUE(reply.has_value()) << "the write was not bounded";
     EXPECT_EQ(*reply, std::nullopt);
     EXPECT_GE(Clock::now() - started, timings.write_timeout);
@@ -431,11 +431,11 @@ TEST_F(DeliveryTest, RealScheduleReachesAnApplicationListeningOneSecondAfterLaun
             asio::co_spawn(
                 context_,
                 [&]() -> asio::awaitable<void> {
-                    auto socket = co_await acceptor->async_accept(asio::use_awaitable);
+                    ipc::Connection connection(co_await acceptor->async_accept(asio::use_awaitable));
                     accepted_at = Clock::now();
-                    auto request = co_await ipc::read_frame(socket);
+                    auto request = co_await ipc::read_frame(connection);
                     received = std::get<std::string>(request);
-                    co_await ipc::write_frame(socket, R"({"protocolVersion":1,"requestId":"r-5","code":"ACCEPTED"})");
+                    co_await ipc::write_frame(connection, R"({"protocolVersion":1,"requestId":"r-5","code":"ACCEPTED"})");
                 },
                 asio::detached);
         });

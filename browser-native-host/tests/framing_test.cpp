@@ -171,9 +171,11 @@ public:
     std::deque<std::error_code> errors;  // returned by the next writes, one each
     std::error_code flush_error;
     int flushes = 0;
+    int writes = 0;
     std::string written;
 
     IoResult write_some(std::string_view data) override {
+        ++writes;
         if (!errors.empty()) {
             std::error_code error = errors.front();
             errors.pop_front();
@@ -251,6 +253,17 @@ INSTANTIATE_TEST_SUITE_P(
         WriteCase{"fails_inside_body", "{\"a\":1}", WHOLE, 6, {}, {}, bytes({7, 0, 0, 0}) + "{\"", {STREAM_FAILED}},
         WriteCase{"flush_fails", "{}", WHOLE, WHOLE, {}, IO_FAILURE, frame("{}"), {STREAM_FAILED}}),
     [](const auto& info) { return info.param.name; });
+
+TEST(WriteFrame, WholeFrameInOneWriteWhenTheSinkTakesIt) {
+    // A reader woken by the length alone would only go back to waiting for the body.
+    for (const std::string& body : {std::string("{}"), BODY_65536}) {
+        SCOPED_TRACE(body.size());
+        ScriptedSink sink;
+        EXPECT_EQ(write_frame(sink, body), std::nullopt);
+        EXPECT_EQ(sink.writes, 1);
+        EXPECT_EQ(sink.written, frame(body));
+    }
+}
 
 TEST(WriteFrame, SinkTakingNothingIsAnError) {
     ScriptedSink sink;

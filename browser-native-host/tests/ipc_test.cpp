@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <boost/asio/as_tuple.hpp>
+#include <boost/asio/bind_cancellation_slot.hpp>
+#include <boost/asio/cancellation_signal.hpp>
 #include <boost/asio/read.hpp>
 #include <boost/asio/use_awaitable.hpp>
 #include <boost/asio/write.hpp>
@@ -71,8 +73,8 @@ protected:
 TEST_F(ConnectTest, ConnectsToAListenerWithACloseOnExecNonBlockingSocket) {
     auto acceptor = test::listen_at(context_, dir_ / "s.sock");
     auto result = connect_to(dir_ / "s.sock");
-    ASSERT_TRUE(std::holds_alternative<Socket>(result)) << std::get<boost::system::error_code>(result).message();
-    int fd = std::get<Socket>(result).native_handle();
+    ASSERT_TRUE(std::holds_alternative<Connection>(result)) << std::get<boost::system::error_code>(result).message();
+    int fd = std::get<Connection>(result).native_handle();
     EXPECT_TRUE(::fcntl(fd, F_GETFD) & FD_CLOEXEC);
     EXPECT_TRUE(::fcntl(fd, F_GETFL) & O_NONBLOCK);
 }
@@ -94,17 +96,17 @@ TEST_F(ConnectTest, FailsWhenTheSocketFileHasNoListener) {
 
 TEST_F(ConnectTest, FailsWhenTheListenerBacklogIsFull) {
     auto acceptor = test::listen_at(context_, dir_ / "busy.sock", 0);
-    std::vector<Socket> queued;
+    std::vector<Connection> queued;
     // Fill the backlog (its real size varies by system) without ever accepting; then every further
     // connect has to fail rather than report a connection that does not exist.
     bool failed = false;
     for (int i = 0; i < 64 && !failed; ++i) {
         auto result = connect_to(dir_ / "busy.sock");
-        if (auto* socket = std::get_if<Socket>(&result)) {
+        if (auto* connection = std::get_if<Connection>(&result)) {
             boost::system::error_code error;
-            socket->remote_endpoint(error);
+            connection->socket().remote_endpoint(error);
             ASSERT_FALSE(error) << "connect reported success on an unconnected socket";
-            queued.push_back(std::move(*socket));
+            queued.push_back(std::move(*connection));
         } else {
             failed = true;
         }
@@ -126,7 +128,7 @@ TEST_F(ConnectTest, RefusesPathsThatDoNotFitASocketAddressWithoutMakingASocket) 
         ::close(before);
         auto result = connect_to(path);
         SCOPED_TRACE(path.size());
-        EXPECT_EQ(std::holds_alternative<Socket>(result), acceptor_ok);
+        EXPECT_EQ(std::holds_alternative<Connection>(result), acceptor_ok);
         if (!acceptor_ok) {
             EXPECT_EQ(std::get<boost::system::error_code>(result), asio::error::name_too_long);
             // No descriptor was taken: the next one handed out is the one free before.
@@ -151,7 +153,7 @@ class FrameTest : public testing::Test {
 protected:
     FrameTest() : acceptor_(test::listen_at(context_, dir_ / "f.sock")) {
         auto result = test::run(context_, connect(dir_ / "f.sock"));
-        client_.emplace(std::move(std::get<Socket>(*result)));
+        client_.emplace(std::move(std::get<Connection>(*result)));
         server_.emplace(acceptor_.accept());
     }
 
@@ -176,7 +178,7 @@ protected:
     TempDir dir_;
     asio::io_context context_;
     asio::local::stream_protocol::acceptor acceptor_;
-    std::optional<Socket> client_;
+    std::optional<Connection> client_;
     std::optional<asio::local::stream_protocol::socket> server_;
 };
 
@@ -217,7 +219,7 @@ TEST_F(FrameTest, OversizedReplyLeavesItsBodyUnread) {
     server_sends(std::string("\x01\x00\x01\x00", 4) + "body", false);
     EXPECT_EQ(read(), framing::FrameResult(FrameError::too_large(65537)));
     char next[4];
-    asio::read(*client_, asio::buffer(next));
+    asio::read(client_->socket(), asio::buffer(next));
     EXPECT_EQ(std::string(next, 4), "body");
 }
 
@@ -259,6 +261,128 @@ TEST_F(FrameTest, WriteToAPeerThatHungUpFailsWithoutASignal) {
     ASSERT_TRUE(failure.has_value());
     EXPECT_EQ(failure->kind, FrameError::Kind::Io);
     EXPECT_TRUE(failure->error);
+}
+
+// ---- Time limits ---------------------------------------------------------------------------
+
+using namespace std::chrono_literals;
+
+struct LimitCase {
+    const char* name;
+    std::string sent;                   // what the application sends before it falls silent
+    std::chrono::milliseconds limit;    // from the start of the read; negative: already passed
+    std::optional<std::string> body;    // the frame read, or none for running out of time
+};
+
+class ReadFrameLimit : public FrameTest, public testing::WithParamInterface<LimitCase> {};
+
+TEST_P(ReadFrameLimit, CountsOnlyTheTimeSpentWaiting) {
+    server_sends(GetParam().sent, false);
+    auto started = Clock::now();
+    auto result = *test::run(context_, read_frame(*client_, started + GetParam().limit));
+    if (GetParam().body) {
+        EXPECT_EQ(result, framing::FrameResult(*GetParam().body));
+        return;
+    }
+    const FrameError* error = std::get_if<FrameError>(&result);
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->kind, FrameError::Kind::Io);
+    EXPECT_EQ(error->error, std::errc::timed_out);
+    EXPECT_GE(Clock::now() - started, GetParam().limit);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Replies, ReadFrameLimit,
+    testing::Values(
+        LimitCase{"nothing_arrives", "", 100ms, std::nullopt},
+        // The limit covers the whole frame, not each read.
+        LimitCase{"prefix_without_its_body", prefix(5), 100ms, std::nullopt},
+        LimitCase{"body_cut_short", prefix(5) + "ab", 100ms, std::nullopt},
+        LimitCase{"nothing_and_no_time_left", "", -1ms, std::nullopt},
+        // A frame that is already there needs no waiting, so no time.
+        LimitCase{"whole_frame_with_no_time_left", prefix(2) + "{}", -1ms, std::string("{}")}),
+    [](const auto& info) { return info.param.name; });
+
+TEST_F(FrameTest, WriteNobodyReadsEndsAtItsLimit) {
+    // The smallest send buffer the system allows, so that one frame of 64 KiB cannot fit in it.
+    int smallest = 1;
+    ::setsockopt(client_->native_handle(), SOL_SOCKET, SO_SNDBUF, &smallest, sizeof smallest);
+    auto started = Clock::now();
+    auto failure = *test::run(context_, write_frame(*client_, std::string(65536, 'w'), started + 100ms));
+    ASSERT_TRUE(failure.has_value());
+    EXPECT_EQ(failure->kind, FrameError::Kind::Io);
+    EXPECT_EQ(failure->error, std::errc::timed_out);
+    EXPECT_GE(Clock::now() - started, 100ms);
+}
+
+// A wait that finds the connection ready just as its time runs out leaves the timer's handler
+// queued behind it; that handler must not touch the connection, which is gone by then. (The
+// sanitizer build turns a mistake here into a failure.)
+TEST(ConnectionWait, EndingAsItsTimeRunsOutLeavesNothingBehind) {
+    asio::io_context context;
+    for (int i = 0; i < 200; ++i) {
+        int fds[2];
+        ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+        ASSERT_EQ(::send(fds[1], "x", 1, 0), 1);
+        std::optional<boost::system::error_code> result;
+        {
+            Connection connection(context.get_executor(), fds[0]);
+            result = test::run(context, connection.wait(Socket::wait_read, Clock::now()));
+        }
+        ::close(fds[1]);
+        ASSERT_TRUE(result.has_value());
+        EXPECT_TRUE(!*result || *result == asio::error::timed_out) << result->message();
+    }
+    context.restart();
+    context.run();  // whatever is still queued runs now, after every connection has closed
+}
+
+class ConnectionWaitCancel : public FrameTest, public testing::WithParamInterface<bool> {};
+
+TEST_P(ConnectionWaitCancel, CallersCancellationEndsIt) {
+    Deadline deadline;
+    if (GetParam()) deadline = Clock::now() + 1h;
+    asio::cancellation_signal cancel;
+    std::optional<boost::system::error_code> result;
+    asio::co_spawn(context_, client_->wait(Socket::wait_read, deadline),
+                   asio::bind_cancellation_slot(cancel.slot(), [&](std::exception_ptr, boost::system::error_code error) {
+                       result = error;
+                   }));
+    context_.restart();
+    context_.run_for(20ms);
+    EXPECT_FALSE(result.has_value()) << "the wait ended with nothing to read";
+    cancel.emit(asio::cancellation_type::terminal);
+    context_.run_for(5s);
+    ASSERT_TRUE(result.has_value());
+    EXPECT_EQ(*result, asio::error::operation_aborted);
+}
+
+INSTANTIATE_TEST_SUITE_P(Limits, ConnectionWaitCancel, testing::Bool(),
+                         [](const auto& info) { return info.param ? "with_a_limit" : "without_a_limit"; });
+
+// ---- The connection object ------------------------------------------------------------------
+
+TEST_F(FrameTest, MovedConnectionKeepsTheOneDescriptor) {
+    int fd = client_->native_handle();
+    Connection moved(std::move(*client_));
+    EXPECT_FALSE(client_->is_open());
+    client_.reset();  // the emptied one closes nothing
+    ASSERT_NE(::fcntl(fd, F_GETFD), -1);
+    EXPECT_EQ(*test::run(context_, write_frame(moved, "{}")), std::nullopt);
+    moved.close();
+    EXPECT_EQ(::fcntl(fd, F_GETFD), -1);
+    std::string all;
+    boost::system::error_code error;
+    asio::read(*server_, asio::dynamic_buffer(all), error);
+    EXPECT_EQ(all, prefix(2) + "{}");
+}
+
+TEST_F(FrameTest, AdoptedSocketCarriesFrames) {
+    Connection application(std::move(*server_));
+    EXPECT_EQ(write("{\"q\":1}"), std::nullopt);
+    EXPECT_EQ(*test::run(context_, read_frame(application)), framing::FrameResult(std::string("{\"q\":1}")));
+    EXPECT_EQ(*test::run(context_, write_frame(application, "[2]")), std::nullopt);
+    EXPECT_EQ(read(), framing::FrameResult(std::string("[2]")));
 }
 
 }  // namespace

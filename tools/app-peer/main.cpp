@@ -239,7 +239,8 @@ private:
             co_return;
         }
 
-        auto frame = co_await ipc::read_frame(socket);
+        ipc::Connection connection(std::move(socket));
+        auto frame = co_await ipc::read_frame(connection);
         if (auto* failure = std::get_if<framing::FrameError>(&frame)) {
             log(path, "frame_error", nullptr, nullptr, framing::display_text(*failure));
             co_return;
@@ -266,14 +267,14 @@ private:
             co_await timer.async_wait(asio::as_tuple(asio::use_awaitable));
         }
         if (!reply) {
-            co_await hold_until_closed(socket, true);
+            co_await hold_until_closed(connection.socket(), true);
             co_return;
         }
-        co_await send(socket, *reply);
+        co_await send(connection, *reply);
     }
 
     // Sends the reply as the policy shapes the frame; the connection closes afterwards.
-    asio::awaitable<void> send(stream_protocol::socket& socket, const std::string& reply) {
+    asio::awaitable<void> send(ipc::Connection& connection, const std::string& reply) {
         const Policy& policy = options_.policy;
         if (policy.behaviour == Behaviour::CloseMidReply || policy.behaviour == Behaviour::BadLength) {
             std::uint32_t length = policy.behaviour == Behaviour::BadLength
@@ -283,10 +284,10 @@ private:
             auto prefix = framing::encode_length(length);
             bytes.append(prefix.data(), prefix.size());
             bytes.append(policy.behaviour == Behaviour::CloseMidReply ? reply.substr(0, reply.size() / 2) : reply);
-            co_await asio::async_write(socket, asio::buffer(bytes), asio::as_tuple(asio::use_awaitable));
+            co_await asio::async_write(connection.socket(), asio::buffer(bytes), asio::as_tuple(asio::use_awaitable));
             co_return;
         }
-        co_await ipc::write_frame(socket, reply);
+        co_await ipc::write_frame(connection, reply);
     }
 
     // Keeps a connection open until the host closes it. A peer that does not read (`reading`

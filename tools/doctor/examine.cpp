@@ -218,9 +218,8 @@ Connection classify_connect_error(const boost::system::error_code& error) {
 // listens sees a connection that ends without a request.
 asio::awaitable<Connection> connect_and_close(std::string endpoint) {
     ipc::ConnectResult result = co_await ipc::connect(std::move(endpoint));
-    if (auto* socket = std::get_if<ipc::Socket>(&result)) {
-        boost::system::error_code ignored;
-        socket->close(ignored);
+    if (auto* connected = std::get_if<ipc::Connection>(&result)) {
+        connected->close();
         co_return Connection::Accepted;
     }
     co_return classify_connect_error(std::get<boost::system::error_code>(result));

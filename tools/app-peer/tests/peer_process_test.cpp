@@ -24,10 +24,10 @@ std::optional<std::string> ask(const std::string& path, const std::string& body)
     asio::io_context context;
     auto reply = test::run(context, [&]() -> asio::awaitable<std::optional<std::string>> {
         auto connected = co_await ipc::connect(path);
-        auto* socket = std::get_if<ipc::Socket>(&connected);
-        if (socket == nullptr) co_return std::nullopt;
-        if (co_await ipc::write_frame(*socket, body)) co_return std::nullopt;
-        auto frame = co_await ipc::read_frame(*socket);
+        auto* connection = std::get_if<ipc::Connection>(&connected);
+        if (connection == nullptr) co_return std::nullopt;
+        if (co_await ipc::write_frame(*connection, body)) co_return std::nullopt;
+        auto frame = co_await ipc::read_frame(*connection);
         auto* reply_body = std::get_if<std::string>(&frame);
         if (reply_body == nullptr) co_return std::nullopt;
         co_return *reply_body;
