@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace whatwg {
 
@@ -61,6 +62,8 @@ class Url {
 public:
     // The serialisation.
     std::string_view href() const noexcept { return href_; }
+    // The serialisation's buffer itself, for a caller that keeps only the text.
+    std::string take_href() && noexcept { return std::move(href_); }
 
     // The URL record's components.
     std::string_view scheme() const noexcept;
