@@ -1,7 +1,7 @@
 #include "browser-native-host/bin/verbs.hpp"
 
 #include "browser-native-host/registration.hpp"
-#include "browser-native-host/tests/scratch_files.hpp"
+#include "browser-native-host/tests/support/fake_bundle.hpp"
 #include "browser-native-host/tests/support/program_run.hpp"
 
 #include <gtest/gtest.h>
@@ -17,9 +17,9 @@ namespace ondrake::verbs {
 namespace {
 
 namespace fs = std::filesystem;
-using testing_files::FakeBundle;
-using testing_files::read_file;
-using testing_files::TempDir;
+using test::FakeBundle;
+using test::read_file;
+using test::TempDir;
 
 struct LookupCase {
     const char* name;
