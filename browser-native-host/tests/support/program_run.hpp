@@ -13,6 +13,7 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <initializer_list>
 #include <optional>
 #include <spawn.h>
 #include <string>
@@ -103,6 +104,13 @@ inline bool arrange(posix_spawn_file_actions_t& actions, int fd, Stream mode, co
 }
 
 }  // namespace detail
+
+// What the host prints on standard error for `messages`: each behind its prefix, one per line.
+inline std::string host_log(std::initializer_list<std::string_view> messages) {
+    std::string text;
+    for (std::string_view message : messages) text.append("ondrake-native-host: ").append(message).push_back('\n');
+    return text;
+}
 
 // Runs `program` to its end (killing it after options.limit, which fails the test).
 inline ProgramRun run_program(const std::string& program, const ProgramOptions& options) {
