@@ -19,6 +19,7 @@ using download_core::BrowserCookie;
 using download_core::ObservedResponse;
 using protocol::CaptureAction;
 using samples::repeated;
+using samples::replaced;
 
 // ---- Building bodies and expectations ----------------------------------------------------
 
@@ -39,10 +40,6 @@ std::string capture(std::string_view action, std::string_view members = "") {
     body.append(action).append(R"(","source":"automatic_download")");
     if (!members.empty()) body.append(",").append(members);
     return body + "}";
-}
-
-std::string replaced(std::string text, std::string_view from, std::string_view to) {
-    return text.replace(text.find(from), from.size(), to);
 }
 
 std::string quoted(std::string_view text) { return "\"" + std::string(text) + "\""; }

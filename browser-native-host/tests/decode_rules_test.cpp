@@ -18,6 +18,7 @@ using samples::IPC_RESPONSE;
 using samples::PREFLIGHT;
 using samples::SIMPLE;
 using samples::repeated;
+using samples::replaced;
 using samples::with;
 using samples::with_first;
 
@@ -59,12 +60,6 @@ void PrintTo(const Case& c, std::ostream* out) { *out << c.name; }
 
 constexpr bool OK = true;
 constexpr bool BAD = false;
-
-std::string replaced(std::string_view text, std::string_view from, std::string_view to) {
-    std::string result(text);
-    result.replace(result.find(from), from.size(), to);
-    return result;
-}
 
 std::string without(std::string_view object, std::string_view member) {
     std::string result(object);

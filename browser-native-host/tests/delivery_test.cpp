@@ -1,6 +1,7 @@
 #include "browser-native-host/delivery.hpp"
 
 #include "browser-native-host/tests/support/asio_support.hpp"
+#include "browser-native-host/tests/support/frames.hpp"
 #include "browser-native-host/tests/support/test_support.hpp"
 #include "tools/app-peer/peer_process.hpp"
 
@@ -28,6 +29,7 @@ using classification::ValidatedRequest;
 using protocol::CaptureAction;
 using protocol::CaptureStatus;
 using protocol::Code;
+using test::framed;
 using stream_protocol = asio::local::stream_protocol;
 
 const std::string APP_PEER = std::string(ONDRAKE_BIN_DIR) + "/app-peer";
@@ -271,16 +273,11 @@ asio::awaitable<void> scripted_application(stream_protocol::acceptor& acceptor, 
     co_await asio::async_write(socket, asio::buffer(reply), asio::use_awaitable);
 }
 
-std::string frame(const std::string& body) {
-    auto prefix = framing::encode_length(static_cast<std::uint32_t>(body.size()));
-    return std::string(prefix.data(), prefix.size()) + body;
-}
-
 TEST_F(DeliveryTest, RequestTravelsAsTheExactFrameBytes) {
     auto acceptor = test::listen_at(context_, endpoint());
     std::string received;
     asio::co_spawn(context_,
-                   scripted_application(acceptor, 52, frame(R"({"protocolVersion":1,"requestId":"r1","code":"ACCEPTED"})"),
+                   scripted_application(acceptor, 52, framed(R"({"protocolVersion":1,"requestId":"r1","code":"ACCEPTED"})"),
                                         received),
                    asio::detached);
     FakeLauncher launcher(false);
@@ -319,12 +316,12 @@ TEST_F(DeliveryTest, CaptureTravelsWithEveryMemberInOrder) {
         std::string received;
         std::string reply = R"({"protocolVersion":4,"requestId":")" + capture->request_id + R"(","captureId":")" +
                             capture->capture_id + R"(","status":"prepared","code":"CAPTURE_PREPARED","preflight":null})";
-        asio::co_spawn(context_, scripted_application(acceptor, 4 + expected->size(), frame(reply), received),
+        asio::co_spawn(context_, scripted_application(acceptor, 4 + expected->size(), framed(reply), received),
                        asio::detached);
         FakeLauncher launcher(false);
         EXPECT_EQ(deliver_one_capture(*capture, launcher, quick_timings()),
                   (CaptureOutcome{CaptureStatus::Prepared, Code::CapturePrepared}));
-        EXPECT_EQ(received, frame(*expected));
+        EXPECT_EQ(received, framed(*expected));
         acceptor.close();
         std::filesystem::remove(endpoint());
     }

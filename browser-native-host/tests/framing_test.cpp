@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include "browser-native-host/framing.hpp"
+#include "browser-native-host/tests/support/frames.hpp"
 #include "platform/platform.hpp"
 
 namespace ondrake::framing {
@@ -15,20 +16,13 @@ void PrintTo(const FrameError& error, std::ostream* out) { *out << display_text(
 namespace {
 
 using Kind = FrameError::Kind;
+using test::framed;
+using test::prefix;
 
 std::string bytes(std::initializer_list<int> values) {
     std::string result;
     for (int v : values) result.push_back(static_cast<char>(v));
     return result;
-}
-
-std::string prefix(std::uint32_t length) {
-    auto encoded = encode_length(length);
-    return std::string(encoded.data(), encoded.size());
-}
-
-std::string frame(std::string_view body) {
-    return prefix(static_cast<std::uint32_t>(body.size())) + std::string(body);
 }
 
 const FrameError* error_of(const FrameResult& result) { return std::get_if<FrameError>(&result); }
@@ -62,7 +56,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         ReadCase{"small_body", bytes({2, 0, 0, 0}) + "{}", WHOLE, std::string("{}"), 0},
         ReadCase{"small_body_byte_by_byte", bytes({2, 0, 0, 0}) + "{}", 1, std::string("{}"), 0},
-        ReadCase{"leaves_next_frame", frame("{}") + frame("[1]"), WHOLE, std::string("{}"), 7},
+        ReadCase{"leaves_next_frame", framed("{}") + framed("[1]"), WHOLE, std::string("{}"), 7},
         ReadCase{"empty_input", "", WHOLE, FrameError::end_of_stream(), 0},
         ReadCase{"one_prefix_byte", bytes({2}), WHOLE, FrameError::truncated(), 0},
         ReadCase{"three_prefix_bytes", bytes({2, 0, 0}), WHOLE, FrameError::truncated(), 0},
@@ -70,9 +64,9 @@ INSTANTIATE_TEST_SUITE_P(
         ReadCase{"body_two_of_five", bytes({5, 0, 0, 0}) + "ab", WHOLE, FrameError::truncated(), 0},
         ReadCase{"body_short_in_pieces", bytes({5, 0, 0, 0}) + "abcd", 3, FrameError::truncated(), 0},
         ReadCase{"zero_length", bytes({0, 0, 0, 0}) + "{}", WHOLE, FrameError::empty(), 2},
-        ReadCase{"largest_body", frame(BODY_65536), WHOLE, BODY_65536, 0},
-        ReadCase{"largest_body_in_pieces", frame(BODY_65536), 4093, BODY_65536, 0},
-        ReadCase{"one_over_the_limit", frame(BODY_65537), WHOLE, FrameError::too_large(65537), 65537},
+        ReadCase{"largest_body", framed(BODY_65536), WHOLE, BODY_65536, 0},
+        ReadCase{"largest_body_in_pieces", framed(BODY_65536), 4093, BODY_65536, 0},
+        ReadCase{"one_over_the_limit", framed(BODY_65537), WHOLE, FrameError::too_large(65537), 65537},
         ReadCase{"length_is_little_endian", bytes({0, 0, 0, 1}) + "x", WHOLE, FrameError::too_large(16777216), 1},
         ReadCase{"largest_declared_length", bytes({0xFF, 0xFF, 0xFF, 0xFF}), WHOLE,
                  FrameError::too_large(4294967295u), 0},
@@ -196,7 +190,7 @@ TEST(WriteReply, FrameOfAHostResponse) {
     MemorySink sink;
     CapturedDiagnostics diagnostics;
     write_reply(sink, protocol::make_host_response("", protocol::Code::InvalidMessage), diagnostics);
-    EXPECT_EQ(sink.written, frame(R"({"protocolVersion":1,"requestId":"","status":"rejected","code":"INVALID_MESSAGE"})"));
+    EXPECT_EQ(sink.written, framed(R"({"protocolVersion":1,"requestId":"","status":"rejected","code":"INVALID_MESSAGE"})"));
     EXPECT_TRUE(diagnostics.lines.empty());
 }
 
@@ -241,17 +235,17 @@ const std::string STREAM_FAILED = "could not write a response: the stream failed
 INSTANTIATE_TEST_SUITE_P(
     Output, WriteEncodedReply,
     ::testing::Values(
-        WriteCase{"small", "{}", WHOLE, WHOLE, {}, {}, frame("{}"), {}},
-        WriteCase{"partial_writes", "{\"a\":1}", 3, WHOLE, {}, {}, frame("{\"a\":1}"), {}},
-        WriteCase{"interrupted_writes", "{}", WHOLE, WHOLE, {INTERRUPTED, INTERRUPTED}, {}, frame("{}"), {}},
-        WriteCase{"largest_body", BODY_65536, WHOLE, WHOLE, {}, {}, frame(BODY_65536), {}},
+        WriteCase{"small", "{}", WHOLE, WHOLE, {}, {}, framed("{}"), {}},
+        WriteCase{"partial_writes", "{\"a\":1}", 3, WHOLE, {}, {}, framed("{\"a\":1}"), {}},
+        WriteCase{"interrupted_writes", "{}", WHOLE, WHOLE, {INTERRUPTED, INTERRUPTED}, {}, framed("{}"), {}},
+        WriteCase{"largest_body", BODY_65536, WHOLE, WHOLE, {}, {}, framed(BODY_65536), {}},
         WriteCase{"over_the_limit", BODY_65537, WHOLE, WHOLE, {}, {}, "",
                   {"could not write a response: the frame declared 65537 bytes, over the 65536 limit"}},
         WriteCase{"not_encoded", "", WHOLE, WHOLE, {}, {}, "", {"could not encode a response"}},
         WriteCase{"fails_at_once", "{}", WHOLE, WHOLE, {IO_FAILURE}, {}, "", {STREAM_FAILED}},
         WriteCase{"fails_inside_prefix", "{}", 1, 2, {}, {}, bytes({2, 0}), {STREAM_FAILED}},
         WriteCase{"fails_inside_body", "{\"a\":1}", WHOLE, 6, {}, {}, bytes({7, 0, 0, 0}) + "{\"", {STREAM_FAILED}},
-        WriteCase{"flush_fails", "{}", WHOLE, WHOLE, {}, IO_FAILURE, frame("{}"), {STREAM_FAILED}}),
+        WriteCase{"flush_fails", "{}", WHOLE, WHOLE, {}, IO_FAILURE, framed("{}"), {STREAM_FAILED}}),
     [](const auto& info) { return info.param.name; });
 
 TEST(WriteFrame, WholeFrameInOneWriteWhenTheSinkTakesIt) {
@@ -261,7 +255,7 @@ TEST(WriteFrame, WholeFrameInOneWriteWhenTheSinkTakesIt) {
         ScriptedSink sink;
         EXPECT_EQ(write_frame(sink, body), std::nullopt);
         EXPECT_EQ(sink.writes, 1);
-        EXPECT_EQ(sink.written, frame(body));
+        EXPECT_EQ(sink.written, framed(body));
     }
 }
 

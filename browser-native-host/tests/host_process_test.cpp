@@ -18,13 +18,6 @@ using namespace test;
 const std::string HOST = std::string(ONDRAKE_BIN_DIR) + "/ondrake-native-host";
 const std::string APP_PEER = std::string(ONDRAKE_BIN_DIR) + "/app-peer";
 
-// The host's log: each message behind the prefix, one per line.
-std::string log(std::initializer_list<std::string_view> messages) {
-    std::string text;
-    for (std::string_view message : messages) text.append("ondrake-native-host: ").append(message).push_back('\n');
-    return text;
-}
-
 class HostSession : public testing::Test {
 protected:
     std::string socket_path() const { return home_ / "Library/Application Support/OndrakeDownload/ipc/browser.sock"; }
@@ -63,7 +56,7 @@ TEST_F(HostSession, AcceptedRequestReachesTheApplicationNormalised) {
     auto run = run_host(framed(simple("r-1", "HTTPS://Example.TEST:443/a#top")));
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, framed(host_reply("r-1", "accepted", "ACCEPTED")));
-    EXPECT_EQ(run.err, log({"request r-1 -> Accepted"}));
+    EXPECT_EQ(run.err, host_log({"request r-1 -> Accepted"}));
     peer.stop();
     EXPECT_EQ(received_urls(peer), std::vector<std::string>{"https://example.test/a"});
 }
@@ -74,7 +67,7 @@ TEST_F(HostSession, ThreeFramesInOneWriteAreAnsweredInOrder) {
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, frames({host_reply("r-1", "accepted", "ACCEPTED"), INVALID,
                                host_reply("r-3", "accepted", "ACCEPTED")}));
-    EXPECT_EQ(run.err, log({"request r-1 -> Accepted", "request r-3 -> Accepted"}));
+    EXPECT_EQ(run.err, host_log({"request r-1 -> Accepted", "request r-3 -> Accepted"}));
     peer.stop();
     EXPECT_EQ(received_urls(peer), (std::vector<std::string>{"https://example.test/1", "https://example.test/3"}));
 }
@@ -87,14 +80,15 @@ TEST_F(HostSession, CaptureWithoutHomeIsUnavailableWithoutAnyAttempt) {
     EXPECT_EQ(run.out,
               framed(R"({"protocolVersion":4,"requestId":"r-2","captureId":"c-2","status":"unknown","code":"APP_UNAVAILABLE"})"));
     // No launch either: a launch would have printed its own failure.
-    EXPECT_EQ(run.err, log({"no per-user endpoint is available", "capture c-2 CaptureStatus -> Unknown/AppUnavailable"}));
+    EXPECT_EQ(run.err,
+              host_log({"no per-user endpoint is available", "capture c-2 CaptureStatus -> Unknown/AppUnavailable"}));
 }
 
 TEST_F(HostSession, UnreachableApplicationThatCannotBeStarted) {
     auto run = run_host(framed(simple("r-1", "https://example.test/")));
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, framed(host_reply("r-1", "unavailable", "APP_UNAVAILABLE")));
-    EXPECT_EQ(run.err, log({"stage=app_locate kind=NotFound os_error=none", "request r-1 -> AppUnavailable"}));
+    EXPECT_EQ(run.err, host_log({"stage=app_locate kind=NotFound os_error=none", "request r-1 -> AppUnavailable"}));
 }
 
 struct FrameErrorCase {
@@ -112,7 +106,7 @@ TEST_P(HostFrameErrors, AnsweredOnceThenTheHostExitsNormally) {
     auto run = run_host(GetParam().input);
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, GetParam().replies_before + framed(INVALID));
-    EXPECT_EQ(run.err, log({GetParam().log_line}));
+    EXPECT_EQ(run.err, host_log({GetParam().log_line}));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -167,7 +161,7 @@ TEST_F(HostSession, UnreadStandardOutputIsReportedAndTheSessionGoesOn) {
                         true, options);
     EXPECT_EQ(run.status, 0);
     const std::string_view failure = "could not write a response: the stream failed";
-    EXPECT_EQ(run.err, log({"request r-1 -> Accepted", failure, failure, "request r-3 -> Accepted", failure}));
+    EXPECT_EQ(run.err, host_log({"request r-1 -> Accepted", failure, failure, "request r-3 -> Accepted", failure}));
     peer.stop();
     EXPECT_EQ(received_urls(peer), (std::vector<std::string>{"https://example.test/1", "https://example.test/3"}));
 }
@@ -181,7 +175,7 @@ TEST_F(HostSession, ClosedStandardOutputLeavesOtherDescriptorsAlone) {
     auto run = run_host(frames({simple("r-1", "https://example.test/1"), simple("r-2", "https://example.test/2")}),
                         true, options);
     EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.err, log({"request r-1 -> Accepted", "request r-2 -> Accepted"}));
+    EXPECT_EQ(run.err, host_log({"request r-1 -> Accepted", "request r-2 -> Accepted"}));
     peer.stop();
     auto lines = peer.log_lines();
     ASSERT_EQ(lines.size(), 2u);
@@ -208,7 +202,7 @@ TEST_F(HostSession, NoDescriptorsForTheEventLoop) {
     auto run = run_host(framed(simple("r-1", "https://example.test/")), true, options);
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.out, "");
-    EXPECT_EQ(run.err, log({"could not start the async runtime"}));
+    EXPECT_EQ(run.err, host_log({"could not start the async runtime"}));
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 #include "browser-native-host/install_location.hpp"
 
-#include "browser-native-host/tests/scratch_files.hpp"
+#include "browser-native-host/tests/support/fake_bundle.hpp"
 
 #include <gtest/gtest.h>
 
@@ -11,9 +11,9 @@ namespace ondrake::install_location {
 namespace {
 
 namespace fs = std::filesystem;
-using testing_files::FakeBundle;
-using testing_files::TempDir;
-using testing_files::write_file;
+using test::FakeBundle;
+using test::TempDir;
+using test::write_file;
 
 struct ClassifyCase {
     const char* name;
@@ -109,7 +109,7 @@ const std::string KEY = "<key>CFBundleExecutable</key>";
 INSTANTIATE_TEST_SUITE_P(
     Texts, PlistSearch,
     testing::Values(
-        PlistCase{"xml_plist", testing_files::xml_info_plist("Ondrake Download"), "Ondrake Download"},
+        PlistCase{"xml_plist", test::xml_info_plist("Ondrake Download"), "Ondrake Download"},
         PlistCase{"value_on_its_own_line", KEY + "\n\t<string>\n\t\tOndrake\r\n\t</string>", "Ondrake"},
         PlistCase{"unicode_white_space_trimmed", KEY + "<string>\xC2\xA0Ondrake\xE3\x80\x80</string>", "Ondrake"},
         PlistCase{"text_before_string_skipped", KEY + "<!-- main --><integer>1</integer><string>O</string>", "O"},
@@ -151,7 +151,7 @@ TEST_F(InstalledPathsFor, MainExecutableBesideTheHostNeedsNoInfoPlist) {
 
 TEST_F(InstalledPathsFor, DirectoryNameBelowContentsIsNotChecked) {
     fs::path dir = temp.path() / "O.app/Contents/Tools";
-    write_file(temp.path() / "O.app/Contents/Info.plist", testing_files::xml_info_plist("Main"));
+    write_file(temp.path() / "O.app/Contents/Info.plist", test::xml_info_plist("Main"));
     write_file(dir / "Main", "x");
     write_file(dir / "ondrake-native-host", "x");
     auto paths = installed_paths_for(dir / "ondrake-native-host");
@@ -219,10 +219,10 @@ INSTANTIATE_TEST_SUITE_P(
                          },
                          RegistrationError::UnidentifiedApplication},
         BrokenBundleCase{"value_with_slash",
-                         [](const FakeBundle& b) { rewrite_plist(b, testing_files::xml_info_plist("MacOS/Ondrake")); },
+                         [](const FakeBundle& b) { rewrite_plist(b, test::xml_info_plist("MacOS/Ondrake")); },
                          RegistrationError::UnidentifiedApplication},
         BrokenBundleCase{"value_blank",
-                         [](const FakeBundle& b) { rewrite_plist(b, testing_files::xml_info_plist(" \n ")); },
+                         [](const FakeBundle& b) { rewrite_plist(b, test::xml_info_plist(" \n ")); },
                          RegistrationError::UnidentifiedApplication}),
     [](const auto& info) { return info.param.name; });
 

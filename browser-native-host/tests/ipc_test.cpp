@@ -1,6 +1,7 @@
 #include "browser-native-host/ipc.hpp"
 
 #include "browser-native-host/tests/support/asio_support.hpp"
+#include "browser-native-host/tests/support/frames.hpp"
 #include "browser-native-host/tests/support/test_support.hpp"
 
 #include <gtest/gtest.h>
@@ -20,6 +21,7 @@ namespace {
 
 namespace asio = boost::asio;
 using framing::FrameError;
+using test::prefix;
 using test::ScopedEnv;
 using test::TempDir;
 
@@ -181,11 +183,6 @@ protected:
     std::optional<Connection> client_;
     std::optional<asio::local::stream_protocol::socket> server_;
 };
-
-std::string prefix(std::uint32_t length) {
-    auto bytes = framing::encode_length(length);
-    return std::string(bytes.data(), bytes.size());
-}
 
 struct ReadCase {
     const char* name;

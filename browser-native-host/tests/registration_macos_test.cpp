@@ -1,11 +1,12 @@
 #include "browser-native-host/registration_macos.hpp"
 
-#include "browser-native-host/tests/scratch_files.hpp"
+#include "browser-native-host/tests/support/test_support.hpp"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -15,11 +16,10 @@ namespace {
 namespace fs = std::filesystem;
 using registration::ALL_BROWSERS;
 using registration::manifest_json_for;
-using testing_files::inode_of;
-using testing_files::read_file;
-using testing_files::ScopedHome;
-using testing_files::TempDir;
-using testing_files::write_file;
+using test::read_file;
+using test::ScopedEnv;
+using test::TempDir;
+using test::write_file;
 using Outcomes = std::vector<ManifestOutcome>;
 using Lines = std::vector<std::string>;
 
@@ -28,6 +28,12 @@ constexpr auto C = ManifestOutcome::AlreadyCurrent;
 constexpr auto R = ManifestOutcome::Repaired;
 constexpr auto S = ManifestOutcome::SharesDestination;
 constexpr auto U = ManifestOutcome::Unavailable;
+
+// The inode at `path` (0 when there is none): a file replaced by a rename gets a new one.
+ino_t inode_of(const fs::path& path) {
+    struct stat info {};
+    return ::lstat(path.c_str(), &info) == 0 ? info.st_ino : 0;
+}
 
 std::string temporary_name() {
     return ".com.ondrake.download." + std::to_string(::getpid()) + ".tmp";
@@ -54,7 +60,7 @@ struct ManifestDirCase {
 class ManifestDir : public testing::TestWithParam<ManifestDirCase> {};
 
 TEST_P(ManifestDir, FollowsHome) {
-    ScopedHome home(GetParam().home);
+    ScopedEnv home("HOME", GetParam().home);
     auto dir = manifest_dir(GetParam().browser);
     ASSERT_EQ(dir.has_value(), GetParam().expected.has_value());
     if (dir) {
@@ -165,7 +171,7 @@ TEST_F(WriteAtomically, UnusableParentFails) {
 // location as an argument, so these run without touching /Applications.
 class Register : public testing::Test {
 protected:
-    Register() : home_dir(temp.path() / "home"), home(home_dir) {
+    Register() : home_dir(temp.path() / "home"), home("HOME", home_dir.string()) {
         fs::create_directory(home_dir);
         write_file(paths.host, "host");
         write_file(paths.app, "app");
@@ -205,7 +211,7 @@ protected:
 
     TempDir temp;
     fs::path home_dir;
-    ScopedHome home;
+    ScopedEnv home;
     InstalledPaths paths{temp.path() / "bin/ondrake-native-host", temp.path() / "bin/Ondrake"};
 };
 
@@ -382,7 +388,7 @@ INSTANTIATE_TEST_SUITE_P(Locations, RegisterOutsideApplications,
 class RegisterWithoutHome : public Register, public testing::WithParamInterface<const char*> {};
 
 TEST_P(RegisterWithoutHome, EveryBrowserUnavailableThenNoUserDirectory) {
-    ScopedHome no_home(GetParam());
+    ScopedEnv no_home("HOME", GetParam());
     Lines lines;
     EXPECT_EQ(run_verb(lines), 1);
     EXPECT_EQ(lines, Lines{"no per-user directory is available"});
@@ -457,7 +463,7 @@ TEST_F(Unregister, FileInPlaceOfABrowserDirectoryMeansNoManifest) {
 
 TEST_F(Unregister, WithoutHomeDoesNothing) {
     run();
-    ScopedHome no_home(nullptr);
+    ScopedEnv no_home("HOME", std::nullopt);
     auto removed = unregister();
     ASSERT_TRUE(removed.ok());
     EXPECT_TRUE(removed.value().empty());

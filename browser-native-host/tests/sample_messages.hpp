@@ -41,6 +41,13 @@ inline std::string with_first(std::string_view object, std::string_view member) 
     return result;
 }
 
+// `text` with the first `from` in it replaced by `to`.
+inline std::string replaced(std::string_view text, std::string_view from, std::string_view to) {
+    std::string result(text);
+    result.replace(result.find(from), from.size(), to);
+    return result;
+}
+
 inline std::string repeated(std::string_view piece, std::size_t times) {
     std::string result;
     result.reserve(piece.size() * times);

@@ -1,30 +1,14 @@
 #include "browser-native-host/user_dirs.hpp"
 
+#include "browser-native-host/tests/support/test_support.hpp"
+
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <optional>
 #include <string>
 
 namespace ondrake::user_dirs {
 namespace {
-
-// Sets HOME for one test and puts the old value back afterwards.
-class ScopedHome {
-public:
-    explicit ScopedHome(const char* value) {
-        if (const char* old = std::getenv("HOME")) saved_ = old;
-        if (value) ::setenv("HOME", value, 1);
-        else ::unsetenv("HOME");
-    }
-    ~ScopedHome() {
-        if (saved_) ::setenv("HOME", saved_->c_str(), 1);
-        else ::unsetenv("HOME");
-    }
-
-private:
-    std::optional<std::string> saved_;
-};
 
 struct HomeCase {
     const char* name;
@@ -35,7 +19,7 @@ struct HomeCase {
 class StateDir : public testing::TestWithParam<HomeCase> {};
 
 TEST_P(StateDir, FollowsHome) {
-    ScopedHome home(GetParam().home);
+    test::ScopedEnv home("HOME", GetParam().home);
     auto dir = user_state_dir();
     ASSERT_EQ(dir.has_value(), GetParam().state_dir.has_value());
     if (dir) {

@@ -1,7 +1,7 @@
 #include "browser-native-host/bin/verbs.hpp"
 
 #include "browser-native-host/registration.hpp"
-#include "browser-native-host/tests/scratch_files.hpp"
+#include "browser-native-host/tests/support/fake_bundle.hpp"
 #include "browser-native-host/tests/support/program_run.hpp"
 
 #include <gtest/gtest.h>
@@ -17,9 +17,10 @@ namespace ondrake::verbs {
 namespace {
 
 namespace fs = std::filesystem;
-using testing_files::FakeBundle;
-using testing_files::read_file;
-using testing_files::TempDir;
+using test::FakeBundle;
+using test::host_log;
+using test::read_file;
+using test::TempDir;
 
 struct LookupCase {
     const char* name;
@@ -76,18 +77,10 @@ HostRun run_host(const fs::path& program, const std::vector<std::string>& argume
     return test::run_program(program.string(), options);
 }
 
-std::string lines(std::initializer_list<std::string_view> messages) {
-    std::string text;
-    for (std::string_view message : messages) {
-        text.append("ondrake-native-host: ").append(message).push_back('\n');
-    }
-    return text;
-}
-
 const std::string IDENTIFICATION_FAILURE =
-    lines({"the application could not be identified from the host's location",
-           "this verb registers the host next to it inside a packaged application; run it from "
-           "Contents/MacOS of a built .app"});
+    host_log({"the application could not be identified from the host's location",
+             "this verb registers the host next to it inside a packaged application; run it from "
+             "Contents/MacOS of a built .app"});
 
 class HostProcess : public testing::Test {
 protected:
@@ -146,7 +139,7 @@ TEST_F(HostProcess, BundleOutsideApplicationsIsNotCanonical) {
         HostRun run = run_host(program, {"register"}, home.path());
         EXPECT_EQ(run.status, 1);
         EXPECT_EQ(run.out, "");
-        EXPECT_EQ(run.err, lines({"the application is not installed in its canonical location"}));
+        EXPECT_EQ(run.err, host_log({"the application is not installed in its canonical location"}));
     }
     EXPECT_TRUE(home_is_empty());
 }
@@ -196,9 +189,9 @@ TEST_F(HostProcess, RegistrationCycleFromApplications) {
     HostRun run = run_host(bundle.host, {"register"}, home.path());
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, "");
-    EXPECT_EQ(run.err, lines({"firefox trust = browser-bridge@ondrake.download", "chrome -> Written",
-                              "edge -> Written", "firefox -> Written", "brave -> Written", "chromium -> Written",
-                              "opera -> SharesDestination", "vivaldi -> Unavailable"}));
+    EXPECT_EQ(run.err, host_log({"firefox trust = browser-bridge@ondrake.download", "chrome -> Written",
+                                "edge -> Written", "firefox -> Written", "brave -> Written", "chromium -> Written",
+                                "opera -> SharesDestination", "vivaldi -> Unavailable"}));
     EXPECT_EQ(read_file(chrome), registration::manifest_json_for(false, false, bundle.host.string()).value());
     EXPECT_EQ(read_file(record), bundle.app.string());
 
@@ -206,18 +199,18 @@ TEST_F(HostProcess, RegistrationCycleFromApplications) {
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, "");
     EXPECT_EQ(run.err,
-              lines({"firefox trust = browser-bridge@ondrake.download, browser-bridge-dev@ondrake.download",
-                     "DEVELOPMENT registration. Run `register` to restore production trust.",
-                     "chrome -> AlreadyCurrent", "edge -> AlreadyCurrent", "firefox -> Repaired",
-                     "brave -> AlreadyCurrent", "chromium -> AlreadyCurrent", "opera -> SharesDestination",
-                     "vivaldi -> Unavailable"}));
+              host_log({"firefox trust = browser-bridge@ondrake.download, browser-bridge-dev@ondrake.download",
+                       "DEVELOPMENT registration. Run `register` to restore production trust.",
+                       "chrome -> AlreadyCurrent", "edge -> AlreadyCurrent", "firefox -> Repaired",
+                       "brave -> AlreadyCurrent", "chromium -> AlreadyCurrent", "opera -> SharesDestination",
+                       "vivaldi -> Unavailable"}));
     EXPECT_EQ(read_file(firefox), registration::manifest_json_for(true, true, bundle.host.string()).value());
 
     run = run_host(bundle.host, {"unregister"}, home.path());
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, "");
-    EXPECT_EQ(run.err, lines({"removed chrome", "removed edge", "removed firefox", "removed brave",
-                              "removed chromium", "removed opera"}));
+    EXPECT_EQ(run.err, host_log({"removed chrome", "removed edge", "removed firefox", "removed brave",
+                                "removed chromium", "removed opera"}));
     EXPECT_FALSE(fs::exists(chrome));
     EXPECT_FALSE(fs::exists(firefox));
     EXPECT_FALSE(fs::exists(record));
@@ -225,7 +218,7 @@ TEST_F(HostProcess, RegistrationCycleFromApplications) {
     run = run_host(bundle.host, {"register"}, std::nullopt);
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.out, "");
-    EXPECT_EQ(run.err, lines({"no per-user directory is available"}));
+    EXPECT_EQ(run.err, host_log({"no per-user directory is available"}));
 }
 
 }  // namespace

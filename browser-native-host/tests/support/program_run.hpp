@@ -13,6 +13,7 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <initializer_list>
 #include <optional>
 #include <spawn.h>
 #include <string>
@@ -79,8 +80,8 @@ inline std::vector<char*> pointers(std::vector<std::string>& strings) {
 }
 
 // Sets up descriptor `fd` of the child as `mode` says; `parent_ends` receives the descriptors
-// that the caller closes once the child exists.
-inline void arrange(posix_spawn_file_actions_t& actions, int fd, Stream mode, const std::string& file,
+// that the caller closes once the child exists. False (and a test failure) when it cannot.
+inline bool arrange(posix_spawn_file_actions_t& actions, int fd, Stream mode, const std::string& file,
                     std::vector<int>& parent_ends) {
     switch (mode) {
         case Stream::Captured:
@@ -89,16 +90,27 @@ inline void arrange(posix_spawn_file_actions_t& actions, int fd, Stream mode, co
         case Stream::Closed: posix_spawn_file_actions_addclose(&actions, fd); break;
         case Stream::Unread: {
             int ends[2];
-            if (platform::pipe_cloexec(ends) != 0) throw std::runtime_error("pipe failed");
+            if (platform::pipe_cloexec(ends) != 0) {
+                ADD_FAILURE() << "cannot make a pipe: " << std::strerror(errno);
+                return false;
+            }
             ::close(ends[0]);  // before the program starts, so that even its first write fails
             posix_spawn_file_actions_adddup2(&actions, ends[1], fd);
             parent_ends.push_back(ends[1]);
             break;
         }
     }
+    return true;
 }
 
 }  // namespace detail
+
+// What the host prints on standard error for `messages`: each behind its prefix, one per line.
+inline std::string host_log(std::initializer_list<std::string_view> messages) {
+    std::string text;
+    for (std::string_view message : messages) text.append("ondrake-native-host: ").append(message).push_back('\n');
+    return text;
+}
 
 // Runs `program` to its end (killing it after options.limit, which fails the test).
 inline ProgramRun run_program(const std::string& program, const ProgramOptions& options) {
@@ -120,33 +132,37 @@ inline ProgramRun run_program(const std::string& program, const ProgramOptions& 
     std::vector<char*> argv = detail::pointers(argument_strings);
     std::vector<char*> envp = detail::pointers(environment);
 
+    ProgramRun result;
     int input[2] = {-1, -1};
     std::vector<int> parent_ends;
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
+    bool arranged = true;
     if (options.input_closed) {
         posix_spawn_file_actions_addclose(&actions, 0);
-    } else {
-        if (platform::pipe_cloexec(input) != 0) throw std::runtime_error("pipe failed");
+    } else if (platform::pipe_cloexec(input) == 0) {
         posix_spawn_file_actions_adddup2(&actions, input[0], 0);
+    } else {
+        ADD_FAILURE() << "cannot make a pipe: " << std::strerror(errno);
+        input[0] = input[1] = -1;  // a failed call may leave numbers it has closed again
+        arranged = false;
     }
-    detail::arrange(actions, 1, options.out, out_file, parent_ends);
-    detail::arrange(actions, 2, options.err, err_file, parent_ends);
+    arranged = arranged && detail::arrange(actions, 1, options.out, out_file, parent_ends) &&
+               detail::arrange(actions, 2, options.err, err_file, parent_ends);
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
     platform::spawn_only_listed_descriptors(&attributes, &actions);
 
     pid_t pid = -1;
-    int spawned = ::posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), envp.data());
+    int spawned = arranged ? ::posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), envp.data()) : 0;
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
     for (int fd : parent_ends) ::close(fd);
     if (input[0] >= 0) ::close(input[0]);
 
-    ProgramRun result;
-    if (spawned != 0) {
+    if (!arranged || spawned != 0) {
         if (input[1] >= 0) ::close(input[1]);
-        ADD_FAILURE() << "cannot start " << program << ": " << std::strerror(spawned);
+        if (spawned != 0) ADD_FAILURE() << "cannot start " << program << ": " << std::strerror(spawned);
         return result;
     }
     if (input[1] >= 0) {

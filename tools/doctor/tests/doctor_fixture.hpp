@@ -26,9 +26,9 @@ using registration::SupportedBrowser;
 
 inline constexpr std::string_view STATE_DIR = "Library/Application Support/OndrakeDownload";
 
+// A file with the given permissions, as the doctor checks whether a host or application can run.
 inline void write_file(const fs::path& path, std::string_view content, mode_t mode = 0644) {
-    fs::create_directories(path.parent_path());
-    test::write_file(path.string(), std::string(content));
+    test::write_file(path, content);
     ::chmod(path.c_str(), mode);
 }
 
@@ -129,7 +129,7 @@ inline std::map<std::string, std::string> snapshot(const fs::path& root) {
             std::error_code ignored;
             description += " " + std::to_string(fs::last_write_time(entry.path(), ignored).time_since_epoch().count());
         }
-        if (S_ISREG(info.st_mode)) description += " " + test::read_file(entry.path().string()).value_or("?");
+        if (S_ISREG(info.st_mode)) description += " " + test::read_file(entry.path()).value_or("?");
         tree[fs::relative(entry.path(), root).string()] = description;
     }
     return tree;

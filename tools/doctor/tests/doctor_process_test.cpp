@@ -1,18 +1,11 @@
 // The built ondrake-doctor, run as its own process with a chosen environment.
+#include "browser-native-host/tests/support/program_run.hpp"
 #include "tools/app-peer/peer_process.hpp"
 #include "tools/doctor/report.hpp"
 #include "tools/doctor/tests/doctor_fixture.hpp"
 
 #include <boost/json.hpp>
 #include <gtest/gtest.h>
-
-#include <cerrno>
-#include <cstring>
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-
-extern char** environ;
 
 namespace ondrake::doctor {
 namespace {
@@ -28,57 +21,16 @@ const fs::path BUILT_DOCTOR = fs::path(ONDRAKE_BIN_DIR) / "ondrake-doctor";
 const fs::path BUILT_HOST = fs::path(ONDRAKE_BIN_DIR) / "ondrake-native-host";
 const std::string APP_PEER = std::string(ONDRAKE_BIN_DIR) + "/app-peer";
 
-struct DoctorRun {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
+using DoctorRun = test::ProgramRun;
 
 // Runs `program` with `arguments`, HOME as given (none: unset) and no ONDRAKE_DOWNLOAD_EXE.
 DoctorRun run_doctor(const std::vector<std::string>& arguments, const std::optional<fs::path>& home,
                      const fs::path& program = BUILT_DOCTOR) {
-    test::TempDir capture;
-    fs::path out = capture.path() / "stdout";
-    fs::path err = capture.path() / "stderr";
-
-    std::vector<std::string> environment;
-    for (char** entry = environ; *entry != nullptr; ++entry) {
-        std::string_view variable(*entry);
-        if (variable.substr(0, 5) == "HOME=" || variable.substr(0, 21) == "ONDRAKE_DOWNLOAD_EXE=") continue;
-        environment.emplace_back(variable);
-    }
-    if (home) environment.push_back("HOME=" + home->string());
-    std::vector<char*> envp;
-    for (auto& entry : environment) envp.push_back(entry.data());
-    envp.push_back(nullptr);
-
-    std::vector<std::string> argument_strings{program.string()};
-    argument_strings.insert(argument_strings.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argv;
-    for (auto& argument : argument_strings) argv.push_back(argument.data());
-    argv.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    pid_t pid = -1;
-    int spawned = ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-
-    DoctorRun result;
-    if (spawned != 0) {
-        ADD_FAILURE() << "cannot start " << program << ": " << std::strerror(spawned);
-        return result;
-    }
-    int wait_status = 0;
-    while (::waitpid(pid, &wait_status, 0) < 0 && errno == EINTR) {
-    }
-    result.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1;
-    result.out = test::read_file(out.string()).value_or("<missing>");
-    result.err = test::read_file(err.string()).value_or("<missing>");
-    return result;
+    test::ProgramOptions options;
+    options.arguments = arguments;
+    options.environment = {{"HOME", home ? std::optional<std::string>(home->string()) : std::nullopt},
+                           {"ONDRAKE_DOWNLOAD_EXE", std::nullopt}};
+    return test::run_program(program.string(), options);
 }
 
 json::object json_of(const DoctorRun& run) {

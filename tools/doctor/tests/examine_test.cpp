@@ -1,6 +1,6 @@
 #include "tools/doctor/examine.hpp"
 
-#include "browser-native-host/tests/scratch_files.hpp"
+#include "browser-native-host/tests/support/fake_bundle.hpp"
 #include "tools/doctor/tests/doctor_fixture.hpp"
 
 #include <gtest/gtest.h>
@@ -448,8 +448,8 @@ TEST_F(ExamineTest, HostOptionIsResolvedAsRegisterResolvesTheHost) {
 class BundleTest : public ExamineTest {
 protected:
     // A bundle in `parent`, registered as register would do it from there.
-    testing_files::FakeBundle install(const fs::path& parent) {
-        testing_files::FakeBundle bundle(parent, "Ondrake Download", "Ondrake Download");
+    test::FakeBundle install(const fs::path& parent) {
+        test::FakeBundle bundle(parent, "Ondrake Download", "Ondrake Download");
         ::chmod(bundle.host.c_str(), 0755);
         ::chmod(bundle.app.c_str(), 0755);
         setup_.write_manifests(bundle.host);
