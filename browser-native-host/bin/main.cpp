@@ -34,6 +34,10 @@ void hold_standard_descriptors() {
 int main(int argc, char** argv) {
     // A write to a closed pipe or socket must fail with EPIPE, not end the process.
     std::signal(SIGPIPE, SIG_IGN);
+    // A parent may hand SIGCHLD over ignored, and that survives exec. The system would then
+    // collect the process that starts the application before we could, and its exit status,
+    // which tells whether the application started, would be lost.
+    std::signal(SIGCHLD, SIG_DFL);
     hold_standard_descriptors();
 
     ondrake::FdDiagnostics diagnostics;

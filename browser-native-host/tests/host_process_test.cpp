@@ -10,6 +10,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <csignal>
+
 namespace ondrake {
 namespace {
 
@@ -89,6 +93,36 @@ TEST_F(HostSession, UnreachableApplicationThatCannotBeStarted) {
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, framed(host_reply("r-1", "unavailable", "APP_UNAVAILABLE")));
     EXPECT_EQ(run.err, host_log({"stage=app_locate kind=NotFound os_error=none", "request r-1 -> AppUnavailable"}));
+}
+
+// Some parents start the host with SIGCHLD ignored, which survives exec. The application the
+// host starts must still count as started, and the request reach it on a retry.
+TEST_F(HostSession, ApplicationStartedWhileChildSignalIsIgnoredIsReached) {
+    const std::string pid_file = scratch_ / "app-peer.pid";
+    const std::string log_file = scratch_ / "application.log";
+    const std::string starter = scratch_ / "start-application";
+    test::write_file(starter, "#!/bin/sh\n\"" + APP_PEER + "\" --socket \"" + socket_path() + "\" --log \"" +
+                                  log_file + "\" </dev/null >/dev/null 2>&1 &\necho $! >\"" + pid_file + "\"\n");
+    ASSERT_EQ(::chmod(starter.c_str(), 0755), 0);
+
+    test::ProgramOptions options;
+    options.child_signal_ignored = true;
+    options.input = framed(simple("r-1", "https://example.test/"));
+    options.environment.emplace_back("HOME", home_.path().string());
+    options.environment.emplace_back("ONDRAKE_DOWNLOAD_EXE", starter);
+    auto run = test::run_program(HOST, options);
+
+    // The peer is not our child: it is stopped by its number and left to the system to collect.
+    auto pid = test::read_file(pid_file);
+    ASSERT_TRUE(pid.has_value());
+    std::optional<std::string> log;
+    EXPECT_TRUE(test::wait_until([&] { return (log = test::read_file(log_file)) && !log->empty(); }));
+    ::kill(std::stoi(*pid), SIGTERM);
+
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, framed(host_reply("r-1", "accepted", "ACCEPTED")));
+    EXPECT_EQ(run.err, host_log({"stage=app_spawn in_job=n/a breakaway_ok=n/a silent_breakaway_ok=n/a",
+                                 "request r-1 -> Accepted"}));
 }
 
 struct FrameErrorCase {

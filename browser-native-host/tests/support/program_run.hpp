@@ -44,6 +44,9 @@ struct ProgramOptions {
     Stream err = Stream::Captured;
     // RLIMIT_NOFILE for the program, set through the shell's ulimit before it is executed.
     std::optional<int> descriptor_limit;
+    // SIGCHLD ignored in the program, as some parents hand it over (an ignored signal survives
+    // exec); set through the shell's trap before it is executed.
+    bool child_signal_ignored = false;
     std::chrono::milliseconds limit = std::chrono::seconds(60);
 };
 
@@ -121,11 +124,11 @@ inline ProgramRun run_program(const std::string& program, const ProgramOptions& 
     std::string err_file = capture / "stderr";
 
     std::vector<std::string> argument_strings;
-    if (options.descriptor_limit) {
-        argument_strings = {"/bin/sh", "-c", "ulimit -n " + std::to_string(*options.descriptor_limit) +
-                                                 " && exec \"$@\"",
-                            "sh"};
-    }
+    std::string shell_setup;
+    if (options.descriptor_limit) shell_setup += "ulimit -n " + std::to_string(*options.descriptor_limit) + " && ";
+    // bash, because dash keeps SIGCHLD for itself and hands it on at its default action.
+    if (options.child_signal_ignored) shell_setup += "trap '' CHLD && ";
+    if (!shell_setup.empty()) argument_strings = {"/bin/bash", "-c", shell_setup + "exec \"$@\"", "bash"};
     argument_strings.push_back(program);
     argument_strings.insert(argument_strings.end(), options.arguments.begin(), options.arguments.end());
     std::vector<std::string> environment = detail::environment_with(options);
