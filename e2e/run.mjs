@@ -81,7 +81,8 @@ function check(who, name, ok, detail = "") {
     console.log(`ok - ${who}: ${name}`);
   } else {
     results.failed += 1;
-    console.log(`not ok - ${who}: ${name}${detail ? `\n    ${String(detail).replaceAll("\n", "\n    ")}` : ""}`);
+    const indented = detail ? `\n    ${String(detail).replaceAll("\n", "\n    ")}` : "";
+    console.log(`not ok - ${who}: ${name}${indented}`);
   }
 }
 // Replies are compared as JSON text, so the host's key order counts too.
@@ -100,7 +101,10 @@ const prepare = (browser) => ({
   protocolVersion: 4, requestId: "e2e-prepare", captureId: "e2e-capture", action: "capture_prepare",
   source: "automatic_download", browser, browserDownloadId: 7,
   url: "https://Files.Example.TEST/dir/../file.zip#part",
-  observed: { finalUrl: "https://cdn.example.test/file.zip", mime: "application/zip", totalBytes: 1024, etag: null, seenBy: "probe" },
+  observed: {
+    finalUrl: "https://cdn.example.test/file.zip", mime: "application/zip", totalBytes: 1024, etag: null,
+    seenBy: "probe",
+  },
   cookies: [{ name: "sid", value: "v 1", path: "/", secure: true }],
   downloadName: "file.zip",
 });
@@ -110,7 +114,8 @@ const STATUS = {
 };
 
 const hostReply = (requestId, status, code) => ({ protocolVersion: 1, requestId, status, code });
-const captureReply = (requestId, captureId, status, code) => ({ protocolVersion: 4, requestId, captureId, status, code });
+const captureReply = (requestId, captureId, status, code) =>
+  ({ protocolVersion: 4, requestId, captureId, status, code });
 const ACCEPTED = (requestId) => hostReply(requestId, "accepted", "ACCEPTED");
 
 // What the application must receive, byte for byte: the normalised requests.
@@ -323,7 +328,9 @@ class Installation {
     const install = spawnSync(this.options.cmake,
       ["--install", this.options.build, "--component", "bundle", "--prefix", this.bundle],
       { encoding: "utf8", timeout: 60_000 });
-    if (install.status !== 0) throw new Error(`cmake --install of the bundle failed:\n${install.stdout}${install.stderr}`);
+    if (install.status !== 0) {
+      throw new Error(`cmake --install of the bundle failed:\n${install.stdout}${install.stderr}`);
+    }
     writeFileSync(path.join(this.bundle, "Contents/Info.plist"), `<?xml version="1.0" encoding="UTF-8"?>
 <!DOCTYPE plist PUBLIC "-//Apple//DTD PLIST 1.0//EN" "http://www.apple.com/DTDs/PropertyList-1.0.dtd">
 <plist version="1.0">
@@ -349,20 +356,21 @@ echo $! >${quote(this.peerPidFile)}
     const env = { ...process.env, HOME: this.home };
     // The host must start the application through the record registration wrote, and the
     // browsers must keep their state under the throwaway HOME.
-    for (const name of ["ONDRAKE_DOWNLOAD_EXE", "XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_DATA_HOME", "XDG_STATE_HOME"]) {
-      delete env[name];
-    }
+    const inherited = ["ONDRAKE_DOWNLOAD_EXE", "XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_DATA_HOME", "XDG_STATE_HOME"];
+    for (const name of inherited) delete env[name];
     return env;
   }
 
   // Runs the bundled host with a verb, as a user would from Contents/MacOS.
   verb(verb) {
-    const run = spawnSync(this.host, [verb], { env: this.environment(), encoding: "utf8", stdio: ["ignore", "pipe", "pipe"], timeout: 10_000 });
+    const run = spawnSync(this.host, [verb],
+      { env: this.environment(), encoding: "utf8", stdio: ["ignore", "pipe", "pipe"], timeout: 10_000 });
     return { status: run.status, stdout: run.stdout, stderr: run.stderr };
   }
 
   doctorReport() {
-    const run = spawnSync(this.doctor, ["--host", this.host, "--json"], { env: this.environment(), encoding: "utf8", timeout: 10_000 });
+    const run = spawnSync(this.doctor, ["--host", this.host, "--json"],
+      { env: this.environment(), encoding: "utf8", timeout: 10_000 });
     let report = null;
     try {
       report = JSON.parse(run.stdout);
@@ -442,7 +450,9 @@ function admitChromiumProbe(installation, probeOrigin) {
   const reread = readFileSync(file, "utf8");
   const restored = reread.slice(0, at) + entry + reread.slice(at + JSON.stringify(probeOrigin).length);
   check("chromium", "the adapted manifest differs from registration's only in that origin",
-    restored === written && JSON.stringify(JSON.parse(reread).allowed_origins) === JSON.stringify([probeOrigin]), reread);
+    restored === written &&
+      JSON.stringify(JSON.parse(reread).allowed_origins) === JSON.stringify([probeOrigin]),
+    reread);
 }
 
 class Chromium {
@@ -460,7 +470,8 @@ class Chromium {
   // Chromium on Linux reads per-user hosts from <user-data-dir>/NativeMessagingHosts; with the
   // user data directory where Chromium keeps it on macOS, it reads the manifest registration wrote.
   async launch(driverUrl) {
-    const probe = assembleProbe(path.join(this.options.scratch, "probe-chromium"), this.manifest, driverUrl, "chromium");
+    const probe = assembleProbe(path.join(this.options.scratch, "probe-chromium"), this.manifest,
+      driverUrl, "chromium");
     writeFileSync(this.log, "");
     this.process = this.processes.start(this.options.chromium, [
       "--headless=new",
@@ -527,9 +538,14 @@ class Bidi {
 }
 
 // Firefox hands the host's standard error, line by line, to its console service as
-// "stderr output from native app NAME: LINE"; the test reads them back there.
+// "stderr output from native app NAME: LINE"; the test reads them back there. The service keeps
+// only the latest few hundred messages, so a listener in the browser window keeps every one.
 const NATIVE_STDERR = `stderr output from native app ${HOST_NAME}: `;
-const CONSOLE_MESSAGES = "Services.console.getMessageArray().map((entry) => entry.message)";
+const KEEP_CONSOLE = `(() => {
+  const kept = [];
+  Services.console.registerListener({ observe: (entry) => kept.push(entry.message) });
+  globalThis.ondrakeE2eConsole = kept;
+})()`;
 
 class Firefox {
   constructor(options, installation, processes) {
@@ -575,29 +591,40 @@ class Firefox {
     let endpoint = null;
     await waitFor("Firefox to open WebDriver BiDi", () => {
       endpoint = /WebDriver BiDi listening on (ws:\/\/[0-9.:]+)/.exec(readFileSync(this.log, "utf8"))?.[1] ?? null;
-      if (endpoint === null && this.process.exitStatus !== null) throw new Error(`Firefox ended at start (${this.process.exitStatus})`);
+      if (endpoint === null && this.process.exitStatus !== null) {
+        throw new Error(`Firefox ended at start (${this.process.exitStatus})`);
+      }
       return endpoint !== null;
     }, START_LIMIT_MS);
     await this.bidi.connect(endpoint);
     await this.bidi.send("session.new", { capabilities: {} });
     const tree = await this.bidi.send("browsingContext.getTree", { "moz:scope": "chrome" });
     this.chromeContext = tree.contexts[0].context;
+    await this.evaluate(KEEP_CONSOLE);
 
     // Two temporary add-ons: the probe with the development add-on's id, and one with the
     // production add-on's id, which shows that a refusal is Firefox's trust decision.
-    for (const [name, id] of [["firefox-dev", FIREFOX_DEV_ADDON_ID], ["firefox-production", FIREFOX_ADDON_ID]]) {
+    const probes = [["firefox-dev", FIREFOX_DEV_ADDON_ID], ["firefox-production", FIREFOX_ADDON_ID]];
+    for (const [name, id] of probes) {
       const manifest = structuredClone(this.manifest);
       manifest.browser_specific_settings.gecko.id = id;
-      const directory = assembleProbe(path.join(this.options.scratch, `probe-${name}`), manifest, driverUrl, name);
+      const directory = assembleProbe(path.join(this.options.scratch, `probe-${name}`), manifest,
+        driverUrl, name);
       await this.bidi.send("webExtension.install", { extensionData: { type: "path", path: directory } });
     }
   }
 
-  async consoleMessages() {
-    const result = await this.bidi.send("script.evaluate", {
-      expression: `JSON.stringify(${CONSOLE_MESSAGES})`, target: { context: this.chromeContext }, awaitPromise: false,
+  // Evaluates in the browser window itself, where Firefox's own services are at hand.
+  async evaluate(expression) {
+    const evaluated = await this.bidi.send("script.evaluate", {
+      expression, target: { context: this.chromeContext }, awaitPromise: false,
     });
-    return JSON.parse(result.result.value);
+    if (evaluated.type !== "success") throw new Error(`evaluating in Firefox failed: ${JSON.stringify(evaluated)}`);
+    return evaluated.result;
+  }
+
+  async consoleMessages() {
+    return JSON.parse((await this.evaluate("JSON.stringify(globalThis.ondrakeE2eConsole)")).value);
   }
 
   async hostLog() {
@@ -625,7 +652,8 @@ async function roundTrip(who, browser, driver, probe, installation, hostLog) {
   const logBefore = (await hostLog()).length;
   check(who, "the application is not running before the first message", !existsSync(installation.socket));
 
-  const single = await driver.order(probe, { kind: "send", message: simple(browser, "e2e-download", "HTTPS://Example.TEST:443/a#top") });
+  const download = simple(browser, "e2e-download", "HTTPS://Example.TEST:443/a#top");
+  const single = await driver.order(probe, { kind: "send", message: download });
   check(who, "sendNativeMessage gets a reply", single.error === undefined, single.error);
   checkJson(who, "an accepted download is answered ACCEPTED", single.reply, ACCEPTED("e2e-download"));
   const pid = installation.peerPid();
@@ -640,14 +668,20 @@ async function roundTrip(who, browser, driver, probe, installation, hostLog) {
     STATUS,
   ];
   const port = await driver.order(probe, { kind: "exchange", messages });
-  check(who, "connectNative answers every message on one port", port.replies.length === messages.length && port.error === undefined,
+  check(who, "connectNative answers every message on one port",
+    port.replies.length === messages.length && port.error === undefined,
     `${port.replies.length} replies; ${port.error ?? ""}`);
   const [prepared, ftp, extra, badId, status] = port.replies;
-  checkJson(who, "a capture prepare is answered prepared", prepared, captureReply("e2e-prepare", "e2e-capture", "prepared", "CAPTURE_PREPARED"));
-  checkJson(who, "an ftp URL is refused as UNSUPPORTED_SCHEME", ftp, hostReply("e2e-ftp", "rejected", "UNSUPPORTED_SCHEME"));
-  checkJson(who, "an unknown key is refused as INVALID_MESSAGE", extra, hostReply("e2e-extra", "rejected", "INVALID_MESSAGE"));
-  checkJson(who, "an id outside the rule is refused without echoing it", badId, hostReply("", "rejected", "INVALID_MESSAGE"));
-  checkJson(who, "the application's state of the capture comes back", status, captureReply("e2e-status", "e2e-capture", "prepared", "ACCEPTED"));
+  checkJson(who, "a capture prepare is answered prepared", prepared,
+    captureReply("e2e-prepare", "e2e-capture", "prepared", "CAPTURE_PREPARED"));
+  checkJson(who, "an ftp URL is refused as UNSUPPORTED_SCHEME", ftp,
+    hostReply("e2e-ftp", "rejected", "UNSUPPORTED_SCHEME"));
+  checkJson(who, "an unknown key is refused as INVALID_MESSAGE", extra,
+    hostReply("e2e-extra", "rejected", "INVALID_MESSAGE"));
+  checkJson(who, "an id outside the rule is refused without echoing it", badId,
+    hostReply("", "rejected", "INVALID_MESSAGE"));
+  checkJson(who, "the application's state of the capture comes back", status,
+    captureReply("e2e-status", "e2e-capture", "prepared", "ACCEPTED"));
 
   // The host has answered; its log lines may still be on their way through the browser.
   let logLines = [];
@@ -663,13 +697,16 @@ async function roundTrip(who, browser, driver, probe, installation, hostLog) {
     JSON.stringify(logLines) === JSON.stringify(HOST_LOG), logLines.join("\n"));
 }
 
+// One message on a runtime.connectNative port.
+const connectAndSend = (driver, probe, message) => driver.order(probe, { kind: "exchange", messages: [message] });
+
 async function expectConnected(who, driver, probe, requestId) {
-  const port = await driver.order(probe, { kind: "exchange", messages: [simple(who, requestId, "https://example.test/")] });
+  const port = await connectAndSend(driver, probe, simple(who, requestId, "https://example.test/"));
   checkJson(who, `connects and is answered (${requestId})`, port, { replies: [ACCEPTED(requestId)] });
 }
 
 async function expectRefused(who, what, driver, probe, pattern) {
-  const port = await driver.order(probe, { kind: "exchange", messages: [simple("firefox", "e2e-refused", "https://example.test/")] });
+  const port = await connectAndSend(driver, probe, simple(who, "e2e-refused", "https://example.test/"));
   check(who, what, port.replies.length === 0 && pattern.test(port.error ?? ""), JSON.stringify(port));
 }
 
@@ -688,7 +725,8 @@ async function run(options, processes, cleanups) {
     readFileSync(path.join(installation.support, "OndrakeDownload/app-path"), "utf8") === executable);
   for (const [who, directory] of [["chromium", "Chromium"], ["firefox", "Mozilla"]]) {
     const manifest = JSON.parse(readFileSync(installation.manifest(directory), "utf8"));
-    check(who, "registration's manifest names the bundled host", manifest.path === installation.host, JSON.stringify(manifest));
+    check(who, "registration's manifest names the bundled host", manifest.path === installation.host,
+      JSON.stringify(manifest));
   }
 
   const driver = new Driver();
@@ -704,14 +742,16 @@ async function run(options, processes, cleanups) {
   await chromium.launch(driverUrl);
   await waitForProbe(driver, "chromium");
   const chromiumId = await driver.order("chromium", { kind: "identify" });
-  check("chromium", "the probe has the id derived from its key", chromiumId.id === chromium.extensionId, JSON.stringify(chromiumId));
+  check("chromium", "the probe has the id derived from its key", chromiumId.id === chromium.extensionId,
+    JSON.stringify(chromiumId));
   await roundTrip("chromium", "chromium", driver, "chromium", installation, async () => chromium.hostLog());
 
   await firefox.launch(driverUrl);
   await waitForProbe(driver, "firefox-dev");
   await waitForProbe(driver, "firefox-production");
   const firefoxId = await driver.order("firefox-dev", { kind: "identify" });
-  check("firefox", "the probe has the development add-on's id", firefoxId.id === FIREFOX_DEV_ADDON_ID, JSON.stringify(firefoxId));
+  check("firefox", "the probe has the development add-on's id", firefoxId.id === FIREFOX_DEV_ADDON_ID,
+    JSON.stringify(firefoxId));
   await roundTrip("firefox", "firefox", driver, "firefox-dev", installation, () => firefox.hostLog());
 
   // Trust: production registration admits only the production add-on.
@@ -719,8 +759,9 @@ async function run(options, processes, cleanups) {
   // Chromium's manifest was adapted for the probe, Firefox's admitted the development add-on.
   checkVerb("firefox", installation, "register", registrationLines(false, (browser) =>
     browser === "chromium" || browser === "firefox" ? "Repaired" : "AlreadyCurrent"));
-  await expectRefused("firefox", "after register, Firefox refuses the development add-on's connect", driver, "firefox-dev",
-    /No such native application/);
+  const NO_SUCH_APPLICATION = /No such native application/;
+  await expectRefused("firefox", "after register, Firefox refuses the development add-on's connect",
+    driver, "firefox-dev", NO_SUCH_APPLICATION);
   const refusal = `This extension does not have permission to use native manifest ${firefox.lookupManifest()}`;
   const messages = (await firefox.consoleMessages()).slice(consoleBefore);
   check("firefox", "Firefox itself names the refusal: the add-on may not use the manifest",
@@ -732,20 +773,23 @@ async function run(options, processes, cleanups) {
 
   // Uninstall, and install again.
   checkVerb("uninstall", installation, "unregister", unregisterLines());
-  const notFound = await driver.order("chromium", { kind: "send", message: simple("chromium", "e2e-gone", "https://example.test/") });
+  const gone = simple("chromium", "e2e-gone", "https://example.test/");
+  const notFound = await driver.order("chromium", { kind: "send", message: gone });
   check("chromium", "after unregister, Chromium reports the host not found",
     /native messaging host not found/i.test(notFound.error ?? ""), JSON.stringify(notFound));
-  await expectRefused("firefox", "after unregister, Firefox reports the host not found", driver, "firefox-dev", /No such native application/);
-  await expectRefused("firefox", "after unregister, Firefox reports it to the production add-on too", driver, "firefox-production",
-    /No such native application/);
+  await expectRefused("firefox", "after unregister, Firefox reports the host not found",
+    driver, "firefox-dev", NO_SUCH_APPLICATION);
+  await expectRefused("firefox", "after unregister, Firefox reports it to the production add-on too",
+    driver, "firefox-production", NO_SUCH_APPLICATION);
 
   const missing = installation.doctorReport();
   const problems = missing.report?.problems ?? [];
   check("doctor", "after unregister, ondrake-doctor --json reports problems (exit 1)",
     missing.status === 1 && missing.report?.healthy === false, missing.stdout);
-  for (const [who, browser, directory] of [["chromium", "chromium", "Chromium"], ["firefox", "firefox", "Mozilla"]]) {
-    const found = problems.find((problem) => problem.problem === "manifest_missing" && problem.browser === browser);
-    check(who, "ondrake-doctor names the missing manifest and that register fixes it",
+  for (const [browser, directory] of [["chromium", "Chromium"], ["firefox", "Mozilla"]]) {
+    const found = problems.find((problem) =>
+      problem.problem === "manifest_missing" && problem.browser === browser);
+    check(browser, "ondrake-doctor names the missing manifest and that register fixes it",
       found !== undefined && found.subject === installation.manifest(directory) && found.fix === "run_register",
       JSON.stringify(found ?? problems));
   }
@@ -767,16 +811,28 @@ async function main() {
   const processes = new Processes(options.scratch);
   const cleanups = [];
   const started = Date.now();
-  const cleanUp = async () => {
-    for (const cleanup of cleanups.reverse()) await Promise.resolve().then(cleanup).catch(() => {});
-    await processes.stopAll();
+  let cleaning = null;
+  const cleanUp = () => {
+    cleaning ??= (async () => {
+      for (const cleanup of cleanups.reverse()) await Promise.resolve().then(cleanup).catch(() => {});
+      await processes.stopAll();
+    })();
+    return cleaning;
   };
+  // Interrupted: end what was started before leaving; run.sh removes the files.
+  for (const signal of ["SIGINT", "SIGTERM", "SIGHUP"]) {
+    process.on(signal, () => {
+      console.log(`e2e: interrupted by ${signal}`);
+      cleanUp().finally(() => process.exit(1));
+    });
+  }
   let limit;
   try {
     await Promise.race([
       run(options, processes, cleanups),
       new Promise((_, reject) => {
-        limit = setTimeout(() => reject(new Error(`the run did not finish within ${OVERALL_LIMIT_MS / 1000} s`)), OVERALL_LIMIT_MS);
+        const late = new Error(`the run did not finish within ${OVERALL_LIMIT_MS / 1000} s`);
+        limit = setTimeout(() => reject(late), OVERALL_LIMIT_MS);
       }),
     ]);
   } catch (error) {
@@ -790,7 +846,4 @@ async function main() {
   process.exit(results.failed === 0 ? 0 : 1);
 }
 
-if (process.argv[1] === fileURLToPath(import.meta.url)) {
-  for (const signal of ["SIGINT", "SIGTERM", "SIGHUP"]) process.on(signal, () => process.exit(1));
-  main();
-}
+if (process.argv[1] === fileURLToPath(import.meta.url)) main();
