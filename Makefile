@@ -40,11 +40,12 @@ sanitize: deps
 	@cmake --build --preset sanitize
 	@ctest --preset sanitize
 
-# `make e2e`: the host in Debian's Chromium with our probe extension; installs Chromium and
-# playwright-core first when they are missing.
+# `make e2e`: the bundle laid out in /Applications (needs root), registered, and used by Debian's
+# Chromium and Firefox ESR with our probe extensions; installs the browsers and ws first when
+# they are missing.
 e2e: build
 	@e2e/setup.sh
-	@e2e/run.sh build/bin
+	@e2e/run.sh cmake build
 
 # `make fuzz`: every fuzz target for FUZZ_SECONDS seconds each, in its own clang build (build-fuzz/).
 FUZZ_SECONDS ?= 60
