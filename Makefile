@@ -17,13 +17,16 @@ CODESIGN_IDENTITY ?=
 
 .PHONY: all deps build test demo bench sanitize fuzz e2e bundle clean
 
+# Configures a preset quietly; cmake's output is shown only when configuring fails.
+configure = output=$$(cmake --preset $(1) 2>&1) || { printf '%s\n' "$$output" >&2; exit 1; }
+
 all: build
 
 deps:
 	@scripts/install-deps.sh
 
 build: deps
-	@cmake --preset default >/dev/null
+	@$(call configure,default)
 	@cmake --build --preset default
 
 test: build
@@ -36,7 +39,7 @@ bench: build
 	@scripts/bench.sh
 
 sanitize: deps
-	@cmake --preset sanitize >/dev/null
+	@$(call configure,sanitize)
 	@cmake --build --preset sanitize
 	@ctest --preset sanitize
 
@@ -49,7 +52,7 @@ e2e: build
 # `make fuzz`: every fuzz target for FUZZ_SECONDS seconds each, in its own clang build (build-fuzz/).
 FUZZ_SECONDS ?= 60
 fuzz: deps
-	@cmake --preset fuzz >/dev/null
+	@$(call configure,fuzz)
 	@cmake --build --preset fuzz
 	@FUZZ_SECONDS="$(FUZZ_SECONDS)" scripts/fuzz.sh
 
