@@ -11,8 +11,11 @@ endif
 # `make bundle`: our part of the application bundle, <PREFIX>/<APP_NAME>.app/Contents/...
 # On macOS it is signed with CODESIGN_IDENTITY; left empty, with the configured
 # ONDRAKE_CODESIGN_IDENTITY, which is "-" (ad hoc) unless set otherwise.
+# WEB_EXTENSION is the Safari web extension's resource directory (manifest.json and scripts), copied
+# into the extension's Contents/Resources; the reference extension of this repository by default.
 PREFIX ?= build/bundle
 APP_NAME ?= Ondrake Download
+WEB_EXTENSION ?= safari-extension/web-extension
 CODESIGN_IDENTITY ?=
 
 .PHONY: all deps build test demo bench sanitize fuzz e2e bundle clean
@@ -57,7 +60,7 @@ fuzz: deps
 	@FUZZ_SECONDS="$(FUZZ_SECONDS)" scripts/fuzz.sh
 
 bundle: build
-	@CODESIGN_IDENTITY="$(CODESIGN_IDENTITY)" \
+	@CODESIGN_IDENTITY="$(CODESIGN_IDENTITY)" ONDRAKE_WEB_EXTENSION="$(WEB_EXTENSION)" \
 	  cmake --install build --component bundle --prefix "$(PREFIX)/$(APP_NAME).app"
 
 clean:
