@@ -5,7 +5,7 @@
 #   - it links only the system's libraries (/usr/lib, /System): anything else is not on the user's Mac;
 #   - its signature verifies (codesign --verify --strict);
 # and every Info.plist passes plutil -lint. Given the build directory, it also looks at the static
-# archives the host was linked from (Homebrew's ICU and Boost.JSON): objects built for a newer
+# ICU archive the host was linked from (Homebrew's, usually): objects built for a newer
 # macOS than the floor make the host need that macOS whatever it declares (ld then warns "was built
 # for newer macOS version"). That is a warning, an error with --release (README: Platforms).
 #
@@ -103,10 +103,10 @@ if [ -n "$build" ]; then
     while IFS= read -r archive; do
         built_for=$(declared_minimums "$archive" | newest)
         if [ -n "$built_for" ] && version_newer "$built_for" "$floor"; then
-            message="$archive was built for macOS $built_for, newer than the floor $floor: the host linked from it needs macOS $built_for. A release build links ICU and Boost built with MACOSX_DEPLOYMENT_TARGET=$floor (README: Platforms)."
+            message="$archive was built for macOS $built_for, newer than the floor $floor: the host linked from it needs macOS $built_for. A release build links an ICU built with MACOSX_DEPLOYMENT_TARGET=$floor (README: Platforms)."
             if [ "$release" = 1 ]; then fail "$message"; else printf 'WARNING: %s\n' "$message"; fi
         fi
-    done < <(grep -E '^ONDRAKE_(ICUUC|BOOST_JSON)_ARCHIVE:FILEPATH=' "$build/CMakeCache.txt" 2>/dev/null | cut -d= -f2-)
+    done < <(grep -E '^ONDRAKE_ICUUC_ARCHIVE:FILEPATH=' "$build/CMakeCache.txt" 2>/dev/null | cut -d= -f2-)
 fi
 
 if [ "$failures" -ne 0 ]; then
