@@ -15,7 +15,7 @@ PREFIX ?= build/bundle
 APP_NAME ?= Ondrake Download
 CODESIGN_IDENTITY ?=
 
-.PHONY: all deps build test demo bench sanitize fuzz e2e bundle clean
+.PHONY: all deps build test demo docs bench sanitize fuzz e2e bundle clean
 
 all: build
 
@@ -31,6 +31,10 @@ test: build
 
 demo: build
 	@scripts/demo.sh
+
+# `make docs`: regenerate docs/protocol.md's tables and docs/schema/ from the message tables.
+docs: build
+	@build/bin/protocol-doc write .
 
 bench: build
 	@scripts/bench.sh

@@ -1,0 +1,296 @@
+#include "tools/protocol-doc/corpus.hpp"
+
+#include <boost/json.hpp>
+
+#include <optional>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "browser-native-host/classification.hpp"
+#include "browser-native-host/ipc.hpp"
+#include "browser-native-host/protocol.hpp"
+#include "browser-native-host/tests/sample_messages.hpp"
+#include "browser-native-host/whole_file.hpp"
+#include "tools/nm-client/messages.hpp"
+
+namespace ondrake::protocol_doc {
+
+namespace {
+
+namespace json = boost::json;
+using samples::repeated;
+using samples::replaced;
+using samples::with;
+
+// A body and, for one the host refuses although its JSON fits the schema, why.
+struct Case {
+    std::string name;
+    std::string body;
+    std::string_view blind_spot = {};
+};
+
+const std::string SIMPLE(samples::SIMPLE);
+const std::string CAPTURE(samples::CAPTURE);
+
+std::string capture_step(std::string_view action, std::string_view members = {}) {
+    std::string body = replaced(CAPTURE, "capture_status", action);
+    return members.empty() ? body : with(body, members);
+}
+
+std::string cookies(std::size_t count) {
+    std::string list = "\"cookies\":[";
+    for (std::size_t i = 0; i < count; ++i) {
+        if (i != 0) list.push_back(',');
+        list.append(samples::COOKIE);
+    }
+    return list + "]";
+}
+
+const std::string URL = R"("url":"https://example.test/f.zip")";
+
+// What a browser may send. Refusals whose reason is the URL policy or the document's form are
+// recognised from the host's verdict; the rest name their blind spot here.
+std::vector<Case> browser_cases() {
+    return {
+        {"simple", SIMPLE},
+        {"simple_with_browser", with(SIMPLE, R"("browser":"safari")")},
+        {"simple_browser_null", with(SIMPLE, R"("browser":null)")},
+        {"simple_followed_by_line_feed", SIMPLE + "\n"},
+        {"simple_key_escaped", replaced(SIMPLE, "requestId", "r\\u0065questId")},
+        {"simple_url_trimmed", replaced(SIMPLE, "https://example.test/a", "  https://example.test  ")},
+        {"simple_id_128", replaced(SIMPLE, "r-1", repeated("a", 128))},
+        {"capture_required_only", CAPTURE},
+        {"capture_prepare", capture_step("capture_prepare", URL + ",\"browser\":\"chrome\"," +
+                                                                "\"browserDownloadId\":-5," + cookies(1))},
+        {"capture_commit_everything",
+         capture_step("capture_commit",
+                      URL + R"(,"observed":{"finalUrl":"https://example.test/f","mime":"a/b","totalBytes":0,"etag":"x","future":{"a":[1]}},)" +
+                          cookies(64) +
+                          R"(,"downloadName":"f.zip","initiatorOrigin":"https://example.test","revalidateResponse":false)")},
+        {"capture_preflight", capture_step("capture_preflight", URL + R"(,"observed":{"mime":null})")},
+        {"capture_abort", capture_step("capture_abort", cookies(1))},
+        {"capture_status_null_url", capture_step("capture_status", R"("url":null)")},
+        {"capture_revoke", capture_step("capture_revoke_credentials")},
+        {"capture_name_256", capture_step("capture_status", "\"cookies\":[" +
+                                                               replaced(samples::COOKIE, "sid", repeated("n", 256)) + "]")},
+
+        // Unknown keys.
+        {"simple_unknown_key", with(SIMPLE, R"("extra":1)")},
+        {"simple_with_capture_id", with(SIMPLE, R"("captureId":"")")},
+        {"capture_unknown_key", capture_step("capture_status", R"("extra":1)")},
+        {"cookie_unknown_key", capture_step("capture_status", "\"cookies\":[" +
+                                                                 with(samples::COOKIE, R"("domain":"x")") + "]")},
+        // Wrong types.
+        {"simple_version_text", replaced(SIMPLE, "\"protocolVersion\":1", "\"protocolVersion\":\"1\"")},
+        {"simple_request_id_number", replaced(SIMPLE, "\"r-1\"", "1")},
+        {"capture_download_id_text", capture_step("capture_status", R"("browserDownloadId":"17")")},
+        {"cookie_secure_text", capture_step("capture_status", "\"cookies\":[" +
+                                                                 replaced(samples::COOKIE, "true", "\"true\"") + "]")},
+        {"capture_observed_array", capture_step("capture_status", R"("observed":[])")},
+        {"capture_id_number", replaced(CAPTURE, "\"c1\"", "5")},
+        // Missing members.
+        {"simple_without_url", replaced(SIMPLE, R"(,"url":"https://example.test/a")", "")},
+        {"simple_url_null", replaced(SIMPLE, R"("https://example.test/a")", "null")},
+        {"capture_without_source", replaced(CAPTURE, R"(,"source":"automatic_download")", "")},
+        {"cookie_without_secure", capture_step("capture_status", "\"cookies\":[" +
+                                                                    replaced(samples::COOKIE, R"(,"secure":true)", "") + "]")},
+        {"empty_object", "{}"},
+        // Enumeration texts.
+        {"browser_other_case", with(SIMPLE, R"("browser":"Chrome")")},
+        {"browser_unlisted", with(SIMPLE, R"("browser":"vivaldi")")},
+        {"capture_action_in_simple", replaced(SIMPLE, "\"download\"", "\"capture_prepare\"")},
+        {"capture_action_unlisted", replaced(CAPTURE, "capture_status", "capture_pause")},
+        {"simple_source_of_capture", replaced(SIMPLE, "context_menu", "automatic_download")},
+        // Versions and ids.
+        {"simple_version_2", replaced(SIMPLE, "\"protocolVersion\":1", "\"protocolVersion\":2")},
+        {"capture_version_3", replaced(CAPTURE, "\"protocolVersion\":4", "\"protocolVersion\":3")},
+        {"simple_id_with_full_stop", replaced(SIMPLE, "r-1", "r.1")},
+        {"simple_id_empty", replaced(SIMPLE, "\"r-1\"", "\"\"")},
+        {"simple_id_129", replaced(SIMPLE, "r-1", repeated("a", 129))},
+        {"simple_id_non_ascii", replaced(SIMPLE, "r-1", "r-\\u00e9")},
+        {"capture_id_with_space", replaced(CAPTURE, "\"c1\"", "\"c 1\"")},
+        // Limits.
+        {"cookies_empty", capture_step("capture_status", R"("cookies":[])")},
+        {"cookies_65", capture_step("capture_status", cookies(65))},
+        {"cookie_name_empty", capture_step("capture_status", "\"cookies\":[" +
+                                                                replaced(samples::COOKIE, "sid", "") + "]")},
+        {"cookie_name_257", capture_step("capture_status", "\"cookies\":[" +
+                                                              replaced(samples::COOKIE, "sid", repeated("n", 257)) + "]")},
+        {"total_bytes_negative", capture_step("capture_status", R"("observed":{"totalBytes":-1})")},
+        {"download_name_1025", capture_step("capture_status", "\"downloadName\":\"" + repeated("d", 1025) + "\"")},
+        {"initiator_origin_513", capture_step("capture_status", "\"initiatorOrigin\":\"" + repeated("o", 513) + "\"")},
+        {"observed_mime_2049", capture_step("capture_status", "\"observed\":{\"mime\":\"" + repeated("m", 2049) + "\"}")},
+        {"download_name_1026_bytes_in_513_characters",
+         capture_step("capture_status", "\"downloadName\":\"" + repeated("\xC3\xA9", 513) + "\""), "utf8-bytes"},
+        // What each step may carry.
+        {"status_with_url", capture_step("capture_status", URL)},
+        {"prepare_without_url", capture_step("capture_prepare")},
+        {"commit_with_null_url", capture_step("capture_commit", R"("url":null)")},
+        {"preflight_with_cookies", capture_step("capture_preflight", URL + "," + cookies(1))},
+        {"revoke_with_observed", capture_step("capture_revoke_credentials", R"("observed":{})")},
+        {"revoke_with_cookies", capture_step("capture_revoke_credentials", cookies(1))},
+        // URL policy.
+        {"simple_url_ftp", replaced(SIMPLE, "https://example.test/a", "ftp://example.test/f")},
+        {"simple_url_credentials", replaced(SIMPLE, "https://example.test/a", "https://user@example.test/")},
+        {"simple_url_not_a_url", replaced(SIMPLE, "https://example.test/a", "not a url")},
+        {"prepare_url_blob", capture_step("capture_prepare", R"("url":"blob:https://example.test/1")")},
+        // What only the decoder sees.
+        {"simple_duplicate_key", samples::with_first(SIMPLE, R"("url":"https://example.test/b")"),
+         "duplicate-keys"},
+        {"simple_version_with_fraction", replaced(SIMPLE, "\"protocolVersion\":1", "\"protocolVersion\":1.0"),
+         "integer-form"},
+        {"simple_version_with_exponent", replaced(SIMPLE, "\"protocolVersion\":1", "\"protocolVersion\":1e0"),
+         "integer-form"},
+        {"download_id_over_64_bits", capture_step("capture_status", R"("browserDownloadId":9223372036854775808)"),
+         "integer-range"},
+        {"lone_surrogate", capture_step("capture_status", R"("downloadName":"\ud800")"), "unicode"},
+        {"not_utf8", capture_step("capture_status", "\"downloadName\":\"\xFF\""), "unicode"},
+        {"byte_order_mark", "\xEF\xBB\xBF" + SIMPLE},
+        {"trailing_data", SIMPLE + "x"},
+        {"two_documents", SIMPLE + SIMPLE},
+        {"not_json", "hello"},
+    };
+}
+
+// The application's replies, judged by the host's decoders.
+std::vector<Case> application_reply_cases() {
+    const std::string reply(samples::IPC_RESPONSE);
+    const std::string capture(samples::IPC_CAPTURE_RESPONSE);
+    return {
+        {"ipc_response", reply},
+        {"ipc_response_any_version", replaced(reply, "\"protocolVersion\":1", "\"protocolVersion\":7")},
+        {"ipc_response_unknown_key", with(reply, R"("extra":1)")},
+        {"ipc_response_code_lower_case", replaced(reply, "ACCEPTED", "accepted")},
+        {"ipc_response_code_null", replaced(reply, "\"ACCEPTED\"", "null")},
+        {"ipc_response_without_version", replaced(reply, "\"protocolVersion\":1,", "")},
+        {"ipc_response_duplicate_code", with(reply, R"("code":"APP_REJECTED")"), "duplicate-keys"},
+        {"ipc_capture_response", capture},
+        {"ipc_capture_response_preflight_null", with(capture, R"("preflight":null)")},
+        {"ipc_capture_response_preflight", with(capture, "\"preflight\":" + std::string(samples::PREFLIGHT))},
+        {"ipc_capture_response_preflight_full",
+         with(capture, R"("preflight":{"ok":false,"status":404,"finalUrl":"https://example.test/f","contentType":"a/b","contentDisposition":"attachment","totalBytes":5,"later":[{}]})")},
+        {"ipc_capture_response_preflight_without_ok", with(capture, R"("preflight":{"status":200})")},
+        {"ipc_capture_response_preflight_status_65536", with(capture, R"("preflight":{"ok":true,"status":65536})")},
+        {"ipc_capture_response_preflight_status_negative", with(capture, R"("preflight":{"ok":true,"status":-1})")},
+        {"ipc_capture_response_status_unlisted", replaced(capture, "\"prepared\"", "\"paused\"")},
+        {"ipc_capture_response_without_capture_id", replaced(capture, R"("captureId":"c1",)", "")},
+    };
+}
+
+bool is_json(std::string_view body) {
+    boost::system::error_code error;
+    json::parse(body, error);
+    return !error;
+}
+
+json::object entry(const std::string& name, const std::string& body, json::array schemas,
+                   std::optional<std::string_view> valid_under, std::string_view blind_spot) {
+    json::object line;
+    line["name"] = name;
+    line["body"] = json::array(body.begin(), body.end());  // bytes: not every body is UTF-8
+    line["schemas"] = std::move(schemas);
+    line["validUnder"] = valid_under ? json::value(*valid_under) : json::value(nullptr);
+    line["blindSpot"] = blind_spot.empty() ? json::value(nullptr) : json::value(blind_spot);
+    return line;
+}
+
+void add_line(std::string& out, const json::object& line) {
+    out.append(json::serialize(line)).push_back('\n');
+}
+
+// The host's reply to a refused message must match the reply schemas.
+void add_reply(std::string& out, const std::string& name, const std::string& reply) {
+    std::string_view schema =
+        protocol::decode_capture_response(reply) ? "capture-response" : "host-response";
+    add_line(out, entry(name + ":reply", reply, json::array{schema}, schema, {}));
+}
+
+void add_browser_case(std::string& out, const Case& message) {
+    const json::array requests{"host-request", "capture-request"};
+    classification::Classified outcome = classification::classify_any(message.body);
+    if (auto* request = std::get_if<classification::Request>(&outcome)) {
+        add_line(out, entry(message.name, message.body, requests, "host-request", {}));
+        protocol::IpcRequest sent{protocol::SIMPLE_PROTOCOL_VERSION, request->request.request_id,
+                                  request->request.url};
+        add_line(out, entry(message.name + ":to-application", protocol::to_json(sent),
+                            json::array{"ipc-request"}, "ipc-request", {}));
+        return;
+    }
+    if (std::holds_alternative<classification::Capture>(outcome)) {
+        add_line(out, entry(message.name, message.body, requests, "capture-request", {}));
+        return;
+    }
+    const std::string& reply = std::get<classification::Reply>(outcome).bytes;
+    std::string_view blind_spot = message.blind_spot;
+    if (blind_spot.empty()) {
+        auto code = protocol::decode_host_response(reply);
+        auto capture_code = protocol::decode_capture_response(reply);
+        protocol::Code refusal = code ? code->code : capture_code->code;
+        if (refusal == protocol::Code::InvalidUrl || refusal == protocol::Code::UnsupportedScheme) {
+            blind_spot = "url-policy";
+        } else if (!is_json(message.body)) {
+            blind_spot = "document";
+        }
+    }
+    add_line(out, entry(message.name, message.body, requests, std::nullopt, blind_spot));
+    add_reply(out, message.name, reply);
+}
+
+}  // namespace
+
+std::string corpus_lines(const std::filesystem::path& repo) {
+    std::string out;
+    std::vector<Case> cases = browser_cases();
+    auto demo = whole_file::read(repo / "scripts" / "demo-messages.txt");
+    std::size_t number = 0;
+    if (demo) {
+        for (std::string& message : nm_client::read_messages(*demo)) {
+            cases.push_back({"demo_" + std::to_string(++number), std::move(message)});
+        }
+    }
+    if (number == 0) return {};  // the demo's messages are part of the corpus: no file, no corpus
+
+    for (const Case& message : cases) add_browser_case(out, message);
+
+    for (const Case& reply : application_reply_cases()) {
+        bool capture = reply.name.starts_with("ipc_capture_response");
+        bool accepted = capture ? ipc::decode_ipc_capture_response(reply.body).has_value()
+                                : ipc::decode_ipc_response(reply.body).has_value();
+        std::string_view schema = capture ? "ipc-capture-response" : "ipc-response";
+        add_line(out, entry(reply.name, reply.body, json::array{schema},
+                            accepted ? std::optional(schema) : std::nullopt, reply.blind_spot));
+    }
+
+    // Every reply the host can make up for a simple request, and what it sends for captures.
+    for (std::size_t position = 0;; ++position) {
+        auto code = static_cast<protocol::Code>(position);
+        if (protocol::json_text(code).empty()) break;
+        add_line(out, entry("host_response_" + std::string(protocol::value_name(code)),
+                            protocol::to_json(protocol::make_host_response("r-1", code)),
+                            json::array{"host-response"}, "host-response", {}));
+    }
+    protocol::IpcCaptureRequest bare{};
+    bare.request_id = "r1";
+    bare.capture_id = "c1";
+    bare.action = protocol::CaptureAction::CaptureStatus;
+    bare.browser = protocol::BROWSER_UNDECLARED;
+    add_line(out, entry("ipc_capture_request_bare", protocol::to_json(bare),
+                        json::array{"ipc-capture-request"}, "ipc-capture-request", {}));
+    protocol::IpcCaptureRequest full = bare;
+    full.action = protocol::CaptureAction::CapturePrepare;
+    full.browser = protocol::json_text(protocol::Browser::Firefox);
+    full.browser_download_id = 17;
+    full.url = "https://example.test/f.zip";
+    full.observed = download_core::ObservedResponse{};
+    full.observed->mime = "application/zip";
+    full.cookies = std::vector<download_core::BrowserCookie>{{"sid", "v", "/", true}};
+    full.download_name = "f.zip";
+    full.initiator_origin = "https://example.test";
+    full.revalidate_response = true;
+    add_line(out, entry("ipc_capture_request_full", protocol::to_json(full),
+                        json::array{"ipc-capture-request"}, "ipc-capture-request", {}));
+    return out;
+}
+
+}  // namespace ondrake::protocol_doc
