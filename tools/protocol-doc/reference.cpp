@@ -84,6 +84,10 @@ std::string rule_text(const json::object& property) {
     if (const json::value* minimum = property.if_contains("minimum")) {
         rules.push_back(number(*minimum) + " to " + number(property.at("maximum")));
     }
+    if (property.contains("properties")) {
+        rules.push_back(property.contains("additionalProperties") ? "keys not listed below are refused"
+                                                                  : "keys not listed below are skipped");
+    }
     std::string text;
     for (const std::string& rule : rules) {
         if (!text.empty()) text.append("; ");

@@ -84,13 +84,15 @@ Extra checked_member(const Schema& table, std::string_view key) {
     return extra;
 }
 
+// The version a request of `table`'s family carries: the simple one for `simple`, else capture.
+std::uint32_t version_of(const Schema& table, const Schema& simple) {
+    return &table == &simple ? protocol::SIMPLE_PROTOCOL_VERSION : protocol::CAPTURE_PROTOCOL_VERSION;
+}
+
 Extra browser_request_member(const Schema& table, std::string_view key) {
     Extra extra = checked_member(table, key);
     if (key == "url") extra.policed_url = true;
-    if (key == "protocolVersion") {
-        extra.version = &table == &tables::HOST_REQUEST ? protocol::SIMPLE_PROTOCOL_VERSION
-                                                         : protocol::CAPTURE_PROTOCOL_VERSION;
-    }
+    if (key == "protocolVersion") extra.version = version_of(table, tables::HOST_REQUEST);
     return extra;
 }
 
@@ -98,19 +100,13 @@ Extra application_request_member(const Schema& table, std::string_view key) {
     Extra extra = checked_member(table, key);
     if (key == "url") extra.normalised_url = true;
     if (key == "browser") extra.browser_text = true;
-    if (key == "protocolVersion") {
-        extra.version = &table == &tables::IPC_REQUEST ? protocol::SIMPLE_PROTOCOL_VERSION
-                                                        : protocol::CAPTURE_PROTOCOL_VERSION;
-    }
+    if (key == "protocolVersion") extra.version = version_of(table, tables::IPC_REQUEST);
     return extra;
 }
 
 Extra host_reply_member(const Schema& table, std::string_view key) {
     Extra extra;
-    if (key == "protocolVersion") {
-        extra.version = &table == &tables::HOST_RESPONSE ? protocol::SIMPLE_PROTOCOL_VERSION
-                                                          : protocol::CAPTURE_PROTOCOL_VERSION;
-    }
+    if (key == "protocolVersion") extra.version = version_of(table, tables::HOST_RESPONSE);
     if (&table == &tables::HOST_RESPONSE && key == "requestId") {
         extra.id_or_empty = true;
         extra.note = "The empty string when the message had no usable requestId.";
@@ -248,7 +244,13 @@ json::object record_schema(const Schema& table, ExtraFor extra_for) {
     json::array required;
     for (const Field& field : table.fields) {
         properties[field.key] = member_schema(table, field, extra_for);
-        if (field.presence == json_codec::Presence::Required) required.emplace_back(field.key);
+        // What the host writes with every key present is, to its reader, a record of required
+        // (possibly null) members.
+        bool written = extra_for == application_request_member &&
+                       table.absent_members == json_codec::AbsentMembers::WriteNull;
+        if (field.presence == json_codec::Presence::Required || written) {
+            required.emplace_back(field.key);
+        }
     }
     schema["properties"] = std::move(properties);
     if (!required.empty()) schema["required"] = std::move(required);
