@@ -12,6 +12,9 @@
 #include "browser-native-host/protocol.hpp"
 #include "browser-native-host/tests/sample_messages.hpp"
 #include "browser-native-host/whole_file.hpp"
+#include "safari-extension/relay.hpp"
+#include "safari-extension/standins/standins.hpp"
+#include "safari-extension/tools/message_json.hpp"
 #include "tools/nm-client/messages.hpp"
 
 namespace ondrake::protocol_doc {
@@ -178,6 +181,43 @@ std::vector<Case> application_reply_cases() {
     };
 }
 
+// What the Safari extension's script may send, as JSON text.
+std::vector<Case> safari_message_cases() {
+    std::string payload = json::serialize(json::value(SIMPLE));
+    return {
+        {"safari_message", "{\"payload\":" + payload + "}"},
+        {"safari_message_correlated", "{\"payload\":" + payload + R"(,"requestId":"r-1","captureId":"c-1"})"},
+        {"safari_message_correlation_not_text", "{\"payload\":" + payload + R"(,"requestId":7,"captureId":null})"},
+        {"safari_message_more_keys", "{\"payload\":" + payload + R"(,"later":true})"},
+        {"safari_message_payload_not_json", R"({"payload":"hello"})"},
+        {"safari_message_payload_empty", R"({"payload":"","requestId":"r-1"})"},
+        {"safari_message_payload_number", R"({"payload":5})"},
+        {"safari_message_payload_null", R"({"payload":null})"},
+        {"safari_message_without_payload", R"({"requestId":"r-1"})"},
+        {"safari_message_not_a_dictionary", R"(["payload"])"},
+    };
+}
+
+// The handler's verdict on a message: whether it would relay it. Without an application-group
+// container, a message it relays is answered APP_UNAVAILABLE and one it refuses INVALID_MESSAGE.
+std::optional<std::string> safari_reply(const std::string& message, bool& relayed) {
+    std::string error;
+    std::optional<safari::Value> value = safari::value_from_json(message, error);
+    if (!value) return std::nullopt;
+    auto context = std::make_shared<safari::RecordingContext>(std::move(*value));
+    safari::DirectoryLocator no_container(std::string(safari::APP_GROUP_ID), std::nullopt);
+    safari::ThreadQueue queue;
+    safari::begin_request(context, safari::RelayServices{no_container, queue, safari::monotonic_clock()});
+    queue.drain();
+    std::vector<safari::Dictionary> replies = context->replies();
+    if (replies.size() != 1) return std::nullopt;
+    std::string reply = safari::json_from_dictionary(replies.front());
+    relayed = reply.find(safari::code_text(safari::Code::AppUnavailable)) != std::string::npos;
+    return reply;
+}
+
+void add_safari_cases(std::string& out);
+
 bool is_json(std::string_view body) {
     boost::system::error_code error;
     json::parse(body, error);
@@ -237,6 +277,41 @@ void add_browser_case(std::string& out, const Case& message) {
     add_reply(out, message.name, reply);
 }
 
+void add_safari_cases(std::string& out) {
+    for (const Case& message : safari_message_cases()) {
+        bool relayed = false;
+        std::optional<std::string> reply = safari_reply(message.body, relayed);
+        if (!reply) {
+            // Every message gets exactly one reply; an empty body fails every schema check.
+            add_line(out, entry(message.name + ":no-reply", {}, json::array{"safari-reply"},
+                                "safari-reply", {}));
+            continue;
+        }
+        add_line(out, entry(message.name, message.body, json::array{"safari-message"},
+                            relayed ? std::optional<std::string_view>("safari-message") : std::nullopt,
+                            {}));
+        add_line(out, entry(message.name + ":reply", *reply, json::array{"safari-reply"},
+                            "safari-reply", {}));
+    }
+    // Every outcome of an exchange, with and without correlation values.
+    const safari::Exchange outcomes[] = {
+        safari::Replied{std::string(samples::IPC_RESPONSE)},
+        safari::Replied{"\xFF"},
+        safari::Unavailable{},
+        safari::Indeterminate{safari::Code::DeliveryIndeterminate},
+        safari::Indeterminate{safari::Code::InternalError},
+    };
+    const safari::Correlation correlations[] = {{}, {"r-1", "c-1"}};
+    std::size_t number = 0;
+    for (const safari::Exchange& outcome : outcomes) {
+        for (const safari::Correlation& correlation : correlations) {
+            add_line(out, entry("safari_reply_" + std::to_string(++number),
+                                safari::json_from_dictionary(safari::reply_for(outcome, correlation)),
+                                json::array{"safari-reply"}, "safari-reply", {}));
+        }
+    }
+}
+
 }  // namespace
 
 std::string corpus_lines(const std::filesystem::path& repo) {
@@ -261,6 +336,8 @@ std::string corpus_lines(const std::filesystem::path& repo) {
         add_line(out, entry(reply.name, reply.body, json::array{schema},
                             accepted ? std::optional(schema) : std::nullopt, reply.blind_spot));
     }
+
+    add_safari_cases(out);
 
     // Every reply the host can make up for a simple request, and what it sends for captures.
     for (std::size_t position = 0;; ++position) {
