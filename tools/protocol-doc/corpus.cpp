@@ -10,7 +10,9 @@
 #include "browser-native-host/classification.hpp"
 #include "browser-native-host/ipc.hpp"
 #include "browser-native-host/protocol.hpp"
+#include "bench/sample_bodies.hpp"
 #include "browser-native-host/tests/sample_messages.hpp"
+#include "browser-native-host/tests/support/session_messages.hpp"
 #include "browser-native-host/whole_file.hpp"
 #include "safari-extension/relay.hpp"
 #include "safari-extension/standins/standins.hpp"
@@ -57,6 +59,17 @@ const std::string URL = R"("url":"https://example.test/f.zip")";
 std::vector<Case> browser_cases() {
     return {
         {"simple", SIMPLE},
+        {"bench_simple", std::string(bench::SIMPLE_BODY)},
+        {"bench_capture", std::string(bench::CAPTURE_BODY)},
+        {"readme_simple", R"({"protocolVersion":1,"requestId":"r-1","action":"download","source":"context_menu","url":"https://example.test/"})"},
+        {"session_simple", test::simple("r-1", "HTTPS://Example.TEST:443/a#top")},
+        {"session_simple_ftp", test::simple("r-4", "ftp://example.test/f")},
+        {"session_prepare", test::capture("c-9", "capture_prepare", "https://example.test/file.zip")},
+        {"session_commit", test::capture("c-9", "capture_commit", "https://example.test/file.zip")},
+        {"session_status", test::capture("c-9", "capture_status")},
+        {"session_abort", test::capture("c-9", "capture_abort")},
+        {"session_revoke", test::capture("c-9", "capture_revoke_credentials")},
+        {"session_preflight", test::capture("c-9", "capture_preflight", "https://example.test/file.zip")},
         {"simple_with_browser", with(SIMPLE, R"("browser":"safari")")},
         {"simple_browser_null", with(SIMPLE, R"("browser":null)")},
         {"simple_followed_by_line_feed", SIMPLE + "\n"},
@@ -338,6 +351,15 @@ std::string corpus_lines(const std::filesystem::path& repo) {
     }
 
     add_safari_cases(out);
+
+    // The replies the tests expect of the host.
+    for (const std::string& reply :
+         {test::INVALID, test::host_reply("r-1", "accepted", "ACCEPTED"),
+          test::host_reply("r-4", "rejected", "UNSUPPORTED_SCHEME"),
+          test::capture_reply("c-9", "prepared", "CAPTURE_PREPARED"),
+          test::capture_reply("c-2", "unknown", "APP_UNAVAILABLE")}) {
+        add_reply(out, "test", reply);
+    }
 
     // Every reply the host can make up for a simple request, and what it sends for captures.
     for (std::size_t position = 0;; ++position) {
