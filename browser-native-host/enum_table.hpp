@@ -3,8 +3,7 @@
 // compile time with `in_enum_order`:
 //
 //     constexpr Named<Outcome> OUTCOME_NAMES[] = {{Outcome::Written, "Written"}, ...};
-//     static_assert(enum_table::in_enum_order<Outcome::Unavailable>(OUTCOME_NAMES,
-//                                                                   &Named<Outcome>::value));
+//     static_assert(enum_table::in_enum_order<Outcome::Unavailable>(OUTCOME_NAMES));
 //
 // Reordering or extending an enumeration without its table then stops the build, instead of
 // silently changing what a value prints or sends.
@@ -13,6 +12,7 @@
 #include <cstddef>
 #include <iterator>
 #include <string_view>
+#include <type_traits>
 
 namespace ondrake::enum_table {
 
@@ -26,6 +26,13 @@ constexpr bool in_enum_order(const Rows& rows, decltype(LAST) Row::*key) {
         ++position;
     }
     return position == static_cast<std::size_t>(LAST) + 1;
+}
+
+// The same for rows that name their enumerator in a member called `value` (Named and the like).
+template <auto LAST, class Rows>
+constexpr bool in_enum_order(const Rows& rows) {
+    using Row = std::remove_cvref_t<decltype(*std::begin(rows))>;
+    return in_enum_order<LAST>(rows, &Row::value);
 }
 
 // The row of `value` in a table checked by in_enum_order, or nullptr for a value outside the

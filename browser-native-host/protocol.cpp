@@ -67,18 +67,15 @@ constexpr EnumText<CaptureStatus> CAPTURE_STATUS_TEXTS[] = {
     {CaptureStatus::Indeterminate, "Indeterminate", "indeterminate"},
 };
 
-template <auto LAST, class Enum, std::size_t N>
-constexpr bool in_order(const EnumText<Enum> (&table)[N]) {
-    return enum_table::in_enum_order<LAST>(table, &EnumText<Enum>::value);
-}
-static_assert(in_order<Action::Download>(ACTION_TEXTS));
-static_assert(in_order<Source::ContextMenu>(SOURCE_TEXTS));
-static_assert(in_order<CaptureSource::AutomaticDownload>(CAPTURE_SOURCE_TEXTS));
-static_assert(in_order<Browser::Unknown>(BROWSER_TEXTS));
-static_assert(in_order<CaptureAction::CapturePreflight>(CAPTURE_ACTION_TEXTS));
-static_assert(in_order<Code::InternalError>(CODE_TEXTS));
-static_assert(in_order<Status::Indeterminate>(STATUS_TEXTS));
-static_assert(in_order<CaptureStatus::Indeterminate>(CAPTURE_STATUS_TEXTS));
+using enum_table::in_enum_order;
+static_assert(in_enum_order<Action::Download>(ACTION_TEXTS));
+static_assert(in_enum_order<Source::ContextMenu>(SOURCE_TEXTS));
+static_assert(in_enum_order<CaptureSource::AutomaticDownload>(CAPTURE_SOURCE_TEXTS));
+static_assert(in_enum_order<Browser::Unknown>(BROWSER_TEXTS));
+static_assert(in_enum_order<CaptureAction::CapturePreflight>(CAPTURE_ACTION_TEXTS));
+static_assert(in_enum_order<Code::InternalError>(CODE_TEXTS));
+static_assert(in_enum_order<Status::Indeterminate>(STATUS_TEXTS));
+static_assert(in_enum_order<CaptureStatus::Indeterminate>(CAPTURE_STATUS_TEXTS));
 
 struct CodeStatus {
     Code code;

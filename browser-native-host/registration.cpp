@@ -38,8 +38,7 @@ constexpr Named<ManifestOutcome> OUTCOME_NAMES[] = {
     {ManifestOutcome::SharesDestination, "SharesDestination"},
     {ManifestOutcome::Unavailable, "Unavailable"},
 };
-static_assert(enum_table::in_enum_order<ManifestOutcome::Unavailable>(
-    OUTCOME_NAMES, &Named<ManifestOutcome>::value));
+static_assert(enum_table::in_enum_order<ManifestOutcome::Unavailable>(OUTCOME_NAMES));
 
 constexpr Named<RegistrationError> ERROR_MESSAGES[] = {
     {RegistrationError::RelativeExecutable, "the executable path must be absolute"},
@@ -51,8 +50,7 @@ constexpr Named<RegistrationError> ERROR_MESSAGES[] = {
     {RegistrationError::ManifestWrite, "the native messaging manifest could not be written"},
     {RegistrationError::BrowserRegistration, "the browser registration could not be written"},
 };
-static_assert(enum_table::in_enum_order<RegistrationError::BrowserRegistration>(
-    ERROR_MESSAGES, &Named<RegistrationError>::value));
+static_assert(enum_table::in_enum_order<RegistrationError::BrowserRegistration>(ERROR_MESSAGES));
 
 const BrowserEntry& entry(SupportedBrowser browser) {
     return BROWSER_TABLE[static_cast<std::size_t>(browser)];

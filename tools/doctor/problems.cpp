@@ -195,17 +195,14 @@ constexpr Named<Connection> CONNECTIONS[] = {
     {Connection::NotAttempted, "not_attempted"},
 };
 
-template <auto LAST, class Enum, std::size_t N>
-constexpr bool in_order(const Named<Enum> (&names)[N]) {
-    return enum_table::in_enum_order<LAST>(names, &Named<Enum>::value);
-}
-static_assert(in_order<HostSource::Unknown>(HOST_SOURCES));
-static_assert(in_order<InstallLocation::Elsewhere>(LOCATIONS));
-static_assert(in_order<ManifestState::Present>(MANIFEST_STATES));
-static_assert(in_order<FirefoxTrust::Neither>(FIREFOX_TRUSTS));
-static_assert(in_order<RecordState::Present>(RECORD_STATES));
-static_assert(in_order<SocketFile::Other>(SOCKET_FILES));
-static_assert(in_order<Connection::NotAttempted>(CONNECTIONS));
+using enum_table::in_enum_order;
+static_assert(in_enum_order<HostSource::Unknown>(HOST_SOURCES));
+static_assert(in_enum_order<InstallLocation::Elsewhere>(LOCATIONS));
+static_assert(in_enum_order<ManifestState::Present>(MANIFEST_STATES));
+static_assert(in_enum_order<FirefoxTrust::Neither>(FIREFOX_TRUSTS));
+static_assert(in_enum_order<RecordState::Present>(RECORD_STATES));
+static_assert(in_enum_order<SocketFile::Other>(SOCKET_FILES));
+static_assert(in_enum_order<Connection::NotAttempted>(CONNECTIONS));
 
 }  // namespace
 
