@@ -18,7 +18,7 @@ APP_NAME ?= Ondrake Download
 WEB_EXTENSION ?= safari-extension/web-extension
 CODESIGN_IDENTITY ?=
 
-.PHONY: all deps build test demo bench sanitize fuzz e2e bundle clean
+.PHONY: all deps build test demo docs bench sanitize fuzz e2e bundle clean
 
 # Configures a preset quietly; cmake's output is shown only when configuring fails.
 configure = output=$$(cmake --preset $(1) 2>&1) || { printf '%s\n' "$$output" >&2; exit 1; }
@@ -37,6 +37,10 @@ test: build
 
 demo: build
 	@scripts/demo.sh
+
+# `make docs`: regenerate docs/protocol.md's tables and docs/schema/ from the message tables.
+docs: build
+	@build/bin/protocol-doc write .
 
 bench: build
 	@scripts/bench.sh

@@ -1,7 +1,7 @@
 #include "browser-native-host/ipc.hpp"
 
 #include "browser-native-host/json_codec.hpp"
-#include "browser-native-host/protocol_tables.hpp"
+#include "browser-native-host/ipc_tables.hpp"
 #include "browser-native-host/text.hpp"
 #include "browser-native-host/user_dirs.hpp"
 #include "platform/platform.hpp"
@@ -25,33 +25,8 @@
 
 namespace ondrake::ipc {
 
-namespace {
-
-using json_codec::AbsentMembers;
-using json_codec::Field;
-using json_codec::UnknownKeys;
-
-constexpr Field IPC_RESPONSE_FIELDS[] = {
-    json_codec::required<&IpcResponse::protocol_version>("protocolVersion"),
-    json_codec::required<&IpcResponse::request_id>("requestId"),
-    json_codec::required<&IpcResponse::code>("code"),
-};
-constexpr auto IPC_RESPONSE =
-    json_codec::table<IpcResponse>(IPC_RESPONSE_FIELDS, UnknownKeys::Reject, AbsentMembers::Omit);
-
-constexpr Field IPC_CAPTURE_RESPONSE_FIELDS[] = {
-    json_codec::required<&IpcCaptureResponse::protocol_version>("protocolVersion"),
-    json_codec::required<&IpcCaptureResponse::request_id>("requestId"),
-    json_codec::required<&IpcCaptureResponse::capture_id>("captureId"),
-    json_codec::required<&IpcCaptureResponse::status>("status"),
-    json_codec::required<&IpcCaptureResponse::code>("code"),
-    json_codec::optional<&IpcCaptureResponse::preflight, protocol::tables::PREFLIGHT>("preflight"),
-};
-constexpr auto IPC_CAPTURE_RESPONSE =
-    json_codec::table<IpcCaptureResponse>(IPC_CAPTURE_RESPONSE_FIELDS,
-                                          UnknownKeys::Reject, AbsentMembers::Omit);
-
-}  // namespace
+using tables::IPC_CAPTURE_RESPONSE;
+using tables::IPC_RESPONSE;
 
 std::optional<IpcResponse> decode_ipc_response(std::string_view body) {
     return json_codec::decode(IPC_RESPONSE, body);

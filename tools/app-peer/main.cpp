@@ -78,6 +78,9 @@ options:
 
 Once listening it prints "app-peer: listening on PATH" for every socket on standard output.
 SIGTERM and SIGINT end it cleanly (exit 0) and remove the socket files it created.
+
+The messages, the replies an application may send and how the host judges them, its time limits
+and its launch-and-retry schedule: docs/protocol.md, "Host and application".
 )";
 
 struct Options {

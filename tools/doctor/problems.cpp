@@ -4,6 +4,8 @@
 
 #include <array>
 
+#include "browser-native-host/enum_table.hpp"
+
 namespace ondrake::doctor {
 
 namespace {
@@ -15,7 +17,7 @@ struct ProblemEntry {
     Fix fix;
 };
 
-// Indexed by Problem; the first column is there to be checked against the index.
+// Indexed by Problem; the first column ties each row to its enumerator.
 constexpr std::array PROBLEMS = {
     ProblemEntry{Problem::NoHomeDirectory, "no_home_directory",
                  "HOME is not an absolute UTF-8 path, so the host finds neither the record nor "
@@ -134,43 +136,73 @@ constexpr std::array FIXES = {
              "its ipc directory"},
 };
 
-constexpr bool problems_in_order() {
-    for (std::size_t i = 0; i < PROBLEMS.size(); ++i) {
-        if (static_cast<std::size_t>(PROBLEMS[i].problem) != i) return false;
-    }
-    return PROBLEMS.size() == static_cast<std::size_t>(Problem::SocketUnreachable) + 1;
-}
-
-constexpr bool fixes_in_order() {
-    for (std::size_t i = 0; i < FIXES.size(); ++i) {
-        if (static_cast<std::size_t>(FIXES[i].fix) != i) return false;
-    }
-    return FIXES.size() == static_cast<std::size_t>(Fix::RunAsSameUser) + 1;
-}
-
-static_assert(problems_in_order(), "one row per Problem, in the enumeration's order");
-static_assert(fixes_in_order(), "one row per Fix, in the enumeration's order");
+static_assert(enum_table::in_enum_order<Problem::SocketUnreachable>(PROBLEMS, &ProblemEntry::problem),
+              "one row per Problem, in the enumeration's order");
+static_assert(enum_table::in_enum_order<Fix::RunAsSameUser>(FIXES, &FixEntry::fix),
+              "one row per Fix, in the enumeration's order");
 
 const ProblemEntry& entry(Problem problem) { return PROBLEMS[static_cast<std::size_t>(problem)]; }
 const FixEntry& entry(Fix fix) { return FIXES[static_cast<std::size_t>(fix)]; }
 
-template <std::size_t N, class Enum>
-std::string_view name_in(const std::array<std::string_view, N>& names, Enum value) {
-    return names[static_cast<std::size_t>(value)];
+using enum_table::Named;
+
+template <class Enum, std::size_t N>
+std::string_view name_in(const Named<Enum> (&names)[N], Enum value) {
+    return names[static_cast<std::size_t>(value)].text;
 }
 
-constexpr std::array<std::string_view, 3> HOST_SOURCES = {"beside_doctor", "option", "unknown"};
-constexpr std::array<std::string_view, 4> LOCATIONS = {"canonical", "mounted_volume", "translocated",
-                                                       "elsewhere"};
-constexpr std::array<std::string_view, 5> MANIFEST_STATES = {"no_directory", "missing", "unreadable",
-                                                             "not_json", "present"};
-constexpr std::array<std::string_view, 3> FIREFOX_TRUSTS = {"production", "development", "neither"};
-constexpr std::array<std::string_view, 4> RECORD_STATES = {"no_state_directory", "missing",
-                                                           "unreadable", "present"};
-constexpr std::array<std::string_view, 3> SOCKET_FILES = {"none", "socket", "other"};
-constexpr std::array<std::string_view, 7> CONNECTIONS = {
-    "accepted", "no_socket_file", "refused", "not_accepting", "permission_denied", "failed",
-    "not_attempted"};
+constexpr Named<HostSource> HOST_SOURCES[] = {
+    {HostSource::BesideDoctor, "beside_doctor"},
+    {HostSource::Option, "option"},
+    {HostSource::Unknown, "unknown"},
+};
+constexpr Named<InstallLocation> LOCATIONS[] = {
+    {InstallLocation::Canonical, "canonical"},
+    {InstallLocation::MountedVolume, "mounted_volume"},
+    {InstallLocation::Translocated, "translocated"},
+    {InstallLocation::Elsewhere, "elsewhere"},
+};
+constexpr Named<ManifestState> MANIFEST_STATES[] = {
+    {ManifestState::NoDirectory, "no_directory"},
+    {ManifestState::Missing, "missing"},
+    {ManifestState::Unreadable, "unreadable"},
+    {ManifestState::NotJson, "not_json"},
+    {ManifestState::Present, "present"},
+};
+constexpr Named<FirefoxTrust> FIREFOX_TRUSTS[] = {
+    {FirefoxTrust::Production, "production"},
+    {FirefoxTrust::Development, "development"},
+    {FirefoxTrust::Neither, "neither"},
+};
+constexpr Named<RecordState> RECORD_STATES[] = {
+    {RecordState::NoStateDirectory, "no_state_directory"},
+    {RecordState::Missing, "missing"},
+    {RecordState::Unreadable, "unreadable"},
+    {RecordState::Present, "present"},
+};
+constexpr Named<SocketFile> SOCKET_FILES[] = {
+    {SocketFile::None, "none"},
+    {SocketFile::Socket, "socket"},
+    {SocketFile::Other, "other"},
+};
+constexpr Named<Connection> CONNECTIONS[] = {
+    {Connection::Accepted, "accepted"},
+    {Connection::NoSocketFile, "no_socket_file"},
+    {Connection::Refused, "refused"},
+    {Connection::NotAccepting, "not_accepting"},
+    {Connection::PermissionDenied, "permission_denied"},
+    {Connection::Failed, "failed"},
+    {Connection::NotAttempted, "not_attempted"},
+};
+
+using enum_table::in_enum_order;
+static_assert(in_enum_order<HostSource::Unknown>(HOST_SOURCES));
+static_assert(in_enum_order<InstallLocation::Elsewhere>(LOCATIONS));
+static_assert(in_enum_order<ManifestState::Present>(MANIFEST_STATES));
+static_assert(in_enum_order<FirefoxTrust::Neither>(FIREFOX_TRUSTS));
+static_assert(in_enum_order<RecordState::Present>(RECORD_STATES));
+static_assert(in_enum_order<SocketFile::Other>(SOCKET_FILES));
+static_assert(in_enum_order<Connection::NotAttempted>(CONNECTIONS));
 
 }  // namespace
 

@@ -57,6 +57,8 @@ options:
 
 Arguments after -- go to the host (browsers pass the extension's origin there).
 
+Every message, field, limit, reply code and status of the protocol: docs/protocol.md.
+
 Exit status: 0 when every message got one well-formed reply and the host exited with 0;
 1 when not; 2 when the command line is wrong or the host could not be run.
 )";
