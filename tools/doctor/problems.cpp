@@ -54,6 +54,10 @@ constexpr std::array PROBLEMS = {
                  Fix::RunRegister},
     ProblemEntry{Problem::ManifestStale, "manifest_stale",
                  "the manifest differs from the one register writes for this host", Fix::RunRegister},
+    ProblemEntry{Problem::ManifestPathBlocked, "manifest_path_blocked",
+                 "register cannot write the manifest: a directory stands at its path, or a file "
+                 "where one of the directories above it belongs",
+                 Fix::RemoveBlockingPath},
     ProblemEntry{Problem::RecordMissing, "record_missing",
                  "the application-path record is missing, so the host cannot start the application",
                  Fix::RunRegister},
@@ -71,6 +75,10 @@ constexpr std::array PROBLEMS = {
                  "the application-path record names another application than the one beside this "
                  "host",
                  Fix::RunRegister},
+    ProblemEntry{Problem::RecordPathBlocked, "record_path_blocked",
+                 "register cannot write the application-path record: a directory stands at its "
+                 "path, or a file where one of the directories above it belongs",
+                 Fix::RemoveBlockingPath},
     ProblemEntry{Problem::OverrideUnusable, "override_unusable",
                  "ONDRAKE_DOWNLOAD_EXE is set but does not name an executable file by an absolute "
                  "path, and it takes precedence over the record",
@@ -132,6 +140,9 @@ constexpr std::array FIXES = {
     FixEntry{Fix::RunAsSameUser, "run_as_same_user",
              "run Ondrake Download as the same user as the browser, and check the permissions of "
              "its ipc directory"},
+    FixEntry{Fix::RemoveBlockingPath, "remove_blocking_path",
+             "move away what stands at the path named, then run \"ondrake-native-host register\" "
+             "from Contents/MacOS of Ondrake Download in /Applications"},
 };
 
 constexpr bool problems_in_order() {
@@ -145,7 +156,7 @@ constexpr bool fixes_in_order() {
     for (std::size_t i = 0; i < FIXES.size(); ++i) {
         if (static_cast<std::size_t>(FIXES[i].fix) != i) return false;
     }
-    return FIXES.size() == static_cast<std::size_t>(Fix::RunAsSameUser) + 1;
+    return FIXES.size() == static_cast<std::size_t>(Fix::RemoveBlockingPath) + 1;
 }
 
 static_assert(problems_in_order(), "one row per Problem, in the enumeration's order");
@@ -162,11 +173,11 @@ std::string_view name_in(const std::array<std::string_view, N>& names, Enum valu
 constexpr std::array<std::string_view, 3> HOST_SOURCES = {"beside_doctor", "option", "unknown"};
 constexpr std::array<std::string_view, 4> LOCATIONS = {"canonical", "mounted_volume", "translocated",
                                                        "elsewhere"};
-constexpr std::array<std::string_view, 5> MANIFEST_STATES = {"no_directory", "missing", "unreadable",
-                                                             "not_json", "present"};
+constexpr std::array<std::string_view, 6> MANIFEST_STATES = {"no_directory", "missing", "unreadable",
+                                                             "not_json", "present", "blocked"};
 constexpr std::array<std::string_view, 3> FIREFOX_TRUSTS = {"production", "development", "neither"};
-constexpr std::array<std::string_view, 4> RECORD_STATES = {"no_state_directory", "missing",
-                                                           "unreadable", "present"};
+constexpr std::array<std::string_view, 5> RECORD_STATES = {"no_state_directory", "missing",
+                                                           "unreadable", "present", "blocked"};
 constexpr std::array<std::string_view, 3> SOCKET_FILES = {"none", "socket", "other"};
 constexpr std::array<std::string_view, 7> CONNECTIONS = {
     "accepted", "no_socket_file", "refused", "not_accepting", "permission_denied", "failed",
