@@ -178,6 +178,10 @@ constexpr std::array<std::string_view, 6> MANIFEST_STATES = {"no_directory", "mi
 constexpr std::array<std::string_view, 3> FIREFOX_TRUSTS = {"production", "development", "neither"};
 constexpr std::array<std::string_view, 5> RECORD_STATES = {"no_state_directory", "missing",
                                                            "unreadable", "present", "blocked"};
+static_assert(MANIFEST_STATES.size() == static_cast<std::size_t>(ManifestState::Blocked) + 1,
+              "one name per ManifestState");
+static_assert(RECORD_STATES.size() == static_cast<std::size_t>(RecordState::Blocked) + 1,
+              "one name per RecordState");
 constexpr std::array<std::string_view, 3> SOCKET_FILES = {"none", "socket", "other"};
 constexpr std::array<std::string_view, 7> CONNECTIONS = {
     "accepted", "no_socket_file", "refused", "not_accepting", "permission_denied", "failed",
