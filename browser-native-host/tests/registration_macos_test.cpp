@@ -133,7 +133,7 @@ TEST_F(WriteAtomically, ReplacesTheFileByRename) {
     EXPECT_NE(inode_of(destination), before);
 }
 
-TEST_F(WriteAtomically, StaleTemporaryFileIsTruncatedAndReused) {
+TEST_F(WriteAtomically, StaleTemporaryFileIsReplaced) {
     write_file(temp.path() / temporary_name(), "left over from a crashed run with our process id");
     ASSERT_TRUE(write_atomically(temp.path() / "file.json", "new").ok());
     EXPECT_EQ(read_file(temp.path() / "file.json"), "new");
