@@ -188,7 +188,8 @@ std::string_view error_kind_name(int error_number) {
 std::optional<std::string> recorded_application() {
     auto state_dir = user_dirs::user_state_dir();
     if (!state_dir) return std::nullopt;
-    auto content = whole_file::read_utf8(*state_dir / "app-path");
+    // A record over its ceiling counts as absent, like any record that cannot be read.
+    auto content = whole_file::read_utf8(*state_dir / "app-path", whole_file::PATH_RECORD_CEILING);
     if (!content) return std::nullopt;
     return std::string(text::trim_white_space(*content));
 }

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <fcntl.h>
 #include <system_error>
 #include <unistd.h>
@@ -48,9 +49,9 @@ bool fill_and_rename(int fd, const fs::path& temporary, const fs::path& destinat
 }
 
 // Writes the manifest unless the file already holds exactly these bytes. A file that cannot be
-// read as UTF-8 counts as no manifest at all.
+// read as UTF-8, or one over the ceiling of a manifest, counts as no manifest at all.
 ManifestOutcome install_manifest(const fs::path& target, const std::string& manifest) {
-    auto existing = whole_file::read_utf8(target);
+    auto existing = whole_file::read_utf8(target, whole_file::MANIFEST_CEILING);
     if (existing && *existing == manifest) return ManifestOutcome::AlreadyCurrent;
     if (!write_atomically(target, manifest)) return ManifestOutcome::Unavailable;
     return existing ? ManifestOutcome::Repaired : ManifestOutcome::Written;
@@ -96,9 +97,12 @@ Result<void> write_atomically(const fs::path& destination, std::string_view byte
     if (error) return RegistrationError::ManifestWrite;
 
     fs::path temporary = parent / temporary_file_name();
-    // O_NOFOLLOW: a symbolic link planted at the temporary name must not redirect the write to a
-    // file of someone else's choosing.
-    int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
+    // Whatever stands at the temporary name (a crashed run's leftover, or something planted) is
+    // removed, and the file is then created afresh and exclusively: opening an existing name could
+    // write through a planted hard link into a file elsewhere, or block on a planted FIFO. Should
+    // something reappear in between, the exclusive creation fails and so does the write.
+    ::remove(temporary.c_str());
+    int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (fd < 0) return RegistrationError::ManifestWrite;
     if (!fill_and_rename(fd, temporary, destination, bytes)) {
         ::unlink(temporary.c_str());

@@ -43,6 +43,19 @@ bool anything_at(const fs::path& path) {
     return ::lstat(path.c_str(), &info) == 0;
 }
 
+// What keeps register from writing a file at `path`: a directory standing at the path itself,
+// which no rename replaces, or something other than a directory where one of the directories
+// above it belongs, where creating the directories fails. None when nothing does.
+std::optional<fs::path> blocking_path(const fs::path& path) {
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) return path;
+    for (fs::path dir = path.parent_path(); dir.has_relative_path(); dir = dir.parent_path()) {
+        // Followed like the creation of directories follows them: a link to a directory serves.
+        if (::stat(dir.c_str(), &info) == 0 && !S_ISDIR(info.st_mode)) return dir;
+    }
+    return std::nullopt;
+}
+
 // The path with symbolic links resolved, as register resolves the running host; as given when
 // it cannot be resolved (it does not exist, then).
 fs::path resolved(const fs::path& path) {
@@ -137,9 +150,12 @@ ManifestFacts examine_manifest(SupportedBrowser browser, const std::optional<std
     if (!dir) return facts;
     facts.path = *dir / registration::manifest_file_name();
 
-    auto content = whole_file::read_utf8(*facts.path);
+    auto content = whole_file::read_utf8(*facts.path, whole_file::MANIFEST_CEILING);
     if (!content) {
-        facts.state = anything_at(*facts.path) ? ManifestState::Unreadable : ManifestState::Missing;
+        facts.blocked_by = blocking_path(*facts.path);
+        facts.state = facts.blocked_by             ? ManifestState::Blocked
+                      : anything_at(*facts.path) ? ManifestState::Unreadable
+                                                 : ManifestState::Missing;
         return facts;
     }
     if (host) {
@@ -182,7 +198,10 @@ RecordFacts examine_record(const std::optional<fs::path>& application) {
     record.path = *state_dir / registration_macos::APP_PATH_RECORD_NAME;
     auto value = launcher::recorded_application();
     if (!value) {
-        record.state = anything_at(*record.path) ? RecordState::Unreadable : RecordState::Missing;
+        record.blocked_by = blocking_path(*record.path);
+        record.state = record.blocked_by            ? RecordState::Blocked
+                       : anything_at(*record.path) ? RecordState::Unreadable
+                                                   : RecordState::Missing;
         return record;
     }
     record.state = RecordState::Present;
@@ -289,6 +308,8 @@ void diagnose_manifest(const ManifestFacts& manifest, std::vector<Finding>& out)
         case ManifestState::Missing: return report(Problem::ManifestMissing, path);
         case ManifestState::Unreadable:
         case ManifestState::NotJson: return report(Problem::ManifestUnreadable, path);
+        case ManifestState::Blocked:
+            return report(Problem::ManifestPathBlocked, manifest.blocked_by.value_or(path).string());
         case ManifestState::Present: break;
     }
     std::size_t before = out.size();
@@ -306,6 +327,9 @@ void diagnose_record(const RecordFacts& record, std::vector<Finding>& out) {
         case RecordState::NoStateDirectory: return;
         case RecordState::Missing: out.push_back({Problem::RecordMissing, std::nullopt, path}); return;
         case RecordState::Unreadable: out.push_back({Problem::RecordUnreadable, std::nullopt, path}); return;
+        case RecordState::Blocked:
+            out.push_back({Problem::RecordPathBlocked, std::nullopt, record.blocked_by.value_or(path).string()});
+            return;
         case RecordState::Present: break;
     }
     const CandidateFacts& candidate = *record.candidate;

@@ -6,6 +6,7 @@
 #include "platform/platform.hpp"
 
 #include <cstdio>
+#include <exception>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -39,7 +40,16 @@ int main(int argc, char** argv) {
     inputs.host_option = options.host;
     if (auto self = ondrake::platform::running_executable_path()) inputs.doctor_executable = *self;
 
-    Report report = examine(inputs);
-    write_all(stdout, options.json ? render_json(report) : render_text(report));
-    return report.healthy() ? EXIT_HEALTHY : EXIT_PROBLEMS;
+    // Whatever the files under examination hold, the doctor ends with a word and its documented
+    // status; an exception leaving main() would abort it with nothing said.
+    try {
+        Report report = examine(inputs);
+        write_all(stdout, options.json ? render_json(report) : render_text(report));
+        return report.healthy() ? EXIT_HEALTHY : EXIT_PROBLEMS;
+    } catch (const std::exception& failure) {
+        write_all(stderr, std::string("ondrake-doctor: the examination failed: ") + failure.what() + "\n");
+    } catch (...) {
+        write_all(stderr, "ondrake-doctor: the examination failed\n");
+    }
+    return EXIT_FAILED;
 }

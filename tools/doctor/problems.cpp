@@ -56,6 +56,10 @@ constexpr std::array PROBLEMS = {
                  Fix::RunRegister},
     ProblemEntry{Problem::ManifestStale, "manifest_stale",
                  "the manifest differs from the one register writes for this host", Fix::RunRegister},
+    ProblemEntry{Problem::ManifestPathBlocked, "manifest_path_blocked",
+                 "register cannot write the manifest: a directory stands at its path, or a file "
+                 "where one of the directories above it belongs",
+                 Fix::RemoveBlockingPath},
     ProblemEntry{Problem::RecordMissing, "record_missing",
                  "the application-path record is missing, so the host cannot start the application",
                  Fix::RunRegister},
@@ -73,6 +77,10 @@ constexpr std::array PROBLEMS = {
                  "the application-path record names another application than the one beside this "
                  "host",
                  Fix::RunRegister},
+    ProblemEntry{Problem::RecordPathBlocked, "record_path_blocked",
+                 "register cannot write the application-path record: a directory stands at its "
+                 "path, or a file where one of the directories above it belongs",
+                 Fix::RemoveBlockingPath},
     ProblemEntry{Problem::OverrideUnusable, "override_unusable",
                  "ONDRAKE_DOWNLOAD_EXE is set but does not name an executable file by an absolute "
                  "path, and it takes precedence over the record",
@@ -134,11 +142,14 @@ constexpr std::array FIXES = {
     FixEntry{Fix::RunAsSameUser, "run_as_same_user",
              "run Ondrake Download as the same user as the browser, and check the permissions of "
              "its ipc directory"},
+    FixEntry{Fix::RemoveBlockingPath, "remove_blocking_path",
+             "move away what stands at the path named, then run \"ondrake-native-host register\" "
+             "from Contents/MacOS of Ondrake Download in /Applications"},
 };
 
 static_assert(enum_table::in_enum_order<Problem::SocketUnreachable>(PROBLEMS, &ProblemEntry::problem),
               "one row per Problem, in the enumeration's order");
-static_assert(enum_table::in_enum_order<Fix::RunAsSameUser>(FIXES, &FixEntry::fix),
+static_assert(enum_table::in_enum_order<Fix::RemoveBlockingPath>(FIXES, &FixEntry::fix),
               "one row per Fix, in the enumeration's order");
 
 const ProblemEntry& entry(Problem problem) { return PROBLEMS[static_cast<std::size_t>(problem)]; }
@@ -168,6 +179,7 @@ constexpr Named<ManifestState> MANIFEST_STATES[] = {
     {ManifestState::Unreadable, "unreadable"},
     {ManifestState::NotJson, "not_json"},
     {ManifestState::Present, "present"},
+    {ManifestState::Blocked, "blocked"},
 };
 constexpr Named<FirefoxTrust> FIREFOX_TRUSTS[] = {
     {FirefoxTrust::Production, "production"},
@@ -179,6 +191,7 @@ constexpr Named<RecordState> RECORD_STATES[] = {
     {RecordState::Missing, "missing"},
     {RecordState::Unreadable, "unreadable"},
     {RecordState::Present, "present"},
+    {RecordState::Blocked, "blocked"},
 };
 constexpr Named<SocketFile> SOCKET_FILES[] = {
     {SocketFile::None, "none"},
@@ -198,9 +211,9 @@ constexpr Named<Connection> CONNECTIONS[] = {
 using enum_table::in_enum_order;
 static_assert(in_enum_order<HostSource::Unknown>(HOST_SOURCES));
 static_assert(in_enum_order<InstallLocation::Elsewhere>(LOCATIONS));
-static_assert(in_enum_order<ManifestState::Present>(MANIFEST_STATES));
+static_assert(in_enum_order<ManifestState::Blocked>(MANIFEST_STATES));
 static_assert(in_enum_order<FirefoxTrust::Neither>(FIREFOX_TRUSTS));
-static_assert(in_enum_order<RecordState::Present>(RECORD_STATES));
+static_assert(in_enum_order<RecordState::Blocked>(RECORD_STATES));
 static_assert(in_enum_order<SocketFile::Other>(SOCKET_FILES));
 static_assert(in_enum_order<Connection::NotAttempted>(CONNECTIONS));
 

@@ -124,13 +124,27 @@ std::variant<Options, std::string> parse_options(int argc, char** argv) {
     return options;
 }
 
+// The most a message file may hold: hundreds of messages at the frame limit and beyond. A file
+// past it (a device, a sparse file, a path mistyped) is refused like an unreadable one instead of
+// being held in memory whole.
+constexpr std::size_t MESSAGE_FILE_CEILING = 16 * 1024 * 1024;
+
+std::optional<std::string> read_bounded(std::istream& in) {
+    std::string text;
+    char buffer[65536];
+    while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
+        text.append(buffer, static_cast<std::size_t>(in.gcount()));
+        if (text.size() > MESSAGE_FILE_CEILING) return std::nullopt;
+    }
+    if (in.bad()) return std::nullopt;
+    return text;
+}
+
 std::optional<std::string> read_all(const std::optional<std::string>& file) {
-    if (!file || *file == "-") return std::string(std::istreambuf_iterator<char>(std::cin), {});
+    if (!file || *file == "-") return read_bounded(std::cin);
     std::ifstream in(*file, std::ios::binary);
     if (!in) return std::nullopt;
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
+    return read_bounded(in);
 }
 
 // The host process and our ends of its standard streams.
@@ -361,7 +375,7 @@ int main(int argc, char** argv) {
 
     auto text = read_all(options.message_file);
     if (!text) {
-        say("nm-client: cannot read " + *options.message_file);
+        say("nm-client: cannot read " + options.message_file.value_or("standard input"));
         return 2;
     }
     Exchange exchange(options, nm_client::read_messages(*text));

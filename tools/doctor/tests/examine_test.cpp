@@ -215,7 +215,7 @@ const Planted PLANTED[] = {
          remove_file(s.manifest(SupportedBrowser::Edge));
          fs::create_directory(s.manifest(SupportedBrowser::Edge));
      },
-     {{Problem::ManifestUnreadable, SupportedBrowser::Edge}}},
+     {{Problem::ManifestPathBlocked, SupportedBrowser::Edge}}},
     {"record_missing", [](UserSetUp& s) { remove_file(s.record()); }, {{Problem::RecordMissing}}},
     {"record_relative",
      [](UserSetUp& s) { write_file(s.record(), "app/Ondrake Download"); },
