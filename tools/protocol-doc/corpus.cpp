@@ -330,7 +330,7 @@ void add_safari_cases(std::string& out) {
 std::string corpus_lines(const std::filesystem::path& repo) {
     std::string out;
     std::vector<Case> cases = browser_cases();
-    auto demo = whole_file::read(repo / "scripts" / "demo-messages.txt");
+    auto demo = whole_file::read(repo / "scripts" / "demo-messages.txt", SOURCE_FILE_CEILING);
     std::size_t number = 0;
     if (demo) {
         for (std::string& message : nm_client::read_messages(*demo)) {

@@ -37,7 +37,7 @@ bool generated_files(const fs::path& repo, std::map<fs::path, std::string>& file
             pretty_json(message.schema);
     }
     fs::path document = fs::path("docs") / "protocol.md";
-    auto text = ondrake::whole_file::read(repo / document);
+    auto text = ondrake::whole_file::read(repo / document, SOURCE_FILE_CEILING);
     if (!text) {
         std::cerr << "protocol-doc: cannot read " << (repo / document).string() << "\n";
         return false;
@@ -54,7 +54,7 @@ bool generated_files(const fs::path& repo, std::map<fs::path, std::string>& file
 
 int write(const fs::path& repo, const std::map<fs::path, std::string>& files) {
     for (const auto& [path, content] : files) {
-        auto current = ondrake::whole_file::read(repo / path);
+        auto current = ondrake::whole_file::read(repo / path, SOURCE_FILE_CEILING);
         if (current && *current == content) continue;
         fs::create_directories((repo / path).parent_path());
         std::ofstream out(repo / path, std::ios::binary | std::ios::trunc);
@@ -71,7 +71,7 @@ int write(const fs::path& repo, const std::map<fs::path, std::string>& files) {
 int check(const fs::path& repo, const std::map<fs::path, std::string>& files) {
     int status = 0;
     for (const auto& [path, content] : files) {
-        auto current = ondrake::whole_file::read(repo / path);
+        auto current = ondrake::whole_file::read(repo / path, SOURCE_FILE_CEILING);
         if (!current || *current != content) {
             std::cerr << "protocol-doc: " << path.string()
                       << (current ? " differs from" : " is missing, unlike")
