@@ -56,9 +56,10 @@ options:
                   the one before
   --transcript    print each message ("> " + message) above its reply ("< " + reply)
   --reply-timeout SECONDS
-                  how long to wait for each reply, and for the host to end after its last
-                  one (default: 120, longer than the host's own limits for one message);
-                  a host that takes longer is reported and stopped
+                  how long to wait for the host to take each message, for each reply,
+                  and for the host to end after its last one (default: 120, longer than
+                  the host's own limits for one message); a host that takes longer is
+                  reported and stopped
   --help          this text
 
 Arguments after -- go to the host (browsers pass the extension's origin there).
@@ -213,6 +214,8 @@ std::optional<std::string> start_host(const Options& options, Host& host) {
         if (fd >= 0) ::close(fd);
     }
     host.input = in[1];
+    // Our end only: a host that stops reading must not hold a write up past the time limit.
+    ::fcntl(host.input, F_SETFL, ::fcntl(host.input, F_GETFL) | O_NONBLOCK);
     host.output = out[0];
     host.errors = err[0];
     if (spawned != 0) return "cannot run the host " + options.host + ": " + std::strerror(spawned);
@@ -274,8 +277,13 @@ void relay_errors(Host& host) {
     if (!pending.empty()) say("host: " + pending);
 }
 
-// Writes one frame holding `message`; false when the host no longer reads its input.
-bool send(int fd, std::string_view message) {
+using Clock = std::chrono::steady_clock;
+
+enum class Sent { All, HostGone, TimedOut };
+
+// Writes one frame holding `message` to `fd`, which is non-blocking; waits for room in the pipe
+// until `deadline` (none: as long as it takes). HostGone when the host no longer reads its input.
+Sent send(int fd, std::string_view message, std::optional<Clock::time_point> deadline) {
     auto prefix = framing::encode_length(static_cast<std::uint32_t>(message.size()));
     std::string frame(prefix.data(), prefix.size());
     frame.append(message);
@@ -283,10 +291,21 @@ bool send(int fd, std::string_view message) {
     while (!rest.empty()) {
         ssize_t n = ::write(fd, rest.data(), rest.size());
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            int wait_ms = -1;
+            if (deadline) {
+                auto left = std::chrono::duration_cast<std::chrono::milliseconds>(*deadline - Clock::now());
+                if (left.count() <= 0) return Sent::TimedOut;
+                wait_ms = static_cast<int>(std::min<long long>(left.count(), 1000 * 1000));
+            }
+            pollfd room{fd, POLLOUT, 0};
+            if (::poll(&room, 1, wait_ms) < 0 && errno != EINTR) return Sent::HostGone;
+            continue;
+        }
+        if (n <= 0) return Sent::HostGone;
         rest.remove_prefix(static_cast<std::size_t>(n));
     }
-    return true;
+    return Sent::All;
 }
 
 // The messages, the replies so far, and what went wrong on the way.
@@ -389,7 +408,7 @@ private:
 // The index of the first message the host did not take, if any.
 std::optional<std::size_t> send_all(int fd, const std::vector<std::string>& messages) {
     for (std::size_t i = 0; i < messages.size(); ++i) {
-        if (!send(fd, messages[i])) return i;
+        if (send(fd, messages[i], std::nullopt) != Sent::All) return i;
     }
     return std::nullopt;
 }
@@ -449,7 +468,14 @@ int main(int argc, char** argv) {
     } else {
         bool in_step = true;
         for (std::size_t i = 0; i < exchange.messages().size() && in_step; ++i) {
-            if (!send(host.input, exchange.messages()[i])) {
+            Sent sent = send(host.input, exchange.messages()[i], Clock::now() + options.reply_timeout);
+            if (sent == Sent::TimedOut) {
+                exchange.ran_out_of_time("the host did not read message " + std::to_string(i + 1) + " " +
+                                         exchange.within());
+                in_step = false;
+                break;
+            }
+            if (sent == Sent::HostGone) {
                 stopped_reading_at = i;
                 break;
             }

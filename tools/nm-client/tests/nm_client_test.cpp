@@ -129,6 +129,7 @@ struct BrokenHostCase {
     std::string report;  // the line nm-client must print, without its "nm-client: " prefix
     std::string out;     // what it prints on standard output
     std::vector<std::string> options{};  // nm-client's, besides --host
+    std::string input = "{}\n";
 };
 
 void PrintTo(const BrokenHostCase& c, std::ostream* out) { *out << c.name; }
@@ -144,7 +145,7 @@ TEST_P(BrokenHost, ReportedPlainlyWithAFailingStatus) {
     ProgramOptions options;
     options.arguments = {"--host", host};
     options.arguments.insert(options.arguments.end(), c.options.begin(), c.options.end());
-    options.input = "{}\n";
+    options.input = c.input;
     auto run = run_program(NM_CLIENT, options);
     EXPECT_EQ(run.status, 1);
     EXPECT_TRUE(contains(run.err, "nm-client: " + c.report + "\n")) << run.err;
@@ -174,6 +175,9 @@ INSTANTIATE_TEST_SUITE_P(
         BrokenHostCase{"never_replies_to_a_pipeline", "#!/bin/sh\nexec sleep 600\n",
                        "no reply to message 1 within 1 s; the host was stopped", "",
                        {"--pipeline", "--reply-timeout", "1"}},
+        BrokenHostCase{"never_reads_a_message_larger_than_the_pipe", "#!/bin/sh\nexec sleep 600\n",
+                       "the host did not read message 1 within 1 s; the host was stopped", "",
+                       {"--reply-timeout", "1"}, std::string(1 << 20, 'x') + "\n"},
         BrokenHostCase{"never_ends_after_its_reply", script_writing_then(framed(REPLY), "exec sleep 600"),
                        "the host did not end within 1 s of its last reply; the host was stopped", REPLY + "\n",
                        {"--reply-timeout", "1"}},
