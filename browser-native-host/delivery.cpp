@@ -26,22 +26,31 @@ using Transfer = std::variant<Unreachable, Code, std::string>;
 // but a failed encoding (no `body`) counts only once a connection exists: an unreachable
 // application stays Unreachable.
 asio::awaitable<Transfer> transfer(const std::string& endpoint, std::optional<std::string> body,
-                                   const DeliveryTimings& timings) {
+                                   const DeliveryTimings& timings, Observer* observer) {
+    auto reached = [observer](Milestone milestone) {
+        if (observer != nullptr) observer->reached(milestone);
+    };
     ipc::ConnectResult connected = co_await ipc::connect(endpoint, after(timings.connect_timeout));
     ipc::Connection* connection = std::get_if<ipc::Connection>(&connected);
     if (connection == nullptr) co_return Unreachable{};
+    reached(Milestone::Connected);
 
     if (!body) co_return Code::InternalError;
+    reached(Milestone::Writing);
     auto reply = co_await send_and_receive(*connection, *body, timings);
     if (!reply) co_return Code::DeliveryIndeterminate;
+    reached(Milestone::Replied);
     co_return std::move(*reply);
 }  // the connection closes here, whatever happened
 
+// None when the message cannot be encoded, or is too long for one frame: the accepted message
+// can be longer than the browser's (null members, percent-encoded URL), and a frame that is
+// never written cannot have reached the application.
 template <class Message>
 std::optional<std::string> encoded(const Message& message) {
     std::string body;
     body.reserve(128);
-    if (!protocol::encode(message, body)) return std::nullopt;
+    if (!protocol::encode(message, body) || body.size() > framing::MAX_FRAME) return std::nullopt;
     return body;
 }
 
@@ -83,8 +92,8 @@ asio::awaitable<std::optional<std::string>> send_and_receive(ipc::Connection& co
 
 asio::awaitable<ExchangeResult> exchange(const std::string& endpoint,
                                          const classification::ValidatedRequest& request,
-                                         DeliveryTimings timings) {
-    Transfer transferred = co_await transfer(endpoint, encoded(ipc_request(request)), timings);
+                                         DeliveryTimings timings, Observer* observer) {
+    Transfer transferred = co_await transfer(endpoint, encoded(ipc_request(request)), timings, observer);
     if (std::holds_alternative<Unreachable>(transferred)) co_return Unreachable{};
     if (auto* failure = std::get_if<Code>(&transferred)) co_return *failure;
 
@@ -95,8 +104,9 @@ asio::awaitable<ExchangeResult> exchange(const std::string& endpoint,
 
 asio::awaitable<CaptureExchangeResult> exchange_capture(const std::string& endpoint,
                                                         const classification::ValidatedCapture& capture,
-                                                        DeliveryTimings timings) {
-    Transfer transferred = co_await transfer(endpoint, encoded(ipc_capture_request(capture)), timings);
+                                                        DeliveryTimings timings, Observer* observer) {
+    Transfer transferred =
+        co_await transfer(endpoint, encoded(ipc_capture_request(capture)), timings, observer);
     if (std::holds_alternative<Unreachable>(transferred)) co_return Unreachable{};
     if (auto* failure = std::get_if<Code>(&transferred)) co_return capture_failure(*failure);
 
@@ -130,16 +140,17 @@ template asio::awaitable<CaptureOutcome> retry_after_launch(Attempt<CaptureOutco
                                                             std::vector<Milliseconds>, CaptureOutcome);
 
 asio::awaitable<Code> deliver(const std::string& endpoint, const classification::ValidatedRequest& request,
-                              Launcher& launcher, DeliveryTimings timings) {
-    Attempt<Code> attempt = [&]() { return exchange(endpoint, request, timings); };
+                              Launcher& launcher, DeliveryTimings timings, Observer* observer) {
+    Attempt<Code> attempt = [&]() { return exchange(endpoint, request, timings, observer); };
     co_return co_await retry_after_launch(std::move(attempt), launcher, timings.retry_delays,
                                           Code::AppUnavailable);
 }
 
 asio::awaitable<CaptureOutcome> deliver_capture(const std::string& endpoint,
                                                 const classification::ValidatedCapture& capture,
-                                                Launcher& launcher, DeliveryTimings timings) {
-    Attempt<CaptureOutcome> attempt = [&]() { return exchange_capture(endpoint, capture, timings); };
+                                                Launcher& launcher, DeliveryTimings timings,
+                                                Observer* observer) {
+    Attempt<CaptureOutcome> attempt = [&]() { return exchange_capture(endpoint, capture, timings, observer); };
     co_return co_await retry_after_launch(std::move(attempt), launcher, timings.retry_delays,
                                           capture_failure(Code::AppUnavailable));
 }

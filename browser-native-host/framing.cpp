@@ -1,6 +1,7 @@
 #include "browser-native-host/framing.hpp"
 
 #include <limits>
+#include <new>
 
 namespace ondrake::framing {
 
@@ -104,11 +105,21 @@ std::optional<FrameError> write_frame(ByteSink& output, std::string_view body) {
     if (auto invalid = check_body_size(body.size())) return invalid;
     std::array<char, 4> prefix = encode_length(static_cast<std::uint32_t>(body.size()));
     // One write for the whole frame: a system call costs more than copying a body of at most
-    // 64 KiB, and the reader wakes once instead of twice.
+    // 64 KiB, and the reader wakes once instead of twice. Without memory for the copy, prefix
+    // and body go in two writes rather than not at all.
     std::string frame;
-    frame.reserve(prefix.size() + body.size());
-    frame.append(prefix.data(), prefix.size()).append(body);
-    if (auto error = write_all(output, frame)) return FrameError::io(error);
+    try {
+        frame.reserve(prefix.size() + body.size());
+        frame.append(prefix.data(), prefix.size()).append(body);
+    } catch (const std::bad_alloc&) {
+        if (auto error = write_all(output, std::string_view(prefix.data(), prefix.size()))) {
+            return FrameError::io(error);
+        }
+        frame.clear();
+    }
+    if (auto error = write_all(output, frame.empty() ? body : std::string_view(frame))) {
+        return FrameError::io(error);
+    }
     if (auto error = output.flush()) return FrameError::io(error);
     return std::nullopt;
 }

@@ -28,7 +28,13 @@ public:
     static constexpr std::size_t max_string_size = std::size_t(-1);
     static constexpr std::size_t max_key_size = std::size_t(-1);
 
-    Handler(const Schema& root, void* record) : root_schema_(root), root_record_(record) {}
+    // `check_texts`: the parser does not check UTF-8 in this pass, so every text a member
+    // takes is checked here.
+    Handler(const Schema& root, void* record, bool check_texts)
+        : root_schema_(root), root_record_(record), check_texts_(check_texts) {}
+
+    // True once the table, not the parser, has refused the body.
+    bool refused() const { return refused_; }
 
     bool on_document_begin(json::error_code&) { return true; }
     bool on_document_end(json::error_code&) { return true; }
@@ -152,7 +158,8 @@ private:
 
     static std::uint32_t bit(std::size_t index) { return std::uint32_t{1} << index; }
 
-    static bool fail(json::error_code& ec) {
+    bool fail(json::error_code& ec) {
+        refused_ = true;
         ec = json::error::syntax;  // the wording of a decoding failure is never shown
         return false;
     }
@@ -192,6 +199,9 @@ private:
         const Field* field = take_pending();
         if (value == nullptr) return field->nullable || fail(ec);
         if (field->shape != Shape::Scalar) return fail(ec);
+        if (check_texts_ && value->type == Scalar::Type::Text && !text::is_valid_utf8(value->text)) {
+            return fail(ec);
+        }
         return field->put(frames_[depth_ - 1].target, *value) || fail(ec);
     }
 
@@ -212,6 +222,8 @@ private:
 
     const Schema& root_schema_;
     void* root_record_;
+    bool check_texts_;
+    bool refused_ = false;
     std::array<Frame, MAX_RECORD_FRAMES> frames_{};
     std::size_t depth_ = 0;
     bool root_done_ = false;
@@ -240,50 +252,110 @@ constexpr std::array<ByteClass, 256> BYTE_CLASSES = [] {
 
 ByteClass class_of(char c) { return BYTE_CLASSES[static_cast<unsigned char>(c)]; }
 
-// The parser refuses exponents beyond its int range (1e2147483648), although they are valid
-// JSON. Every number with an exponent is Inexact to the tables, so its value never matters:
-// writing zeros over long exponent digit runs keeps the body's shape and validity while
-// bringing every exponent into range.
-std::string with_short_exponents(std::string_view body) {
+bool is_hex_digit(char c) { return is_digit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
+
+// The UTF-16 code unit of the \uXXXX escape at `at`, if one is there.
+std::optional<unsigned> escaped_unit(std::string_view body, std::size_t at) {
+    if (at + 6 > body.size() || body[at] != '\\' || body[at + 1] != 'u') return std::nullopt;
+    unsigned unit = 0;
+    for (std::size_t i = at + 2; i < at + 6; ++i) {
+        char c = body[i];
+        if (!is_hex_digit(c)) return std::nullopt;
+        unit = unit * 16 + static_cast<unsigned>(is_digit(c) ? c - '0' : (c | 0x20) - 'a' + 10);
+    }
+    return unit;
+}
+
+bool is_leading_surrogate(unsigned unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
+bool is_trailing_surrogate(unsigned unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
+
+// Stands for a lone surrogate escape in a mended body: a byte that UTF-8 never holds, so that a
+// text holding it fails the UTF-8 check that every member's text gets in the mended pass.
+constexpr char LONE_SURROGATE_MARK = '\xFF';
+
+// A copy of a body that the parser refused, mended where the parser is stricter than JSON.
+struct Mended {
+    std::string body;
+    bool marked_surrogates = false;  // the copy is no longer UTF-8: texts need checking
+};
+
+// Two things are valid JSON that the parser refuses. Exponents beyond its int range
+// (1e2147483648): every number with an exponent is Inexact to the tables, so its value never
+// matters, and zeros written over long exponent digit runs keep the body's shape and validity
+// while bringing every exponent into range. And a lone surrogate escape (\ud800 without a
+// trailing \udc00, or \udc00 alone): RFC 8259's grammar allows it, and a browser's JSON.stringify
+// writes a JavaScript string holding one that way, say in a file name. Only a member's text must
+// refuse it; a skipped value may hold one. Each such escape is replaced by LONE_SURROGATE_MARK.
+// None when there is nothing to mend, or when the body is not UTF-8 (which no mending excuses).
+std::optional<Mended> mended(std::string_view body) {
     constexpr std::size_t LONGEST_KEPT = 9;
-    std::string copy(body);
+    Mended copy;
+    copy.body.reserve(body.size());
+    bool changed = false;
     bool in_string = false;
-    for (std::size_t i = 0; i < copy.size(); ++i) {
-        char c = copy[i];
+    std::size_t i = 0;
+    while (i < body.size()) {
+        char c = body[i];
         if (in_string) {
-            if (c == '\\') ++i;
-            else if (c == '"') in_string = false;
+            if (c == '"') in_string = false;
+            if (c != '\\') {
+                copy.body.push_back(c);
+                ++i;
+                continue;
+            }
+            std::optional<unsigned> unit = escaped_unit(body, i);
+            std::size_t length = unit ? 6 : 2;
+            if (unit && is_leading_surrogate(*unit)) {
+                std::optional<unsigned> next = escaped_unit(body, i + 6);
+                if (next && is_trailing_surrogate(*next)) length = 12;
+            }
+            if (unit && length == 6 && (is_leading_surrogate(*unit) || is_trailing_surrogate(*unit))) {
+                copy.body.push_back(LONE_SURROGATE_MARK);
+                copy.marked_surrogates = changed = true;
+            } else {
+                copy.body.append(body.substr(i, length));
+            }
+            i += length;
             continue;
         }
+        copy.body.push_back(c);
+        ++i;
         if (c == '"') {
             in_string = true;
             continue;
         }
-        if ((c != 'e' && c != 'E') || i == 0 || !is_digit(copy[i - 1])) continue;
-        std::size_t start = i + 1;
-        if (start < copy.size() && (copy[start] == '+' || copy[start] == '-')) ++start;
-        std::size_t end = start;
-        while (end < copy.size() && is_digit(copy[end])) ++end;
-        if (end - start > LONGEST_KEPT) {
-            for (std::size_t j = start; j < end; ++j) copy[j] = '0';
+        if ((c != 'e' && c != 'E') || i == 1 || !is_digit(body[i - 2])) continue;
+        if (i < body.size() && (body[i] == '+' || body[i] == '-')) copy.body.push_back(body[i++]);
+        std::size_t digits = 0;
+        while (i + digits < body.size() && is_digit(body[i + digits])) ++digits;
+        if (digits > LONGEST_KEPT) {
+            copy.body.append(digits, '0');
+            changed = true;
+        } else {
+            copy.body.append(body.substr(i, digits));
         }
-        i = end - 1;
+        i += digits;
     }
+    if (!changed) return std::nullopt;
+    if (copy.marked_surrogates && !text::is_valid_utf8(body)) return std::nullopt;
     return copy;
 }
 
-enum class Parse { Decoded, Invalid, ExponentOutOfRange };
+enum class Parse { Decoded, Refused, Malformed };
 
-Parse parse(const Schema& schema, std::string_view body, void* record) {
+// `check_texts`: the parser lets any bytes through in strings, and the handler checks the texts
+// that members take instead.
+Parse parse(const Schema& schema, std::string_view body, void* record, bool check_texts) {
     json::parse_options options;
     options.max_depth = MAX_NESTING;
-    json::basic_parser<Handler> parser(options, schema, record);
+    options.allow_invalid_utf8 = check_texts;
+    json::basic_parser<Handler> parser(options, schema, record, check_texts);
     json::error_code ec;
     std::size_t consumed = parser.write_some(false, body.data(), body.size(), ec);
-    if (ec == json::error::exponent_overflow) return Parse::ExponentOutOfRange;
+    if (parser.handler().refused()) return Parse::Refused;
     // The parser stops after one document and its trailing white space; anything left over is
     // a second document or garbage.
-    if (ec || !parser.done() || consumed != body.size()) return Parse::Invalid;
+    if (ec || !parser.done() || consumed != body.size()) return Parse::Malformed;
     return Parse::Decoded;
 }
 
@@ -292,12 +364,14 @@ Parse parse(const Schema& schema, std::string_view body, void* record) {
 bool decode_record(const Schema& schema, std::string_view body, void* record,
                    void (*clear)(void* record)) {
     try {
-        Parse outcome = parse(schema, body, record);
-        if (outcome == Parse::ExponentOutOfRange) {
-            clear(record);
-            outcome = parse(schema, with_short_exponents(body), record);
-        }
-        return outcome == Parse::Decoded;
+        Parse outcome = parse(schema, body, record, false);
+        // Only a body the parser refused pays for mending; one the table refused stays refused,
+        // since the parser had accepted everything before the refusal.
+        if (outcome != Parse::Malformed) return outcome == Parse::Decoded;
+        std::optional<Mended> copy = mended(body);
+        if (!copy) return false;
+        clear(record);
+        return parse(schema, copy->body, record, copy->marked_surrogates) == Parse::Decoded;
     } catch (const std::bad_alloc&) {
         return false;
     }

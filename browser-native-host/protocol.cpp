@@ -2,8 +2,10 @@
 
 #include <array>
 #include <new>
+#include <type_traits>
 
 #include "browser-native-host/enum_table.hpp"
+#include "browser-native-host/framing.hpp"
 #include "browser-native-host/json_codec.hpp"
 #include "browser-native-host/protocol_tables.hpp"
 
@@ -134,6 +136,33 @@ std::string encoded(const Message& message) {
     return out;
 }
 
+void drop_ids(HostResponse& reply) { reply.request_id.clear(); }
+void drop_ids(CaptureResponse& reply) {
+    reply.request_id.clear();
+    reply.capture_id.clear();
+}
+
+// A reply longer than a frame is never written, and the browser would wait for it in vain. Only
+// what a reply carries beyond its code can make it that long: ids echoed as they were received
+// (a capture of another version may carry ids of any length), or a preflight. It then goes out
+// without the preflight and, if that is not enough, with empty ids, as for a message whose ids
+// are unusable; its code stays.
+template <class Reply>
+std::string fitted(Reply reply) {
+    std::string out = encoded(reply);
+    if constexpr (std::is_same_v<Reply, CaptureResponse>) {
+        if (out.size() > framing::MAX_FRAME && reply.preflight) {
+            reply.preflight.reset();
+            out = encoded(reply);
+        }
+    }
+    if (out.size() > framing::MAX_FRAME) {
+        drop_ids(reply);
+        out = encoded(reply);
+    }
+    return out;
+}
+
 }  // namespace
 
 #define ONDRAKE_ENUM_TEXTS(Enum, TABLE)                                                      \
@@ -207,8 +236,8 @@ bool encode(const IpcCaptureRequest& message, std::string& out) {
     return json_codec::encode(tables::IPC_CAPTURE_REQUEST, message, out);
 }
 
-std::string to_json(const HostResponse& message) { return encoded(message); }
-std::string to_json(const CaptureResponse& message) { return encoded(message); }
+std::string to_json(const HostResponse& message) { return fitted(message); }
+std::string to_json(const CaptureResponse& message) { return fitted(message); }
 std::string to_json(const IpcRequest& message) { return encoded(message); }
 std::string to_json(const IpcCaptureRequest& message) { return encoded(message); }
 
