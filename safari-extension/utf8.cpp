@@ -18,7 +18,7 @@ struct SequenceRule {
     std::uint8_t second_high;
 };
 
-constexpr SequenceRule kRules[] = {
+constexpr SequenceRule RULES[] = {
     {0xC2, 0xDF, 1, 0x80, 0xBF},
     {0xE0, 0xE0, 2, 0xA0, 0xBF},
     {0xE1, 0xEC, 2, 0x80, 0xBF},
@@ -30,7 +30,7 @@ constexpr SequenceRule kRules[] = {
 };
 
 const SequenceRule* rule_for(std::uint8_t lead) {
-    for (const SequenceRule& rule : kRules) {
+    for (const SequenceRule& rule : RULES) {
         if (lead >= rule.lead_low && lead <= rule.lead_high) return &rule;
     }
     return nullptr;

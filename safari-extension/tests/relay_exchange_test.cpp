@@ -141,7 +141,7 @@ TEST_F(Relay, ContainerPathTooLongForTheSocketIsUnavailable) {
 // Requests run side by side: the peer answers none of them until all have connected, which
 // only happens when no request waits for another to finish.
 TEST_F(Relay, ConcurrentRequestsAreEachAnsweredOnce) {
-    constexpr int kRequests = 6;
+    constexpr int REQUESTS = 6;
     std::mutex mutex;
     std::condition_variable all_arrived;
     int arrived = 0;
@@ -152,20 +152,20 @@ TEST_F(Relay, ConcurrentRequestsAreEachAnsweredOnce) {
             std::unique_lock lock(mutex);
             ++arrived;
             all_arrived.notify_all();
-            all_arrived.wait_for(lock, 5s, [&] { return arrived == kRequests; });
+            all_arrived.wait_for(lock, 5s, [&] { return arrived == REQUESTS; });
         }
         c.send(frame("reply to " + *body));
     });
 
     std::vector<std::shared_ptr<RecordingContext>> contexts;
     const auto start = Steady::now();
-    for (int i = 0; i < kRequests; ++i) {
+    for (int i = 0; i < REQUESTS; ++i) {
         contexts.push_back(std::make_shared<RecordingContext>(message("request " + std::to_string(i))));
         begin_request(contexts.back(), services());
     }
     queue_.drain();
     EXPECT_LT(elapsed_ms(start), 2000);
-    for (int i = 0; i < kRequests; ++i) {
+    for (int i = 0; i < REQUESTS; ++i) {
         SCOPED_TRACE(i);
         EXPECT_EQ(contexts[i]->replies(),
                   std::vector{dict({{"payload", Value("reply to request " + std::to_string(i))}})});

@@ -35,8 +35,8 @@ using testing_support::TestPeer;
 using Steady = std::chrono::steady_clock;
 
 // Generous bounds: the machine running the tests may be heavily loaded.
-constexpr double kPromptMs = 1000;  // an exchange that must not wait for any time-out
-constexpr double kLateMs = 1000;    // how far past its budget a timed-out exchange may end
+constexpr double PROMPT_MS = 1000;  // an exchange that must not wait for any time-out
+constexpr double LATE_MS = 1000;    // how far past its budget a timed-out exchange may end
 
 std::string socket_in(const TempDir& dir) { return dir.path() + "/ipc/browser.sock"; }
 
@@ -63,16 +63,16 @@ TEST_P(MisbehavingPeer, DecidesTheOutcomePromptly) {
     const auto start = Steady::now();
     const Exchange outcome = exchange(peer.socket_path(), "{\"r\":1}", monotonic_clock());
     EXPECT_EQ(describe(outcome), GetParam().expected);
-    EXPECT_LT(elapsed_ms(start), kPromptMs);
+    EXPECT_LT(elapsed_ms(start), PROMPT_MS);
 }
 
-const std::string kMaxBody(65536, 'm');
+const std::string MAX_BODY(65536, 'm');
 
 INSTANTIATE_TEST_SUITE_P(
     Peers, MisbehavingPeer,
     testing::Values(
         PeerCase{"answers", answer_with(frame(" {\"ok\": true}\n")), "replied: {\"ok\": true}\n"},
-        PeerCase{"answers_max_frame", answer_with(frame(kMaxBody)), "replied:" + kMaxBody},
+        PeerCase{"answers_max_frame", answer_with(frame(MAX_BODY)), "replied:" + MAX_BODY},
         PeerCase{"answers_not_utf8_left_to_the_caller", answer_with(frame("\xFF\xFE")), "replied:\xFF\xFE"},
         PeerCase{"header_zero", answer_with(header(0), true), "indeterminate:INTERNAL_ERROR"},
         // The peer sends no body and keeps the connection open: reading one would run into the budget.
@@ -128,7 +128,7 @@ TEST_P(NobodyListening, IsUnavailableAtOnce) {
     GetParam().prepare(path);
     const auto start = Steady::now();
     EXPECT_EQ(describe(exchange(path, "{}", monotonic_clock())), "unavailable:APP_UNAVAILABLE");
-    EXPECT_LT(elapsed_ms(start), kPromptMs);
+    EXPECT_LT(elapsed_ms(start), PROMPT_MS);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -155,7 +155,7 @@ TEST(Exchange, PeerThatNeverAnswersEndsWithTheBudget) {
     EXPECT_EQ(describe(exchange(peer.socket_path(), "{}", monotonic_clock(), budget)),
               "indeterminate:DELIVERY_INDETERMINATE");
     EXPECT_GE(elapsed_ms(start), 650);
-    EXPECT_LT(elapsed_ms(start), 700 + kLateMs);
+    EXPECT_LT(elapsed_ms(start), 700 + LATE_MS);
 }
 
 TEST(Exchange, HeaderWithoutBodyEndsWithTheBudget) {
@@ -165,7 +165,7 @@ TEST(Exchange, HeaderWithoutBodyEndsWithTheBudget) {
     EXPECT_EQ(describe(exchange(peer.socket_path(), "{}", monotonic_clock(), 700ms)),
               "indeterminate:DELIVERY_INDETERMINATE");
     EXPECT_GE(elapsed_ms(start), 650);
-    EXPECT_LT(elapsed_ms(start), 700 + kLateMs);
+    EXPECT_LT(elapsed_ms(start), 700 + LATE_MS);
 }
 
 // The budget runs from the start of the exchange: time spent getting the request out counts.
@@ -194,7 +194,7 @@ TEST(Exchange, RequestThatCannotBeWrittenInTimeIsUnavailable) {
     const auto start = Steady::now();
     EXPECT_EQ(describe(exchange(peer.socket_path(), payload, monotonic_clock(), 700ms)), "unavailable:APP_UNAVAILABLE");
     EXPECT_GE(elapsed_ms(start), 650);
-    EXPECT_LT(elapsed_ms(start), 700 + kLateMs);
+    EXPECT_LT(elapsed_ms(start), 700 + LATE_MS);
 }
 
 // Writing to a peer that has closed fails with an error; no SIGPIPE ends the test process.
@@ -204,7 +204,7 @@ TEST(Exchange, PeerGoneWhileWritingIsUnavailableWithoutASignal) {
     const std::string payload(4 << 20, 'x');
     const auto start = Steady::now();
     EXPECT_EQ(describe(exchange(peer.socket_path(), payload, monotonic_clock())), "unavailable:APP_UNAVAILABLE");
-    EXPECT_LT(elapsed_ms(start), kPromptMs);
+    EXPECT_LT(elapsed_ms(start), PROMPT_MS);
 }
 
 // A listener whose backlog is full: Linux lets connect wait for room, bounded only by the send
@@ -223,7 +223,7 @@ TEST(Exchange, ConnectToAFullBacklogEndsWithinTheBudget) {
         peer.reset();  // closing the listener wakes a waiting connect
     }
     EXPECT_EQ(describe(outcome.get()), "unavailable:APP_UNAVAILABLE");
-    EXPECT_LT(elapsed_ms(start), 700 + kLateMs);
+    EXPECT_LT(elapsed_ms(start), 700 + LATE_MS);
 #if defined(__linux__)
     EXPECT_GE(elapsed_ms(start), 650);  // it did wait for room, and only as long as allowed
 #endif
@@ -260,10 +260,10 @@ TEST(Exchange, PathWithANulByteIsNotCut) {
 // A clock that reads an arbitrary start once, then, however long the calls take, a moment that
 // leaves `left_ns` of the default budget.
 Clock with_only_left(std::uint64_t left_ns) {
-    constexpr std::uint64_t kStart = 1'000'000'000;
-    const std::uint64_t later = kStart + static_cast<std::uint64_t>(EXCHANGE_BUDGET.count()) - left_ns;
+    constexpr std::uint64_t START = 1'000'000'000;
+    const std::uint64_t later = START + static_cast<std::uint64_t>(EXCHANGE_BUDGET.count()) - left_ns;
     auto readings = std::make_shared<std::atomic<int>>(0);
-    return [=] { return readings->fetch_add(1) == 0 ? kStart : later; };
+    return [=] { return readings->fetch_add(1) == 0 ? START : later; };
 }
 
 TEST(Exchange, LessThanAMicrosecondLeftCountsAsSpent) {
@@ -271,7 +271,7 @@ TEST(Exchange, LessThanAMicrosecondLeftCountsAsSpent) {
     TestPeer peer(socket_in(dir), answer_with(frame("ok")));
     const auto began = Steady::now();
     EXPECT_EQ(describe(exchange(peer.socket_path(), "{}", with_only_left(999))), "unavailable:APP_UNAVAILABLE");
-    EXPECT_LT(elapsed_ms(began), kPromptMs);
+    EXPECT_LT(elapsed_ms(began), PROMPT_MS);
     EXPECT_EQ(peer.accepted(), 0);  // it never got as far as connecting
 
     EXPECT_EQ(describe(exchange(peer.socket_path(), "{}", monotonic_clock(), 0ms)), "unavailable:APP_UNAVAILABLE");
@@ -289,7 +289,7 @@ TEST(Exchange, OneMicrosecondLeftStillConnects) {
     const auto began = Steady::now();
     EXPECT_EQ(describe(exchange(peer.socket_path(), "{}", with_only_left(1000))),
               "indeterminate:DELIVERY_INDETERMINATE");
-    EXPECT_LT(elapsed_ms(began), kPromptMs);
+    EXPECT_LT(elapsed_ms(began), PROMPT_MS);
 }
 
 void ignore_signal(int) {}

@@ -186,7 +186,7 @@ std::string_view key(ManifestState state) { return name_in(MANIFEST_STATES, stat
 std::string_view key(FirefoxTrust trust) { return name_in(FIREFOX_TRUSTS, trust); }
 std::string_view key(RecordState state) { return name_in(RECORD_STATES, state); }
 std::string_view key(SocketFile file) { return name_in(SOCKET_FILES, file); }
-std::string_view key(Connection connection) { return name_in(CONNECTIONS, connection); }
+std::string_view key(ConnectOutcome connection) { return name_in(CONNECTIONS, connection); }
 
 std::optional<std::string> Report::register_command() const {
     if (!host.path) return std::nullopt;

@@ -88,7 +88,7 @@ TEST_F(ExamineTest, HealthySetUpHasNoProblems) {
     EXPECT_EQ(report.socket.path, setup_.endpoint());
     EXPECT_TRUE(report.socket.fits);
     EXPECT_EQ(report.socket.file, SocketFile::Socket);
-    EXPECT_EQ(report.socket.connection, Connection::Accepted);
+    EXPECT_EQ(report.socket.connection, ConnectOutcome::Accepted);
 }
 
 // The probing connection reaches the listener and ends without a single byte.
@@ -332,7 +332,7 @@ TEST_F(ExamineTest, SocketPathOverTheLimit) {
     EXPECT_EQ(problems_of(report), std::vector<Expected>{{Problem::SocketPathTooLong}});
     EXPECT_EQ(report.socket.length, deep.endpoint().size());
     EXPECT_GT(report.socket.length, report.socket.limit);
-    EXPECT_EQ(report.socket.connection, Connection::NotAttempted);
+    EXPECT_EQ(report.socket.connection, ConnectOutcome::NotAttempted);
 }
 
 TEST_F(ExamineTest, SocketPathOfExactlyTheLimitFits) {
@@ -346,7 +346,7 @@ TEST_F(ExamineTest, SocketPathOfExactlyTheLimitFits) {
     Report at_limit = examine_with_host(exact.host);
     EXPECT_EQ(at_limit.socket.length, at_limit.socket.limit);
     EXPECT_TRUE(at_limit.socket.fits);
-    EXPECT_EQ(at_limit.socket.connection, Connection::Accepted);
+    EXPECT_EQ(at_limit.socket.connection, ConnectOutcome::Accepted);
     EXPECT_EQ(problems_of(at_limit), std::vector<Expected>{});
 }
 
@@ -506,7 +506,7 @@ Report healthy_facts() {
     report.socket.path = "/Users/example/Library/Application Support/OndrakeDownload/ipc/browser.sock";
     report.socket.fits = true;
     report.socket.file = SocketFile::Socket;
-    report.socket.connection = Connection::Accepted;
+    report.socket.connection = ConnectOutcome::Accepted;
     return report;
 }
 
@@ -528,13 +528,13 @@ TEST(Diagnose, EveryInstallLocation) {
 }
 
 TEST(Diagnose, EveryConnectionOutcome) {
-    const std::pair<Connection, std::optional<Problem>> cases[] = {
-        {Connection::Accepted, std::nullopt},
-        {Connection::NoSocketFile, Problem::SocketMissing},
-        {Connection::Refused, Problem::SocketNotListening},
-        {Connection::NotAccepting, Problem::SocketNotAccepting},
-        {Connection::PermissionDenied, Problem::SocketPermissionDenied},
-        {Connection::Failed, Problem::SocketUnreachable},
+    const std::pair<ConnectOutcome, std::optional<Problem>> cases[] = {
+        {ConnectOutcome::Accepted, std::nullopt},
+        {ConnectOutcome::NoSocketFile, Problem::SocketMissing},
+        {ConnectOutcome::Refused, Problem::SocketNotListening},
+        {ConnectOutcome::NotAccepting, Problem::SocketNotAccepting},
+        {ConnectOutcome::PermissionDenied, Problem::SocketPermissionDenied},
+        {ConnectOutcome::Failed, Problem::SocketUnreachable},
     };
     for (const auto& [connection, problem] : cases) {
         SCOPED_TRACE(key(connection));
@@ -549,7 +549,7 @@ TEST(Diagnose, EveryConnectionOutcome) {
 TEST(Diagnose, AnythingButASocketAtThePathOutranksTheConnection) {
     Report report = healthy_facts();
     report.socket.file = SocketFile::Other;
-    report.socket.connection = Connection::Refused;
+    report.socket.connection = ConnectOutcome::Refused;
     EXPECT_EQ(problems_in(diagnose(report)), std::vector<Expected>{{Problem::SocketNotASocket}});
 }
 
