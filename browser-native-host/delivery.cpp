@@ -28,8 +28,8 @@ using Transfer = std::variant<Unreachable, Code, std::string>;
 asio::awaitable<Transfer> transfer(const std::string& endpoint, std::optional<std::string> body,
                                    const DeliveryTimings& timings) {
     ipc::ConnectResult connected = co_await ipc::connect(endpoint, after(timings.connect_timeout));
-    ipc::Connection* connection = std::get_if<ipc::Connection>(&connected);
-    if (connection == nullptr) co_return Unreachable{};
+    if (!connected) co_return Unreachable{};
+    ipc::Connection* connection = &*connected;
 
     if (!body) co_return Code::InternalError;
     auto reply = co_await send_and_receive(*connection, *body, timings);
@@ -39,9 +39,8 @@ asio::awaitable<Transfer> transfer(const std::string& endpoint, std::optional<st
 
 template <class Message>
 std::optional<std::string> encoded(const Message& message) {
-    std::string body;
-    body.reserve(128);
-    if (!protocol::encode(message, body)) return std::nullopt;
+    std::string body = protocol::to_json(message);
+    if (body.empty()) return std::nullopt;
     return body;
 }
 
@@ -73,12 +72,11 @@ CaptureOutcome capture_failure(Code code) {
 
 asio::awaitable<std::optional<std::string>> send_and_receive(ipc::Connection& connection, std::string_view body,
                                                             const DeliveryTimings& timings) {
-    if (co_await ipc::write_frame(connection, body, after(timings.write_timeout))) co_return std::nullopt;
+    if (!co_await ipc::write_frame(connection, body, after(timings.write_timeout))) co_return std::nullopt;
     // The application's time for its answer starts once it has the whole request.
     framing::FrameResult reply = co_await ipc::read_frame(connection, after(timings.reply_timeout));
-    std::string* reply_body = std::get_if<std::string>(&reply);
-    if (reply_body == nullptr) co_return std::nullopt;
-    co_return std::move(*reply_body);
+    if (!reply) co_return std::nullopt;
+    co_return std::move(*reply);
 }
 
 asio::awaitable<ExchangeResult> exchange(const std::string& endpoint,

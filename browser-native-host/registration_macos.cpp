@@ -24,25 +24,11 @@ std::string temporary_file_name() {
     return "." + std::string(registration::HOST_NAME) + "." + std::to_string(::getpid()) + ".tmp";
 }
 
-bool write_all(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n > 0) {
-            bytes.remove_prefix(static_cast<std::size_t>(n));
-        } else if (n < 0 && errno == EINTR) {
-            continue;
-        } else {
-            return false;
-        }
-    }
-    return true;
-}
-
 // Writes into the open temporary file and moves it over the destination; false on any failure,
 // with the temporary file possibly still present.
 bool fill_and_rename(int fd, const fs::path& temporary, const fs::path& destination,
                      std::string_view bytes) {
-    bool flushed = write_all(fd, bytes) && platform::full_sync(fd) == 0;
+    bool flushed = !platform::write_all(fd, bytes) && platform::full_sync(fd) == 0;
     bool closed = ::close(fd) == 0;
     return flushed && closed && ::rename(temporary.c_str(), destination.c_str()) == 0;
 }

@@ -124,6 +124,17 @@ std::uint64_t monotonic_raw_ns() {
 #endif
 }
 
+boost::system::error_code write_all(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        ssize_t written = ::write(fd, bytes.data(), bytes.size());
+        if (written < 0 && errno == EINTR) continue;
+        if (written < 0) return {errno, boost::system::system_category()};
+        if (written == 0) return make_error_code(boost::system::errc::io_error);
+        bytes.remove_prefix(static_cast<std::size_t>(written));
+    }
+    return {};
+}
+
 int pipe_cloexec(int fds[2]) {
 #if defined(__APPLE__)
     if (::pipe(fds) != 0) return -1;

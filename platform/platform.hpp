@@ -7,6 +7,9 @@
 #include <optional>
 #include <spawn.h>
 #include <string>
+#include <string_view>
+
+#include <boost/system/error_code.hpp>
 
 namespace ondrake::platform {
 
@@ -36,6 +39,12 @@ std::optional<std::string> running_executable_path();
 
 // Nanoseconds of a monotonic clock that no time adjustment can slew.
 std::uint64_t monotonic_raw_ns();
+
+// Writes all of `bytes` to the blocking descriptor `fd` (a file, a pipe, standard error),
+// continuing after short writes and interrupted calls. A write that moves nothing is io_error, so
+// that a descriptor that takes nothing cannot keep the caller looping. On error some bytes may
+// have gone out. The one such loop of the project; the frame writers build on their own streams.
+[[nodiscard]] boost::system::error_code write_all(int fd, std::string_view bytes);
 
 // A pipe whose two ends are close-on-exec. Returns 0 or -1 with errno set.
 int pipe_cloexec(int fds[2]);

@@ -71,16 +71,17 @@ asio::awaitable<void> run_session(Session session) {
         // Everything derived from this frame lives in this iteration only, so a session holds
         // one message's worth of memory however long it runs.
         framing::FrameResult frame = framing::read_frame(session.input);
-        if (auto* error = std::get_if<framing::FrameError>(&frame)) {
-            if (error->kind == framing::FrameError::Kind::EndOfStream) co_return;
+        if (!frame) {
+            const framing::FrameError error = frame.error();
+            if (error.kind == framing::FrameError::Kind::EndOfStream) co_return;
             // The stream cannot be trusted to be at a frame boundary any more: answer once, and
             // leave the rest of it unread.
-            session.diagnostics.line(framing::display_text(*error));
+            session.diagnostics.line(framing::display_text(error));
             framing::write_reply(session.output, protocol::make_host_response("", Code::InvalidMessage),
                                  session.diagnostics);
             co_return;
         }
-        std::string reply = co_await answer(std::get<std::string>(frame), session);
+        std::string reply = co_await answer(*frame, session);
         framing::write_encoded_reply(session.output, reply, session.diagnostics);
     }
 }

@@ -72,14 +72,7 @@ struct Options {
 
 // Writes one whole line to standard error, so that our lines and the host's never mix inside a line.
 void say(const std::string& text) {
-    std::string line = text + "\n";
-    std::string_view rest = line;
-    while (!rest.empty()) {
-        ssize_t n = ::write(2, rest.data(), rest.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return;
-        rest.remove_prefix(static_cast<std::size_t>(n));
-    }
+    (void)platform::write_all(2, text + "\n");  // nowhere to report a lost line
 }
 
 std::string default_host() {
@@ -204,18 +197,22 @@ public:
         for (;;) {
             pollfd ready{host_.output, POLLIN, 0};
             int count = ::poll(&ready, 1, 100);
-            if (count < 0 && errno != EINTR) return {0, std::error_code(errno, std::system_category())};
+            if (count < 0 && errno != EINTR) return last_error();
             if (count > 0) {
                 ssize_t n = ::read(host_.output, data, size);
                 if (n < 0 && errno == EINTR) continue;
-                if (n < 0) return {0, std::error_code(errno, std::system_category())};
-                return {static_cast<std::size_t>(n), {}};
+                if (n < 0) return last_error();
+                return static_cast<std::size_t>(n);
             }
-            if (count == 0 && host_.has_ended()) return {0, {}};
+            if (count == 0 && host_.has_ended()) return std::size_t{0};
         }
     }
 
 private:
+    static boost::system::error_code last_error() {
+        return {errno, boost::system::system_category()};
+    }
+
     Host& host_;
 };
 
@@ -247,14 +244,7 @@ bool send(int fd, std::string_view message) {
     auto prefix = framing::encode_length(static_cast<std::uint32_t>(message.size()));
     std::string frame(prefix.data(), prefix.size());
     frame.append(message);
-    std::string_view rest = frame;
-    while (!rest.empty()) {
-        ssize_t n = ::write(fd, rest.data(), rest.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        rest.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
+    return !platform::write_all(fd, frame);
 }
 
 // The messages, the replies so far, and what went wrong on the way.
@@ -269,13 +259,14 @@ public:
     // that leaves the stream out of step (which is reported).
     bool take_reply(ByteSource& output) {
         framing::FrameResult frame = framing::read_frame(output);
-        if (auto* error = std::get_if<framing::FrameError>(&frame)) {
-            if (error->kind == framing::FrameError::Kind::EndOfStream) return false;
-            violation("reply " + std::to_string(replies_ + 1) + ": " + framing::display_text(*error));
+        if (!frame) {
+            const framing::FrameError error = frame.error();
+            if (error.kind == framing::FrameError::Kind::EndOfStream) return false;
+            violation("reply " + std::to_string(replies_ + 1) + ": " + framing::display_text(error));
             out_of_step_ = true;
             return false;
         }
-        const std::string& body = std::get<std::string>(frame);
+        const std::string& body = *frame;
         std::size_t number = ++replies_;
         if (options_.transcript && number <= messages_.size()) print("> " + messages_[number - 1]);
         switch (nm_client::check_reply(body)) {
