@@ -20,7 +20,6 @@
 #include <limits>
 #include <optional>
 #include <poll.h>
-#include <spawn.h>
 #include <sstream>
 #include <string>
 #include <sys/wait.h>
@@ -28,8 +27,6 @@
 #include <unistd.h>
 #include <variant>
 #include <vector>
-
-extern char** environ;
 
 namespace {
 
@@ -155,27 +152,23 @@ std::optional<std::string> start_host(const Options& options, Host& host) {
         (!options.stderr_file && platform::pipe_cloexec(err) != 0)) {
         return std::string("cannot make pipes: ") + std::strerror(errno);
     }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    platform::SpawnSetup setup;
+    setup.duplicate(in[0], 0);
+    setup.duplicate(out[1], 1);
     if (options.stderr_file) {
-        posix_spawn_file_actions_addopen(&actions, 2, options.stderr_file->c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        setup.open(2, options.stderr_file->c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     } else {
-        posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+        setup.duplicate(err[1], 2);
     }
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    platform::spawn_only_listed_descriptors(&attributes, &actions);
+    setup.only_listed_descriptors();
 
     std::vector<std::string> words{options.host};
     words.insert(words.end(), options.host_arguments.begin(), options.host_arguments.end());
     std::vector<char*> argv;
     for (auto& word : words) argv.push_back(word.data());
     argv.push_back(nullptr);
-    int spawned = ::posix_spawn(&host.pid, options.host.c_str(), &actions, &attributes, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
+    auto spawned = setup.spawn(options.host.c_str(), argv.data());
+    if (spawned) host.pid = *spawned;
 
     for (int fd : {in[0], out[1], err[1]}) {
         if (fd >= 0) ::close(fd);
@@ -183,7 +176,7 @@ std::optional<std::string> start_host(const Options& options, Host& host) {
     host.input = in[1];
     host.output = out[0];
     host.errors = err[0];
-    if (spawned != 0) return "cannot run the host " + options.host + ": " + std::strerror(spawned);
+    if (!spawned) return "cannot run the host " + options.host + ": " + spawned.error().message();
     return std::nullopt;
 }
 
