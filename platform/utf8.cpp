@@ -1,9 +1,9 @@
-#include "safari-extension/utf8.hpp"
+#include "platform/utf8.hpp"
 
 #include <cstddef>
 #include <cstdint>
 
-namespace ondrake::safari {
+namespace ondrake::platform {
 namespace {
 
 // One row of the table of well-formed byte sequences: lead bytes in [lead_low, lead_high] are
@@ -40,7 +40,7 @@ bool in_range(std::uint8_t byte, std::uint8_t low, std::uint8_t high) { return b
 
 }  // namespace
 
-bool is_well_formed_utf8(std::string_view bytes) {
+bool is_valid_utf8(std::string_view bytes) {
     std::size_t at = 0;
     while (at < bytes.size()) {
         auto lead = static_cast<std::uint8_t>(bytes[at]);
@@ -59,4 +59,4 @@ bool is_well_formed_utf8(std::string_view bytes) {
     return true;
 }
 
-}  // namespace ondrake::safari
+}  // namespace ondrake::platform
