@@ -118,9 +118,9 @@ Result<MacInstallReport> register_host(const InstalledPaths& paths, InstallLocat
         auto host = manifest_host_path(paths.host);
         if (!host) return host.error();
         auto manifest = registration::manifest_json_for(registration::is_firefox(browser),
-                                                        development, host.value());
+                                                        development, *host);
         if (!manifest) return manifest.error();
-        browsers.push_back({install_manifest(target, manifest.value()), browser});
+        browsers.push_back({install_manifest(target, *manifest), browser});
     }
 
     auto state_dir = user_dirs::user_state_dir();
@@ -176,7 +176,7 @@ int run_register(bool development, Diagnostics& out) {
         out.line(RUN_FROM_BUNDLE_HINT);
         return 1;
     }
-    return run_register_with(paths.value(), paths->location(), development, out);
+    return run_register_with(*paths, paths->location(), development, out);
 }
 
 int run_register_with(const InstalledPaths& paths, InstallLocation location, bool development,
@@ -186,7 +186,7 @@ int run_register_with(const InstalledPaths& paths, InstallLocation location, boo
         out.line(registration::message(report.error()));
         return 1;
     }
-    for (const std::string& line : register_report_lines(report.value(), development)) {
+    for (const std::string& line : register_report_lines(*report, development)) {
         out.line(line);
     }
     return report->any_registered() ? 0 : 1;
@@ -198,7 +198,7 @@ int run_unregister(Diagnostics& out) {
         out.line(registration::message(removed.error()));
         return 1;
     }
-    for (SupportedBrowser browser : removed.value()) {
+    for (SupportedBrowser browser : *removed) {
         out.line("removed " + std::string(registration::display_name(browser)));
     }
     return 0;

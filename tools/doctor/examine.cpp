@@ -95,7 +95,7 @@ std::optional<std::string> manifest_host(const HostFacts& host) {
     if (!host.path) return std::nullopt;
     auto checked = registration_macos::manifest_host_path(*host.path);
     if (!checked) return std::nullopt;
-    return checked.value();
+    return *checked;
 }
 
 // ---- Manifests -----------------------------------------------------------------------------
@@ -145,7 +145,7 @@ ManifestFacts examine_manifest(SupportedBrowser browser, const std::optional<std
     if (host) {
         // The production manifest: what a plain register leaves behind.
         auto expected = registration::manifest_json_for(registration::is_firefox(browser), false, *host);
-        if (expected) facts.matches_register = *content == expected.value();
+        if (expected) facts.matches_register = *content == *expected;
     }
     std::error_code error;
     json::value document = json::parse(*content, error);

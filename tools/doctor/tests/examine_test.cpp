@@ -132,7 +132,7 @@ void set_override(const std::string& value) { ::setenv("ONDRAKE_DOWNLOAD_EXE", v
 
 // The manifest as register writes it for `host`, with `from` replaced by `to`.
 std::string edited_manifest(bool firefox, const fs::path& host, std::string_view from, std::string_view to) {
-    std::string manifest = registration::manifest_json_for(firefox, false, host.string()).value();
+    std::string manifest = *registration::manifest_json_for(firefox, false, host.string());
     std::size_t at = manifest.find(from);
     EXPECT_NE(at, std::string::npos);
     return manifest.replace(at, from.size(), to);
@@ -147,7 +147,7 @@ const Planted PLANTED[] = {
      {{Problem::ManifestMissing, SupportedBrowser::Firefox}}},
     {"manifest_with_a_trailing_line_feed",
      [](UserSetUp& s) {
-         auto bytes = registration::manifest_json_for(false, false, s.host.string()).value();
+         auto bytes = *registration::manifest_json_for(false, false, s.host.string());
          write_file(s.manifest(SupportedBrowser::Edge), bytes + "\n");
      },
      {{Problem::ManifestStale, SupportedBrowser::Edge}}},
@@ -155,14 +155,14 @@ const Planted PLANTED[] = {
      [](UserSetUp& s) {
          fs::path other = s.root / "other/ondrake-native-host";
          write_file(other, "#!/bin/sh\n", 0755);
-         auto bytes = registration::manifest_json_for(false, false, other.string()).value();
+         auto bytes = *registration::manifest_json_for(false, false, other.string());
          write_file(s.manifest(SupportedBrowser::Brave), bytes);
      },
      {{Problem::ManifestStale, SupportedBrowser::Brave}}},
     {"manifest_naming_a_removed_host",
      [](UserSetUp& s) {
          fs::path removed = s.root / "removed/ondrake-native-host";
-         auto bytes = registration::manifest_json_for(false, false, removed.string()).value();
+         auto bytes = *registration::manifest_json_for(false, false, removed.string());
          write_file(s.manifest(SupportedBrowser::Chromium), bytes);
      },
      {{Problem::ManifestHostMissing, SupportedBrowser::Chromium}}},
@@ -170,7 +170,7 @@ const Planted PLANTED[] = {
      [](UserSetUp& s) {
          fs::path plain = s.root / "plain/ondrake-native-host";
          write_file(plain, "not a program", 0644);
-         auto bytes = registration::manifest_json_for(false, false, plain.string()).value();
+         auto bytes = *registration::manifest_json_for(false, false, plain.string());
          write_file(s.manifest(SupportedBrowser::Chrome), bytes);
      },
      {{Problem::ManifestHostMissing, SupportedBrowser::Chrome}}},
@@ -182,7 +182,7 @@ const Planted PLANTED[] = {
      {{Problem::ManifestHostMissing, SupportedBrowser::Edge}}},
     {"firefox_development_trust",
      [](UserSetUp& s) {
-         auto bytes = registration::manifest_json_for(true, true, s.host.string()).value();
+         auto bytes = *registration::manifest_json_for(true, true, s.host.string());
          write_file(s.manifest(SupportedBrowser::Firefox), bytes);
      },
      {{Problem::FirefoxDevelopmentTrust, SupportedBrowser::Firefox}}},
