@@ -107,7 +107,7 @@ std::uint32_t frame_length(std::string_view header) {
     return length;
 }
 
-std::size_t write_all(int fd, std::string_view bytes, const ExchangeDeadline& deadline) {
+std::size_t send_within_budget(int fd, std::string_view bytes, const ExchangeDeadline& deadline) {
     std::size_t written = 0;
     while (written < bytes.size()) {
         if (!limit_next_call(fd, deadline)) break;
@@ -119,7 +119,7 @@ std::size_t write_all(int fd, std::string_view bytes, const ExchangeDeadline& de
     return written;
 }
 
-std::optional<std::string> read_exactly(int fd, std::size_t count, const ExchangeDeadline& deadline) {
+std::optional<std::string> receive_within_budget(int fd, std::size_t count, const ExchangeDeadline& deadline) {
     std::string buffer(count, '\0');
     std::size_t filled = 0;
     while (filled < count) {
@@ -154,16 +154,16 @@ Exchange exchange(const std::string& socket_path, std::string_view payload, cons
     }
 
     const std::string_view header_bytes(request_header->data(), request_header->size());
-    if (write_all(socket.fd(), header_bytes, deadline) != header_bytes.size()) return Unavailable{};
-    if (write_all(socket.fd(), payload, deadline) != payload.size()) return Unavailable{};
+    if (send_within_budget(socket.fd(), header_bytes, deadline) != header_bytes.size()) return Unavailable{};
+    if (send_within_budget(socket.fd(), payload, deadline) != payload.size()) return Unavailable{};
 
-    const std::optional<std::string> reply_header = read_exactly(socket.fd(), 4, deadline);
+    const std::optional<std::string> reply_header = receive_within_budget(socket.fd(), 4, deadline);
     if (!reply_header) return Indeterminate{Code::DeliveryIndeterminate};
 
     const std::uint32_t length = frame_length(*reply_header);
     if (length == 0 || length > MAX_FRAME) return Indeterminate{Code::InternalError};
 
-    std::optional<std::string> body = read_exactly(socket.fd(), length, deadline);
+    std::optional<std::string> body = receive_within_budget(socket.fd(), length, deadline);
     if (!body) return Indeterminate{Code::DeliveryIndeterminate};
     return Replied{std::move(*body)};
 }

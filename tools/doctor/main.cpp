@@ -5,19 +5,15 @@
 
 #include "platform/platform.hpp"
 
-#include <cstdio>
 #include <string>
 #include <string_view>
+#include <unistd.h>
 #include <vector>
 
 namespace {
 
 using namespace ondrake::doctor;
-
-void write_all(std::FILE* stream, std::string_view text) {
-    std::fwrite(text.data(), 1, text.size(), stream);
-    std::fflush(stream);
-}
+using ondrake::platform::write_all;
 
 }  // namespace
 
@@ -25,12 +21,12 @@ int main(int argc, char** argv) {
     std::vector<std::string_view> arguments(argv + 1, argv + argc);
     ParsedArguments parsed = parse_arguments(arguments);
     if (std::holds_alternative<ShowHelp>(parsed)) {
-        write_all(stdout, usage());
+        (void)write_all(STDOUT_FILENO, usage());
         return EXIT_HEALTHY;
     }
     if (auto* error = std::get_if<UsageError>(&parsed)) {
-        write_all(stderr, "ondrake-doctor: " + error->message + "\n" +
-                              "ondrake-doctor: run ondrake-doctor --help for usage\n");
+        (void)write_all(STDERR_FILENO, "ondrake-doctor: " + error->message + "\n" +
+                                       "ondrake-doctor: run ondrake-doctor --help for usage\n");
         return EXIT_USAGE;
     }
     const Options& options = std::get<Options>(parsed);
@@ -40,6 +36,6 @@ int main(int argc, char** argv) {
     if (auto self = ondrake::platform::running_executable_path()) inputs.doctor_executable = *self;
 
     Report report = examine(inputs);
-    write_all(stdout, options.json ? render_json(report) : render_text(report));
+    (void)write_all(STDOUT_FILENO, options.json ? render_json(report) : render_text(report));
     return report.healthy() ? EXIT_HEALTHY : EXIT_PROBLEMS;
 }
