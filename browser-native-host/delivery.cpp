@@ -31,8 +31,8 @@ asio::awaitable<Transfer> transfer(const std::string& endpoint, std::optional<st
         if (observer != nullptr) observer->reached(milestone);
     };
     ipc::ConnectResult connected = co_await ipc::connect(endpoint, after(timings.connect_timeout));
-    ipc::Connection* connection = std::get_if<ipc::Connection>(&connected);
-    if (connection == nullptr) co_return Unreachable{};
+    if (!connected) co_return Unreachable{};
+    ipc::Connection* connection = &*connected;
     reached(Milestone::Connected);
 
     if (!body) co_return Code::InternalError;
@@ -48,9 +48,8 @@ asio::awaitable<Transfer> transfer(const std::string& endpoint, std::optional<st
 // never written cannot have reached the application.
 template <class Message>
 std::optional<std::string> encoded(const Message& message) {
-    std::string body;
-    body.reserve(128);
-    if (!protocol::encode(message, body) || body.size() > framing::MAX_FRAME) return std::nullopt;
+    std::string body = protocol::to_json(message);
+    if (body.empty() || body.size() > framing::MAX_FRAME) return std::nullopt;
     return body;
 }
 
@@ -82,12 +81,11 @@ CaptureOutcome capture_failure(Code code) {
 
 asio::awaitable<std::optional<std::string>> send_and_receive(ipc::Connection& connection, std::string_view body,
                                                             const DeliveryTimings& timings) {
-    if (co_await ipc::write_frame(connection, body, after(timings.write_timeout))) co_return std::nullopt;
+    if (!co_await ipc::write_frame(connection, body, after(timings.write_timeout))) co_return std::nullopt;
     // The application's time for its answer starts once it has the whole request.
     framing::FrameResult reply = co_await ipc::read_frame(connection, after(timings.reply_timeout));
-    std::string* reply_body = std::get_if<std::string>(&reply);
-    if (reply_body == nullptr) co_return std::nullopt;
-    co_return std::move(*reply_body);
+    if (!reply) co_return std::nullopt;
+    co_return std::move(*reply);
 }
 
 asio::awaitable<ExchangeResult> exchange(const std::string& endpoint,

@@ -112,9 +112,9 @@ error_code Connection::hand_to_io_context() {
     return error;
 }
 
-Socket& Connection::socket() {
-    if (auto error = hand_to_io_context()) throw boost::system::system_error(error);
-    return *socket_;
+boost::system::result<Socket*> Connection::socket() {
+    if (auto error = hand_to_io_context()) return error;
+    return &*socket_;
 }
 
 asio::awaitable<error_code> Connection::wait(Socket::wait_type direction, Deadline deadline) {
@@ -260,16 +260,16 @@ asio::awaitable<ConnectResult> connect(std::string endpoint, Deadline deadline) 
     co_return std::move(connection);
 }
 
-asio::awaitable<std::optional<FrameError>> write_frame(Connection& connection, std::string_view body,
-                                                       Deadline deadline) {
-    if (auto refused = framing::check_body_size(body.size())) co_return refused;
+asio::awaitable<framing::FrameStatus> write_frame(Connection& connection, std::string_view body,
+                                                  Deadline deadline) {
+    if (auto valid = framing::check_body_size(body.size()); !valid) co_return valid;
     std::array<char, 4> prefix = framing::encode_length(static_cast<std::uint32_t>(body.size()));
     // Gathered sends: the application sees the prefix and the body together when they fit the
     // socket buffer.
     auto error = co_await write_all(connection, {asio::buffer(prefix), asio::buffer(body.data(), body.size())},
                                     deadline);
     if (error) co_return FrameError::io(error);
-    co_return std::nullopt;
+    co_return framing::FrameStatus{};
 }
 
 asio::awaitable<framing::FrameResult> read_frame(Connection& connection, Deadline deadline) {
@@ -280,7 +280,7 @@ asio::awaitable<framing::FrameResult> read_frame(Connection& connection, Deadlin
     if (prefix_error) co_return FrameError::io(prefix_error);
 
     std::uint32_t length = framing::decode_length(prefix);
-    if (auto refused = framing::check_declared_length(length)) co_return *refused;
+    if (auto valid = framing::check_declared_length(length); !valid) co_return valid.error();
 
     std::string body(length, '\0');
     auto body_error = co_await read_exactly(connection, asio::buffer(body), deadline);

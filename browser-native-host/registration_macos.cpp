@@ -25,25 +25,11 @@ std::string temporary_file_name() {
     return "." + std::string(registration::HOST_NAME) + "." + std::to_string(::getpid()) + ".tmp";
 }
 
-bool write_all(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n > 0) {
-            bytes.remove_prefix(static_cast<std::size_t>(n));
-        } else if (n < 0 && errno == EINTR) {
-            continue;
-        } else {
-            return false;
-        }
-    }
-    return true;
-}
-
 // Writes into the open temporary file and moves it over the destination; false on any failure,
 // with the temporary file possibly still present.
 bool fill_and_rename(int fd, const fs::path& temporary, const fs::path& destination,
                      std::string_view bytes) {
-    bool flushed = write_all(fd, bytes) && platform::full_sync(fd) == 0;
+    bool flushed = !platform::write_all(fd, bytes) && platform::full_sync(fd) == 0;
     bool closed = ::close(fd) == 0;
     return flushed && closed && ::rename(temporary.c_str(), destination.c_str()) == 0;
 }
@@ -136,9 +122,9 @@ Result<MacInstallReport> register_host(const InstalledPaths& paths, InstallLocat
         auto host = manifest_host_path(paths.host);
         if (!host) return host.error();
         auto manifest = registration::manifest_json_for(registration::is_firefox(browser),
-                                                        development, host.value());
+                                                        development, *host);
         if (!manifest) return manifest.error();
-        browsers.push_back({install_manifest(target, manifest.value()), browser});
+        browsers.push_back({install_manifest(target, *manifest), browser});
     }
 
     auto state_dir = user_dirs::user_state_dir();
@@ -194,7 +180,7 @@ int run_register(bool development, Diagnostics& out) {
         out.line(RUN_FROM_BUNDLE_HINT);
         return 1;
     }
-    return run_register_with(paths.value(), paths->location(), development, out);
+    return run_register_with(*paths, paths->location(), development, out);
 }
 
 int run_register_with(const InstalledPaths& paths, InstallLocation location, bool development,
@@ -204,7 +190,7 @@ int run_register_with(const InstalledPaths& paths, InstallLocation location, boo
         out.line(registration::message(report.error()));
         return 1;
     }
-    for (const std::string& line : register_report_lines(report.value(), development)) {
+    for (const std::string& line : register_report_lines(*report, development)) {
         out.line(line);
     }
     return report->any_registered() ? 0 : 1;
@@ -216,7 +202,7 @@ int run_unregister(Diagnostics& out) {
         out.line(registration::message(removed.error()));
         return 1;
     }
-    for (SupportedBrowser browser : removed.value()) {
+    for (SupportedBrowser browser : *removed) {
         out.line("removed " + std::string(registration::display_name(browser)));
     }
     return 0;

@@ -31,7 +31,7 @@ function(ondrake_test name)
   cmake_parse_arguments(ARG "" "PREFIX" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   ondrake_target(${name})
-  target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main)
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} ondrake_test_support GTest::gtest GTest::gtest_main)
   target_compile_definitions(${name} PRIVATE
     ONDRAKE_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
     ONDRAKE_BIN_DIR="${CMAKE_RUNTIME_OUTPUT_DIRECTORY}")

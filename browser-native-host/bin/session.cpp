@@ -166,11 +166,12 @@ asio::awaitable<void> run_session(Session session) {
                                  session.diagnostics);
             co_return;
         }
-        if (auto* error = std::get_if<framing::FrameError>(&frame)) {
-            if (error->kind == framing::FrameError::Kind::EndOfStream) co_return;
+        if (!frame) {
+            const framing::FrameError error = frame.error();
+            if (error.kind == framing::FrameError::Kind::EndOfStream) co_return;
             // The stream cannot be trusted to be at a frame boundary any more: answer once, and
             // leave the rest of it unread.
-            session.diagnostics.line(framing::display_text(*error));
+            session.diagnostics.line(framing::display_text(error));
             framing::write_reply(session.output, protocol::make_host_response("", Code::InvalidMessage),
                                  session.diagnostics);
             co_return;
@@ -179,7 +180,7 @@ asio::awaitable<void> run_session(Session session) {
         Progress progress(session);
         std::string reply;
         try {
-            reply = co_await answer(std::get<std::string>(frame), session, classified, progress);
+            reply = co_await answer(*frame, session, classified, progress);
         } catch (...) {
             reply = answer_failure(classified, progress.may_have_arrived, std::current_exception(), session);
         }

@@ -170,7 +170,7 @@ TEST_P(BoundedRead, GivesTheContentOrTheReason) {
         EXPECT_EQ(content.error(), boost::system::errc::make_error_code(*GetParam().error));
     } else {
         ASSERT_TRUE(content.has_value()) << content.error().message();
-        EXPECT_EQ(content.value(), test::read_file(at));
+        EXPECT_EQ(*content, test::read_file(at));
     }
 }
 
@@ -291,9 +291,8 @@ TEST_P(HostileRegister, ExactOutcome) {
 
         if (row.outcome == "Written" || row.outcome == "Repaired") {
             EXPECT_EQ(test::read_file(home.manifest(browser)),
-                      registration::manifest_json_for(registration::is_firefox(browser), false,
-                                                      bundle.host.string())
-                          .value());
+                      *registration::manifest_json_for(registration::is_firefox(browser), false,
+                                                       bundle.host.string()));
         }
         if (row.record_written) {
             EXPECT_EQ(test::read_file(home.record()), bundle.app.string());

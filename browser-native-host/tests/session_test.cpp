@@ -215,14 +215,14 @@ public:
 
     IoResult read_some(char* data, std::size_t size) override {
         if (pending_.empty()) {
-            if (next_ == frames_.size()) return {0, {}};
+            if (next_ == frames_.size()) return std::size_t{0};
             replies_seen.push_back(frames_in(output_.written).size());
             pending_ = frames_[next_++];
         }
         std::size_t n = std::min(size, pending_.size());
         std::memcpy(data, pending_.data(), n);
         pending_.erase(0, n);
-        return {n, {}};
+        return n;
     }
 
     std::vector<std::size_t> replies_seen;
@@ -253,7 +253,7 @@ class BrokenSink final : public ByteSink {
 public:
     IoResult write_some(std::string_view) override {
         ++attempts;
-        return {0, std::make_error_code(std::errc::broken_pipe)};
+        return make_error_code(boost::system::errc::broken_pipe);
     }
     int attempts = 0;
 };

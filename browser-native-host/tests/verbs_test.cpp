@@ -162,7 +162,7 @@ TEST_F(HostProcess, RegistrationCycleFromApplications) {
     EXPECT_EQ(run.err, host_log({"firefox trust = browser-bridge@ondrake.download", "chrome -> Written",
                                 "edge -> Written", "firefox -> Written", "brave -> Written", "chromium -> Written",
                                 "opera -> SharesDestination", "vivaldi -> Unavailable"}));
-    EXPECT_EQ(read_file(chrome), registration::manifest_json_for(false, false, bundle.host.string()).value());
+    EXPECT_EQ(read_file(chrome), *registration::manifest_json_for(false, false, bundle.host.string()));
     EXPECT_EQ(read_file(record), bundle.app.string());
 
     run = run_host(bundle.host, {"register-development"}, home.path());
@@ -174,7 +174,7 @@ TEST_F(HostProcess, RegistrationCycleFromApplications) {
                        "chrome -> AlreadyCurrent", "edge -> AlreadyCurrent", "firefox -> Repaired",
                        "brave -> AlreadyCurrent", "chromium -> AlreadyCurrent", "opera -> SharesDestination",
                        "vivaldi -> Unavailable"}));
-    EXPECT_EQ(read_file(firefox), registration::manifest_json_for(true, true, bundle.host.string()).value());
+    EXPECT_EQ(read_file(firefox), *registration::manifest_json_for(true, true, bundle.host.string()));
 
     run = run_host(bundle.host, {"unregister"}, home.path());
     EXPECT_EQ(run.status, 0);

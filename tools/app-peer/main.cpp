@@ -292,11 +292,11 @@ private:
 
         ipc::Connection connection(std::move(socket));
         auto frame = co_await ipc::read_frame(connection);
-        if (auto* failure = std::get_if<framing::FrameError>(&frame)) {
-            log(path, "frame_error", nullptr, nullptr, framing::display_text(*failure));
+        if (!frame) {
+            log(path, "frame_error", nullptr, nullptr, framing::display_text(frame.error()));
             co_return;
         }
-        const std::string& body = std::get<std::string>(frame);
+        const std::string& body = *frame;
 
         std::optional<std::string> reply;
         std::string kind;
@@ -318,7 +318,8 @@ private:
             co_await timer.async_wait(asio::as_tuple(asio::use_awaitable));
         }
         if (!reply) {
-            co_await hold_until_closed(connection.socket(), true);
+            // When the io_context cannot take the socket, the connection closes at once instead.
+            if (auto socket = connection.socket()) co_await hold_until_closed(**socket, true);
             co_return;
         }
         co_await send(connection, *reply);
@@ -335,10 +336,12 @@ private:
             auto prefix = framing::encode_length(length);
             bytes.append(prefix.data(), prefix.size());
             bytes.append(policy.behaviour == Behaviour::CloseMidReply ? reply.substr(0, reply.size() / 2) : reply);
-            co_await asio::async_write(connection.socket(), asio::buffer(bytes), asio::as_tuple(asio::use_awaitable));
+            if (auto socket = connection.socket()) {
+                co_await asio::async_write(**socket, asio::buffer(bytes), asio::as_tuple(asio::use_awaitable));
+            }
             co_return;
         }
-        co_await ipc::write_frame(connection, reply);
+        (void)co_await ipc::write_frame(connection, reply);  // a host that has gone needs no answer
     }
 
     // Keeps a connection open until the host closes it. A peer that does not read (`reading`

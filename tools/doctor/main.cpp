@@ -5,20 +5,16 @@
 
 #include "platform/platform.hpp"
 
-#include <cstdio>
 #include <exception>
 #include <string>
 #include <string_view>
+#include <unistd.h>
 #include <vector>
 
 namespace {
 
 using namespace ondrake::doctor;
-
-void write_all(std::FILE* stream, std::string_view text) {
-    std::fwrite(text.data(), 1, text.size(), stream);
-    std::fflush(stream);
-}
+using ondrake::platform::write_all;
 
 }  // namespace
 
@@ -26,12 +22,12 @@ int main(int argc, char** argv) {
     std::vector<std::string_view> arguments(argv + 1, argv + argc);
     ParsedArguments parsed = parse_arguments(arguments);
     if (std::holds_alternative<ShowHelp>(parsed)) {
-        write_all(stdout, usage());
+        (void)write_all(STDOUT_FILENO, usage());
         return EXIT_HEALTHY;
     }
     if (auto* error = std::get_if<UsageError>(&parsed)) {
-        write_all(stderr, "ondrake-doctor: " + error->message + "\n" +
-                              "ondrake-doctor: run ondrake-doctor --help for usage\n");
+        (void)write_all(STDERR_FILENO, "ondrake-doctor: " + error->message + "\n" +
+                                       "ondrake-doctor: run ondrake-doctor --help for usage\n");
         return EXIT_USAGE;
     }
     const Options& options = std::get<Options>(parsed);
@@ -44,12 +40,12 @@ int main(int argc, char** argv) {
     // status; an exception leaving main() would abort it with nothing said.
     try {
         Report report = examine(inputs);
-        write_all(stdout, options.json ? render_json(report) : render_text(report));
+        (void)write_all(STDOUT_FILENO, options.json ? render_json(report) : render_text(report));
         return report.healthy() ? EXIT_HEALTHY : EXIT_PROBLEMS;
     } catch (const std::exception& failure) {
-        write_all(stderr, std::string("ondrake-doctor: the examination failed: ") + failure.what() + "\n");
+        (void)write_all(STDERR_FILENO, std::string("ondrake-doctor: the examination failed: ") + failure.what() + "\n");
     } catch (...) {
-        write_all(stderr, "ondrake-doctor: the examination failed\n");
+        (void)write_all(STDERR_FILENO, "ondrake-doctor: the examination failed\n");
     }
     return EXIT_FAILED;
 }

@@ -198,14 +198,14 @@ constexpr Named<SocketFile> SOCKET_FILES[] = {
     {SocketFile::Socket, "socket"},
     {SocketFile::Other, "other"},
 };
-constexpr Named<Connection> CONNECTIONS[] = {
-    {Connection::Accepted, "accepted"},
-    {Connection::NoSocketFile, "no_socket_file"},
-    {Connection::Refused, "refused"},
-    {Connection::NotAccepting, "not_accepting"},
-    {Connection::PermissionDenied, "permission_denied"},
-    {Connection::Failed, "failed"},
-    {Connection::NotAttempted, "not_attempted"},
+constexpr Named<ConnectOutcome> CONNECTIONS[] = {
+    {ConnectOutcome::Accepted, "accepted"},
+    {ConnectOutcome::NoSocketFile, "no_socket_file"},
+    {ConnectOutcome::Refused, "refused"},
+    {ConnectOutcome::NotAccepting, "not_accepting"},
+    {ConnectOutcome::PermissionDenied, "permission_denied"},
+    {ConnectOutcome::Failed, "failed"},
+    {ConnectOutcome::NotAttempted, "not_attempted"},
 };
 
 using enum_table::in_enum_order;
@@ -215,7 +215,7 @@ static_assert(in_enum_order<ManifestState::Blocked>(MANIFEST_STATES));
 static_assert(in_enum_order<FirefoxTrust::Neither>(FIREFOX_TRUSTS));
 static_assert(in_enum_order<RecordState::Blocked>(RECORD_STATES));
 static_assert(in_enum_order<SocketFile::Other>(SOCKET_FILES));
-static_assert(in_enum_order<Connection::NotAttempted>(CONNECTIONS));
+static_assert(in_enum_order<ConnectOutcome::NotAttempted>(CONNECTIONS));
 
 }  // namespace
 
@@ -231,7 +231,7 @@ std::string_view key(ManifestState state) { return name_in(MANIFEST_STATES, stat
 std::string_view key(FirefoxTrust trust) { return name_in(FIREFOX_TRUSTS, trust); }
 std::string_view key(RecordState state) { return name_in(RECORD_STATES, state); }
 std::string_view key(SocketFile file) { return name_in(SOCKET_FILES, file); }
-std::string_view key(Connection connection) { return name_in(CONNECTIONS, connection); }
+std::string_view key(ConnectOutcome connection) { return name_in(CONNECTIONS, connection); }
 
 std::optional<std::string> Report::register_command() const {
     if (!host.path) return std::nullopt;

@@ -142,13 +142,13 @@ void socket_section(const SocketFacts& socket, Lines& out) {
                                                                : "no socket file";
     std::string_view connection;
     switch (socket.connection) {
-        case Connection::Accepted: connection = "the application accepted a connection"; break;
-        case Connection::NoSocketFile: connection = "nothing to connect to"; break;
-        case Connection::Refused: connection = "connection refused: nobody listens"; break;
-        case Connection::NotAccepting: connection = "the listener did not accept in time"; break;
-        case Connection::PermissionDenied: connection = "connection not permitted"; break;
-        case Connection::Failed: connection = "connection failed"; break;
-        case Connection::NotAttempted: connection = "no connection attempted"; break;
+        case ConnectOutcome::Accepted: connection = "the application accepted a connection"; break;
+        case ConnectOutcome::NoSocketFile: connection = "nothing to connect to"; break;
+        case ConnectOutcome::Refused: connection = "connection refused: nobody listens"; break;
+        case ConnectOutcome::NotAccepting: connection = "the listener did not accept in time"; break;
+        case ConnectOutcome::PermissionDenied: connection = "connection not permitted"; break;
+        case ConnectOutcome::Failed: connection = "connection failed"; break;
+        case ConnectOutcome::NotAttempted: connection = "no connection attempted"; break;
     }
     out.line("  ", file, "; ", connection);
 }

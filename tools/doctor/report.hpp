@@ -101,7 +101,7 @@ struct OverrideFacts {
 
 enum class SocketFile : std::uint8_t { None, Socket, Other };
 
-enum class Connection : std::uint8_t {
+enum class ConnectOutcome : std::uint8_t {
     Accepted,
     NoSocketFile,
     Refused,           // a socket file nobody listens on
@@ -117,7 +117,7 @@ struct SocketFacts {
     std::size_t limit = 0;  // the longest path a socket address holds on this system
     bool fits = false;
     SocketFile file = SocketFile::None;
-    Connection connection = Connection::NotAttempted;
+    ConnectOutcome connection = ConnectOutcome::NotAttempted;
 };
 
 // Everything that keeps a browser from reaching the application, one value per cause.
@@ -210,6 +210,6 @@ std::string_view key(ManifestState state);
 std::string_view key(FirefoxTrust trust);
 std::string_view key(RecordState state);
 std::string_view key(SocketFile file);
-std::string_view key(Connection connection);
+std::string_view key(ConnectOutcome connection);
 
 }  // namespace ondrake::doctor

@@ -22,7 +22,6 @@
 #include <limits>
 #include <optional>
 #include <poll.h>
-#include <spawn.h>
 #include <sstream>
 #include <string>
 #include <sys/wait.h>
@@ -30,8 +29,6 @@
 #include <unistd.h>
 #include <variant>
 #include <vector>
-
-extern char** environ;
 
 namespace {
 
@@ -82,14 +79,7 @@ struct Options {
 
 // Writes one whole line to standard error, so that our lines and the host's never mix inside a line.
 void say(const std::string& text) {
-    std::string line = text + "\n";
-    std::string_view rest = line;
-    while (!rest.empty()) {
-        ssize_t n = ::write(2, rest.data(), rest.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return;
-        rest.remove_prefix(static_cast<std::size_t>(n));
-    }
+    (void)platform::write_all(2, text + "\n");  // nowhere to report a lost line
 }
 
 std::string default_host() {
@@ -204,27 +194,23 @@ std::optional<std::string> start_host(const Options& options, Host& host) {
         (!options.stderr_file && platform::pipe_cloexec(err) != 0)) {
         return std::string("cannot make pipes: ") + std::strerror(errno);
     }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    platform::SpawnSetup setup;
+    setup.duplicate(in[0], 0);
+    setup.duplicate(out[1], 1);
     if (options.stderr_file) {
-        posix_spawn_file_actions_addopen(&actions, 2, options.stderr_file->c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        setup.open(2, options.stderr_file->c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     } else {
-        posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+        setup.duplicate(err[1], 2);
     }
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    platform::spawn_only_listed_descriptors(&attributes, &actions);
+    setup.only_listed_descriptors();
 
     std::vector<std::string> words{options.host};
     words.insert(words.end(), options.host_arguments.begin(), options.host_arguments.end());
     std::vector<char*> argv;
     for (auto& word : words) argv.push_back(word.data());
     argv.push_back(nullptr);
-    int spawned = ::posix_spawn(&host.pid, options.host.c_str(), &actions, &attributes, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
+    auto spawned = setup.spawn(options.host.c_str(), argv.data());
+    if (spawned) host.pid = *spawned;
 
     for (int fd : {in[0], out[1], err[1]}) {
         if (fd >= 0) ::close(fd);
@@ -234,7 +220,7 @@ std::optional<std::string> start_host(const Options& options, Host& host) {
     ::fcntl(host.input, F_SETFL, ::fcntl(host.input, F_GETFL) | O_NONBLOCK);
     host.output = out[0];
     host.errors = err[0];
-    if (spawned != 0) return "cannot run the host " + options.host + ": " + std::strerror(spawned);
+    if (!spawned) return "cannot run the host " + options.host + ": " + spawned.error().message();
     return std::nullopt;
 }
 
@@ -250,21 +236,25 @@ public:
 
     IoResult read_some(char* data, std::size_t size) override {
         for (;;) {
-            if (std::chrono::steady_clock::now() >= deadline_) return {0, std::make_error_code(std::errc::timed_out)};
+            if (std::chrono::steady_clock::now() >= deadline_) return boost::system::errc::make_error_code(boost::system::errc::timed_out);
             pollfd ready{host_.output, POLLIN, 0};
             int count = ::poll(&ready, 1, 100);
-            if (count < 0 && errno != EINTR) return {0, std::error_code(errno, std::system_category())};
+            if (count < 0 && errno != EINTR) return last_error();
             if (count > 0) {
                 ssize_t n = ::read(host_.output, data, size);
                 if (n < 0 && errno == EINTR) continue;
-                if (n < 0) return {0, std::error_code(errno, std::system_category())};
-                return {static_cast<std::size_t>(n), {}};
+                if (n < 0) return last_error();
+                return static_cast<std::size_t>(n);
             }
-            if (count == 0 && host_.has_ended()) return {0, {}};
+            if (count == 0 && host_.has_ended()) return std::size_t{0};
         }
     }
 
 private:
+    static boost::system::error_code last_error() {
+        return {errno, boost::system::system_category()};
+    }
+
     Host& host_;
     std::chrono::seconds limit_;
     std::chrono::steady_clock::time_point deadline_ = std::chrono::steady_clock::now() + limit_;
@@ -337,19 +327,20 @@ public:
     bool take_reply(HostOutput& output) {
         output.start_waiting();
         framing::FrameResult frame = framing::read_frame(output);
-        if (auto* error = std::get_if<framing::FrameError>(&frame)) {
-            if (error->kind == framing::FrameError::Kind::EndOfStream) return false;
-            if (error->error == std::errc::timed_out) {
+        if (!frame) {
+            const framing::FrameError error = frame.error();
+            if (error.kind == framing::FrameError::Kind::EndOfStream) return false;
+            if (error.error == boost::system::errc::timed_out) {
                 ran_out_of_time(replies_ < messages_.size()
                                     ? "no reply to message " + std::to_string(replies_ + 1) + " " + within()
                                     : "the host did not end " + within() + " of its last reply");
                 return false;
             }
-            violation("reply " + std::to_string(replies_ + 1) + ": " + framing::display_text(*error));
+            violation("reply " + std::to_string(replies_ + 1) + ": " + framing::display_text(error));
             out_of_step_ = true;
             return false;
         }
-        const std::string& body = std::get<std::string>(frame);
+        const std::string& body = *frame;
         std::size_t number = ++replies_;
         if (options_.transcript && number <= messages_.size()) print("> " + messages_[number - 1]);
         switch (nm_client::check_reply(body)) {

@@ -28,11 +28,11 @@ inline std::vector<std::string> frames_in(const std::string& bytes) {
     std::vector<std::string> bodies;
     for (;;) {
         auto frame = framing::read_frame(source);
-        if (auto* body = std::get_if<std::string>(&frame)) {
-            bodies.push_back(std::move(*body));
+        if (frame) {
+            bodies.push_back(std::move(*frame));
             continue;
         }
-        auto error = std::get<framing::FrameError>(frame);
+        auto error = frame.error();
         EXPECT_EQ(error.kind, framing::FrameError::Kind::EndOfStream) << framing::display_text(error);
         return bodies;
     }

@@ -27,13 +27,11 @@ std::optional<std::string> ask(const std::string& path, const std::string& body)
     asio::io_context context;
     auto reply = test::run(context, [&]() -> asio::awaitable<std::optional<std::string>> {
         auto connected = co_await ipc::connect(path);
-        auto* connection = std::get_if<ipc::Connection>(&connected);
-        if (connection == nullptr) co_return std::nullopt;
-        if (co_await ipc::write_frame(*connection, body)) co_return std::nullopt;
-        auto frame = co_await ipc::read_frame(*connection);
-        auto* reply_body = std::get_if<std::string>(&frame);
-        if (reply_body == nullptr) co_return std::nullopt;
-        co_return *reply_body;
+        if (!connected) co_return std::nullopt;
+        if (!co_await ipc::write_frame(*connected, body)) co_return std::nullopt;
+        auto frame = co_await ipc::read_frame(*connected);
+        if (!frame) co_return std::nullopt;
+        co_return *frame;
     }());
     return reply ? *reply : std::nullopt;
 }

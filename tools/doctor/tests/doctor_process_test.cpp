@@ -93,7 +93,7 @@ TEST(DoctorProcess, ProblemsExitOneAndChangeNothing) {
     setup.make_healthy();
     fs::remove(setup.manifest(registration::SupportedBrowser::Edge));
     write_file(setup.manifest(registration::SupportedBrowser::Firefox),
-               registration::manifest_json_for(true, true, setup.host.string()).value());
+               *registration::manifest_json_for(true, true, setup.host.string()));
     write_file(setup.record(), "relative/app");
     setup.listener->close(false);  // the socket file stays, nobody listens
 

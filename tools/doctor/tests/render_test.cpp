@@ -39,7 +39,7 @@ Report full_report() {
     report.override_path.candidate = CandidateFacts{"relative", false, false, false};
     report.launch_candidate = report.override_path.candidate;
     report.socket = {"/Users/example/Library/Application Support/OndrakeDownload/ipc/browser.sock",
-                     75, 103, true, SocketFile::Socket, Connection::Accepted};
+                     75, 103, true, SocketFile::Socket, ConnectOutcome::Accepted};
     report.findings = {
         {Problem::FirefoxDevelopmentTrust, SupportedBrowser::Firefox, "/Users/example/firefox.json"},
         {Problem::OverrideUnusable, std::nullopt, "relative"},
