@@ -117,7 +117,7 @@ INSTANTIATE_TEST_SUITE_P(
                     "{\"status\":\"unknown\",\"code\":\"INVALID_MESSAGE\",\"requestId\":\"r1\"}\n"},
         ProgramCase{"missing_payload", true, R"( {"captureId":"c1"} )",
                     "{\"status\":\"unknown\",\"code\":\"INVALID_MESSAGE\",\"captureId\":\"c1\"}\n"}),
-    [](const auto& info) { return info.param.name; });
+    [](const auto& param_info) { return param_info.param.name; });
 
 TEST(SafariRelayProgram, RefusesInputThatIsNotJson) {
     TempDir scratch;
