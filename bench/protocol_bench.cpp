@@ -24,7 +24,7 @@ void decode_capture(benchmark::State& state) {
         auto request = decode_capture_request(CAPTURE_BODY);
         benchmark::DoNotOptimize(request);
     }
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * CAPTURE_BODY.size()));
+    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(CAPTURE_BODY.size()));
 }
 
 void dom_parse_capture(benchmark::State& state) {
@@ -33,7 +33,7 @@ void dom_parse_capture(benchmark::State& state) {
         auto value = boost::json::parse(CAPTURE_BODY, ec);
         benchmark::DoNotOptimize(value);
     }
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * CAPTURE_BODY.size()));
+    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(CAPTURE_BODY.size()));
 }
 
 void decode_simple(benchmark::State& state) {

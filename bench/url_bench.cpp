@@ -27,8 +27,9 @@ const std::vector<std::string>& urls() {
 }
 
 void report_per_url(benchmark::State& state, size_t count) {
-    state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * count));
-    state.counters["per_url"] = benchmark::Counter(static_cast<double>(state.iterations() * count),
+    const int64_t urls = state.iterations() * static_cast<int64_t>(count);
+    state.SetItemsProcessed(urls);
+    state.counters["per_url"] = benchmark::Counter(static_cast<double>(urls),
                                                    benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 

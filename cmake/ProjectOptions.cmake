@@ -1,7 +1,11 @@
 # Compiler settings shared by every target of the project.
 
 add_library(ondrake_options INTERFACE)
-target_compile_options(ondrake_options INTERFACE -Wall -Wextra)
+# Third-party headers (Boost, ICU, GoogleTest, benchmark) come in as system headers, so these
+# warnings judge only our code. The last three have no meaning for C.
+target_compile_options(ondrake_options INTERFACE
+  -Wall -Wextra -Wshadow -Wconversion -Wsign-conversion -Wimplicit-fallthrough
+  $<$<COMPILE_LANGUAGE:CXX,OBJCXX>:-Wold-style-cast -Wnon-virtual-dtor -Woverloaded-virtual>)
 if(ONDRAKE_WERROR)
   target_compile_options(ondrake_options INTERFACE -Werror)
 endif()

@@ -39,7 +39,7 @@ std::optional<uint64_t> parse_ipv4_number(std::string_view input) {
     uint64_t value = 0;
     for (char c : input) {
         if (!is_radix_digit(c, radix)) return std::nullopt;
-        value = value * radix + static_cast<uint64_t>(hex_digit_value(c));
+        value = value * static_cast<uint64_t>(radix) + static_cast<uint64_t>(hex_digit_value(c));
         if (value > IPV4_NUMBER_CEILING) value = IPV4_NUMBER_CEILING;
     }
     return value;

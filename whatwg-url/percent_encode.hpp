@@ -15,7 +15,7 @@ namespace detail {
 
 constexpr EncodeSet make_c0_control_set() {
     EncodeSet set{};
-    for (int b = 0; b < 256; ++b) set[b] = b < 0x20 || b > 0x7E;
+    for (std::size_t b = 0; b < 256; ++b) set[b] = b < 0x20 || b > 0x7E;
     return set;
 }
 

@@ -450,7 +450,7 @@ TEST_P(ClassifyAny, GivesTheExactReplyOrTheValidatedMessage) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Bodies, ClassifyAny, testing::ValuesIn(all_cases()),
-                         [](const auto& info) { return info.param.name; });
+                         [](const auto& param_info) { return param_info.param.name; });
 
 // classify_any skips the lenient reading for messages that decode strictly; the outcome must be
 // what the lenient reading would have chosen: a capture by version 4 or a non-empty captureId,
@@ -570,7 +570,7 @@ INSTANTIATE_TEST_SUITE_P(
                     IdCase{"e_acute", "caf\xC3\xA9", false},
                     IdCase{"fullwidth_letter", "\xEF\xBD\x81", false},
                     IdCase{"high_byte_alone", "a\xFF", false}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& param_info) { return std::string(param_info.param.name); });
 
 }  // namespace
 }  // namespace ondrake::classification

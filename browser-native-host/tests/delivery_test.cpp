@@ -192,7 +192,7 @@ INSTANTIATE_TEST_SUITE_P(
         PeerCase{"length_over_limit", {"--policy", "length:65537"}, Code::DeliveryIndeterminate, INDETERMINATE},
         PeerCase{"reply_with_unknown_key", {"--policy", "extra-key"}, Code::DeliveryIndeterminate, INDETERMINATE},
         PeerCase{"answers_too_late", {"--delay", "1500"}, Code::DeliveryIndeterminate, INDETERMINATE}),
-    [](const auto& info) { return info.param.name; });
+    [](const auto& param_info) { return param_info.param.name; });
 
 TEST_F(DeliveryTest, ApplicationThatClosesBeforeReadingIsIndeterminateAndNotRetried) {
     auto peer = start_peer({"--policy", "close-before-read"});

@@ -192,7 +192,7 @@ std::vector<EdgeCase> frame_limit_cases() {
 }
 
 INSTANTIATE_TEST_SUITE_P(Messages, FrameLimits, testing::ValuesIn(frame_limit_cases()),
-                         [](const auto& info) { return info.param.name; });
+                         [](const auto& param_info) { return param_info.param.name; });
 
 // ---- A failure while one message is handled ------------------------------------------------
 
@@ -292,7 +292,7 @@ INSTANTIATE_TEST_SUITE_P(
                     {SIMPLE_INTERNAL_ERROR, NEXT_REPLY},
                     {"message -> InternalError (an exception of unknown type)", NEXT_LOG},
                     {NEXT_SENT}}),
-    [](const auto& info) { return info.param.name; });
+    [](const auto& param_info) { return param_info.param.name; });
 
 }  // namespace
 }  // namespace ondrake::session

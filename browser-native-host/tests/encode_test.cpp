@@ -100,7 +100,7 @@ std::vector<EncodeCase> exact_cases() {
 }
 
 INSTANTIATE_TEST_SUITE_P(Encoders, ExactBytes, ::testing::ValuesIn(exact_cases()),
-                         [](const auto& info) { return info.param.name; });
+                         [](const auto& param_info) { return param_info.param.name; });
 
 TEST(Encoding, IpcRequestFrameBodyIs48Bytes) {
     EXPECT_EQ(to_json(IpcRequest{1, "r1", "u"}).size(), 48u);

@@ -74,7 +74,7 @@ INSTANTIATE_TEST_SUITE_P(
         ReadCase{"largest_declared_length", bytes({0xFF, 0xFF, 0xFF, 0xFF}), WHOLE,
                  FrameError::too_large(4294967295u), 0},
         ReadCase{"sixteen_bytes", bytes({0x10, 0, 0, 0}) + std::string(16, 'x'), WHOLE, std::string(16, 'x'), 0}),
-    [](const auto& info) { return info.param.name; });
+    [](const auto& param_info) { return param_info.param.name; });
 
 // Each read returns the next scripted piece of bytes or error; afterwards the input has ended.
 class ScriptedSource final : public ByteSource {
@@ -249,7 +249,7 @@ INSTANTIATE_TEST_SUITE_P(
         WriteCase{"fails_inside_prefix", "{}", 1, 2, {}, {}, bytes({2, 0}), {STREAM_FAILED}},
         WriteCase{"fails_inside_body", "{\"a\":1}", WHOLE, 6, {}, {}, bytes({7, 0, 0, 0}) + "{\"", {STREAM_FAILED}},
         WriteCase{"flush_fails", "{}", WHOLE, WHOLE, {}, IO_FAILURE, framed("{}"), {STREAM_FAILED}}),
-    [](const auto& info) { return info.param.name; });
+    [](const auto& param_info) { return param_info.param.name; });
 
 TEST(WriteFrame, WholeFrameInOneWriteWhenTheSinkTakesIt) {
     // A reader woken by the length alone would only go back to waiting for the body.

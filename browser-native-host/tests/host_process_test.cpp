@@ -164,7 +164,7 @@ INSTANTIATE_TEST_SUITE_P(
         FrameErrorCase{"two_of_four_prefix_bytes", std::string("\x05\x00", 2), "the frame was truncated", ""},
         FrameErrorCase{"body_cut_short", framed("hello") + prefix(5) + "he", "the frame was truncated", framed(INVALID)},
         FrameErrorCase{"empty_frame", prefix(0) + framed("hello"), "the frame was empty", ""}),
-    [](const auto& info) { return info.param.name; });
+    [](const auto& param_info) { return param_info.param.name; });
 
 TEST_F(HostSession, EmptyInputEndsAtOnceAndQuietly) {
     auto run = run_host("");

@@ -124,7 +124,7 @@ struct Home {
         std::size_t count = 0;
         for (const auto& entry : fs::directory_iterator(dir, error)) {
             std::string file = entry.path().filename().string();
-            count += file.rfind("." + std::string(registration::HOST_NAME) + ".", 0) == 0 ? 1 : 0;
+            count += file.rfind("." + std::string(registration::HOST_NAME) + ".", 0) == 0 ? 1u : 0u;
         }
         return count;
     }
@@ -175,7 +175,7 @@ TEST_P(BoundedRead, GivesTheContentOrTheReason) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, BoundedRead, testing::ValuesIn(READ_CASES),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& param_info) { return std::string(param_info.param.name); });
 
 // ---- The launcher: a record that cannot be read counts as absent ----------------------------
 
@@ -209,8 +209,8 @@ INSTANTIATE_TEST_SUITE_P(
                     LocateCase{Place::StateDirectory, Planted::Fifo},
                     LocateCase{Place::StateDirectory, Planted::HardLink},
                     LocateCase{Place::StateDirectory, Planted::SymbolicLink}),
-    [](const auto& info) {
-        return std::string(name(info.param.place)) + "_" + std::string(test::name(info.param.kind));
+    [](const auto& param_info) {
+        return std::string(name(param_info.param.place)) + "_" + std::string(test::name(param_info.param.kind));
     });
 
 // ---- register: replaced, refused or failed, never redirected and never blocked ---------------
@@ -308,8 +308,8 @@ TEST_P(HostileRegister, ExactOutcome) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Planted, HostileRegister, testing::ValuesIn(REGISTER_CASES), [](const auto& info) {
-    return std::string(name(info.param.place)) + "_" + std::string(test::name(info.param.kind));
+INSTANTIATE_TEST_SUITE_P(Planted, HostileRegister, testing::ValuesIn(REGISTER_CASES), [](const auto& param_info) {
+    return std::string(name(param_info.param.place)) + "_" + std::string(test::name(param_info.param.kind));
 });
 
 // ---- unregister: removes what is there, never what a link points at ---------------------------
@@ -373,8 +373,8 @@ TEST_P(HostileUnregister, ExactOutcome) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Planted, HostileUnregister, testing::ValuesIn(UNREGISTER_CASES), [](const auto& info) {
-    return std::string(name(info.param.place)) + "_" + std::string(test::name(info.param.kind));
+INSTANTIATE_TEST_SUITE_P(Planted, HostileUnregister, testing::ValuesIn(UNREGISTER_CASES), [](const auto& param_info) {
+    return std::string(name(param_info.param.place)) + "_" + std::string(test::name(param_info.param.kind));
 });
 
 // ---- Identification: an Info.plist that cannot be read identifies nothing ---------------------
@@ -402,7 +402,7 @@ TEST_P(HostileInfoPlist, FailsWithTheIdentificationError) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Planted, HostileInfoPlist, testing::ValuesIn(test::ALL_PLANTED),
-                         [](const auto& info) { return std::string(test::name(info.param)); });
+                         [](const auto& param_info) { return std::string(test::name(param_info.param)); });
 
 }  // namespace
 }  // namespace ondrake

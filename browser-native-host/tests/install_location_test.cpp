@@ -50,7 +50,7 @@ INSTANTIATE_TEST_SUITE_P(
                      InstallLocation::Translocated},
         ClassifyCase{"translocation_is_case_sensitive", "/Applications/apptranslocation",
                      InstallLocation::Canonical}),
-    [](const auto& info) { return info.param.name; });
+    [](const auto& param_info) { return param_info.param.name; });
 
 struct BundleOfCase {
     const char* name;
@@ -78,7 +78,7 @@ INSTANTIATE_TEST_SUITE_P(
         BundleOfCase{"lower_case_macos", "/Applications/O.app/Contents/macos/Ondrake", std::nullopt},
         BundleOfCase{"no_parent_above_contents", "Contents/MacOS/Ondrake", std::nullopt},
         BundleOfCase{"plain_binary", "/usr/local/bin/ondrake", std::nullopt}),
-    [](const auto& info) { return info.param.name; });
+    [](const auto& param_info) { return param_info.param.name; });
 
 TEST(InstalledPathsLocation, FollowsTheApplicationsBundle) {
     InstalledPaths canonical{"/Applications/O.app/Contents/MacOS/ondrake-native-host",
@@ -123,7 +123,7 @@ INSTANTIATE_TEST_SUITE_P(
         PlistCase{"blank_value", KEY + "<string> \n\t </string>", std::nullopt},
         PlistCase{"value_with_slash", KEY + "<string>../MacOS/Ondrake</string>", std::nullopt},
         PlistCase{"value_with_nul", KEY + "<string>Ond" + std::string(1, '\0') + "rake</string>", std::nullopt}),
-    [](const auto& info) { return info.param.name; });
+    [](const auto& param_info) { return param_info.param.name; });
 
 class InstalledPathsFor : public testing::Test {
 protected:
@@ -224,7 +224,7 @@ INSTANTIATE_TEST_SUITE_P(
         BrokenBundleCase{"value_blank",
                          [](const FakeBundle& b) { rewrite_plist(b, test::xml_info_plist(" \n ")); },
                          RegistrationError::UnidentifiedApplication}),
-    [](const auto& info) { return info.param.name; });
+    [](const auto& param_info) { return param_info.param.name; });
 
 TEST(InstalledPathsForPath, NoParentDirectory) {
     EXPECT_EQ(installed_paths_for("/").error(), RegistrationError::MissingExecutable);

@@ -53,7 +53,7 @@ INSTANTIATE_TEST_SUITE_P(
         // Longer than a socket address holds: still returned, every connect to it fails.
         EndpointCase{"long", "/" + std::string(60, 'h'),
                      "/" + std::string(60, 'h') + "/Library/Application Support/OndrakeDownload/ipc/browser.sock"}),
-    [](const auto& info) { return info.param.name; });
+    [](const auto& param_info) { return param_info.param.name; });
 
 TEST(UserEndpointLength, AddsSixtyOneBytesToHome) {
     ScopedEnv home("HOME", "/Users/example");
@@ -213,7 +213,7 @@ INSTANTIATE_TEST_SUITE_P(
         ReadCase{"length_zero", std::string("\0\0\0\0", 4) + "{}", FrameError::empty()},
         ReadCase{"length_65537", std::string("\x01\x00\x01\x00", 4) + "{}", FrameError::too_large(65537)},
         ReadCase{"big_endian_reading_would_be_small", std::string("\0\0\0\x01", 4), FrameError::too_large(16777216)}),
-    [](const auto& info) { return info.param.name; });
+    [](const auto& param_info) { return param_info.param.name; });
 
 TEST_F(FrameTest, OversizedReplyLeavesItsBodyUnread) {
     server_sends(std::string("\x01\x00\x01\x00", 4) + "body", false);
@@ -305,7 +305,7 @@ INSTANTIATE_TEST_SUITE_P(
         LimitCase{"nothing_and_no_time_left", "", -1ms, std::nullopt},
         // A frame that is already there needs no waiting, so no time.
         LimitCase{"whole_frame_with_no_time_left", prefix(2) + "{}", -1ms, std::string("{}")}),
-    [](const auto& info) { return info.param.name; });
+    [](const auto& param_info) { return param_info.param.name; });
 
 TEST_F(FrameTest, WriteNobodyReadsEndsAtItsLimit) {
     // The smallest send buffer the system allows, so that one frame of 64 KiB cannot fit in it.
@@ -362,7 +362,9 @@ TEST_P(ConnectionWaitCancel, CallersCancellationEndsIt) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Limits, ConnectionWaitCancel, testing::Bool(),
-                         [](const auto& info) { return info.param ? "with_a_limit" : "without_a_limit"; });
+                         [](const auto& param_info) {
+                             return param_info.param ? "with_a_limit" : "without_a_limit";
+                         });
 
 // ---- The connection object ------------------------------------------------------------------
 

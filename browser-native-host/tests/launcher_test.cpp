@@ -209,7 +209,7 @@ INSTANTIATE_TEST_SUITE_P(
         UnusableCase{"not_utf8", [](const TempDir&, const std::string& app) { return app + "\xFF"; }},
         UnusableCase{"zero_byte_inside",
                      [](const TempDir&, const std::string& app) { return app + std::string(1, '\0') + "x"; }}),
-    [](const auto& info) { return info.param.name; });
+    [](const auto& param_info) { return param_info.param.name; });
 
 TEST_F(LauncherTest, NoRecordAndNoOverride) {
     EXPECT_FALSE(launch());

@@ -87,7 +87,7 @@ INSTANTIATE_TEST_SUITE_P(
         ManifestDirCase{"home_unset", nullptr, SupportedBrowser::Chrome, std::nullopt},
         ManifestDirCase{"home_relative", "Users/u", SupportedBrowser::Chrome, std::nullopt},
         ManifestDirCase{"home_empty", "", SupportedBrowser::Chrome, std::nullopt}),
-    [](const auto& info) { return info.param.name; });
+    [](const auto& param_info) { return param_info.param.name; });
 
 class ManifestHostPath : public testing::Test {
 protected:
@@ -373,7 +373,7 @@ INSTANTIATE_TEST_SUITE_P(
         UnusableHostCase{"missing", "bin/missing", true, RegistrationError::MissingExecutable},
         UnusableHostCase{"directory", "bin/a-directory", true, RegistrationError::MissingExecutable},
         UnusableHostCase{"not_utf8", "bin/host-\xFF", true, RegistrationError::ManifestWrite}),
-    [](const auto& info) { return info.param.name; });
+    [](const auto& param_info) { return param_info.param.name; });
 
 class RegisterOutsideApplications : public Register, public testing::WithParamInterface<InstallLocation> {};
 

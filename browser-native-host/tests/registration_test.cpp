@@ -84,7 +84,7 @@ INSTANTIATE_TEST_SUITE_P(
         EscapeCase{"delete_and_slash_unescaped", "/x\x7f/h", "  \"path\": \"/x\x7f/h\","},
         EscapeCase{"non_ascii_unescaped", "/Programme/\xC3\xBC\xE2\x80\xA8/h",
                    "  \"path\": \"/Programme/\xC3\xBC\xE2\x80\xA8/h\","}),
-    [](const auto& info) { return info.param.name; });
+    [](const auto& param_info) { return param_info.param.name; });
 
 TEST(ManifestJson, RefusesUnusableHostPaths) {
     EXPECT_EQ(manifest_json_for(false, false, "").error(), RegistrationError::RelativeExecutable);

@@ -204,7 +204,7 @@ INSTANTIATE_TEST_SUITE_P(
                     {INVALID},
                     {"the frame was truncated"},
                     {}}),
-    [](const auto& info) { return info.param.name; });
+    [](const auto& param_info) { return param_info.param.name; });
 
 // A source that hands out one whole frame per read of its length prefix, and notes how many
 // replies had been written by then.

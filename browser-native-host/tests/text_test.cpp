@@ -32,7 +32,7 @@ INSTANTIATE_TEST_SUITE_P(
                     Utf8Case{"cut_short", "\xE2\x82", false},
                     Utf8Case{"latin1", "caf\xE9", false},
                     Utf8Case{"nul_is_valid", std::string("a\0b", 3), true}),
-    [](const auto& info) { return info.param.name; });
+    [](const auto& param_info) { return param_info.param.name; });
 
 struct TrimCase {
     const char* name;
@@ -56,7 +56,7 @@ INSTANTIATE_TEST_SUITE_P(
                     TrimCase{"next_line", "\xC2\x85y\xC2\x85", "y"},
                     TrimCase{"zero_width_space_is_not_white", "\xE2\x80\x8Bz", "\xE2\x80\x8Bz"},
                     TrimCase{"inner_kept", "\xE2\x80\x83" "a\xE2\x80\x83" "b\xE2\x80\x83", "a\xE2\x80\x83" "b"}),
-    [](const auto& info) { return info.param.name; });
+    [](const auto& param_info) { return param_info.param.name; });
 
 }  // namespace
 }  // namespace ondrake::text

@@ -127,7 +127,7 @@ const SanitizeCase CASES[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Urls, Sanitize, testing::ValuesIn(CASES),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& param_info) { return std::string(param_info.param.name); });
 
 }  // namespace
 }  // namespace ondrake::url_policy

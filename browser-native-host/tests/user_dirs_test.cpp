@@ -37,7 +37,7 @@ INSTANTIATE_TEST_SUITE_P(
         HomeCase{"plain", "/Users/example", "/Users/example/Library/Application Support/OndrakeDownload"},
         HomeCase{"trailing_slash", "/Users/example/", "/Users/example/Library/Application Support/OndrakeDownload"},
         HomeCase{"not_utf8", "/Users/\xFF", "/Users/\xFF/Library/Application Support/OndrakeDownload"}),
-    [](const auto& info) { return info.param.name; });
+    [](const auto& param_info) { return param_info.param.name; });
 
 }  // namespace
 }  // namespace ondrake::user_dirs

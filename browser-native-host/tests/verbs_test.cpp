@@ -52,7 +52,7 @@ INSTANTIATE_TEST_SUITE_P(
         LookupCase{"not_utf8", "register\xFF", false},
         LookupCase{"empty", "", false},
         LookupCase{"extension_origin", "chrome-extension://kfmhaobnpdcjiegllamnbocfhkpjdgie/", false}),
-    [](const auto& info) { return info.param.name; });
+    [](const auto& param_info) { return param_info.param.name; });
 
 TEST(FindVerb, EachVerbHasItsOwnOperation) {
     auto production = find_verb("register");

@@ -46,7 +46,7 @@ Value value_from_dictionary(NSDictionary* dictionary) {
     Dictionary entries;
     for (id key in dictionary) {
         if (![key isKindOfClass:[NSString class]]) return Value(Unrepresentable{});
-        NSData* key_bytes = [(NSString*)key dataUsingEncoding:NSUTF8StringEncoding];
+        NSData* key_bytes = [static_cast<NSString*>(key) dataUsingEncoding:NSUTF8StringEncoding];
         if (key_bytes == nil) return Value(Unrepresentable{});
         entries.set(std::string(static_cast<const char*>(key_bytes.bytes), key_bytes.length),
                     value_from_object(dictionary[key]));
@@ -58,7 +58,7 @@ Value value_from_object(id object) {
     if ([object isKindOfClass:[NSString class]]) {
         // dataUsingEncoding keeps embedded NUL characters that UTF8String would cut off. A string
         // with no UTF-8 form (an unpaired surrogate) is not passed on altered.
-        NSData* bytes = [(NSString*)object dataUsingEncoding:NSUTF8StringEncoding];
+        NSData* bytes = [static_cast<NSString*>(object) dataUsingEncoding:NSUTF8StringEncoding];
         if (bytes == nil) return Value(Unrepresentable{});
         return Value(std::string(static_cast<const char*>(bytes.bytes), bytes.length));
     }
@@ -70,7 +70,7 @@ Value value_from_object(id object) {
     if ([object isKindOfClass:[NSDictionary class]]) return value_from_dictionary(object);
     if ([object isKindOfClass:[NSArray class]]) {
         Array items;
-        for (id item in (NSArray*)object) items.push_back(value_from_object(item));
+        for (id item in static_cast<NSArray*>(object)) items.push_back(value_from_object(item));
         return Value(std::move(items));
     }
     return Value(Unrepresentable{});
@@ -124,7 +124,7 @@ public:
     std::optional<Value> input_message() const override {
         id first = context_.inputItems.firstObject;
         if (![first isKindOfClass:[NSExtensionItem class]]) return std::nullopt;
-        NSDictionary* info = ((NSExtensionItem*)first).userInfo;
+        NSDictionary* info = static_cast<NSExtensionItem*>(first).userInfo;
         if (![info isKindOfClass:[NSDictionary class]]) return std::nullopt;
         id message = info[SFExtensionMessageKey];
         if (message == nil) return std::nullopt;

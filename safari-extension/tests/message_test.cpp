@@ -51,7 +51,7 @@ INSTANTIATE_TEST_SUITE_P(
         Utf8Case{"truncated_four_byte", "\xF0\x9F\x98", false},
         Utf8Case{"bad_third_byte", "\xE2\x82\x41", false},
         Utf8Case{"bad_fourth_byte", "\xF0\x9F\x98\xC0", false}),
-    [](const auto& info) { return info.param.name; });
+    [](const auto& param_info) { return param_info.param.name; });
 
 TEST(DictionaryModel, SetReplacesInPlaceAndKeepsOrder) {
     Dictionary dictionary;
@@ -101,7 +101,7 @@ INSTANTIATE_TEST_SUITE_P(
                     HeaderCase{"all_bytes_differ", 0x04030201, std::string("\x01\x02\x03\x04", 4)},
                     HeaderCase{"largest", 0xFFFFFFFF, std::string("\xFF\xFF\xFF\xFF", 4)},
                     HeaderCase{"too_large", 0x100000000, std::nullopt}),
-    [](const auto& info) { return info.param.name; });
+    [](const auto& param_info) { return param_info.param.name; });
 
 struct TimeoutCase {
     const char* name;
@@ -130,7 +130,7 @@ INSTANTIATE_TEST_SUITE_P(
                     TimeoutCase{"just_under_a_second", 999'999'999, std::pair{0L, 999'999L}},
                     TimeoutCase{"whole_budget", 2'500'000'000, std::pair{2L, 500'000L}},
                     TimeoutCase{"second_and_a_bit", 1'000'000'900, std::pair{1L, 0L}}),
-    [](const auto& info) { return info.param.name; });
+    [](const auto& param_info) { return param_info.param.name; });
 
 TEST(MessageJson, ReadsEveryKindOfValue) {
     std::string error;

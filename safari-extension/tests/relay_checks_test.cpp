@@ -91,7 +91,7 @@ INSTANTIATE_TEST_SUITE_P(
         CheckCase{"numeric_request_id_still_relayed", Value(dict({{"payload", Value("{}")}, {"requestId", Value(42)}})),
                   true, std::nullopt},
         CheckCase{"white_space_payload_is_not_empty", Value(dict({{"payload", Value(" ")}})), true, std::nullopt}),
-    [](const auto& info) { return info.param.name; });
+    [](const auto& param_info) { return param_info.param.name; });
 
 TEST(MessageChecks, AsksForTheApplicationGroupContainer) {
     auto context = std::make_shared<RecordingContext>(Value(dict({{"payload", Value("{}")}})));
@@ -133,7 +133,7 @@ INSTANTIATE_TEST_SUITE_P(
                   envelope("indeterminate", "DELIVERY_INDETERMINATE", std::nullopt, "c1")},
         ReplyCase{"indeterminate_internal", Indeterminate{Code::InternalError}, Correlation{},
                   envelope("indeterminate", "INTERNAL_ERROR")}),
-    [](const auto& info) { return info.param.name; });
+    [](const auto& param_info) { return param_info.param.name; });
 
 TEST(Envelope, KeysComeInAFixedOrder) {
     Dictionary reply = Correlation{"r1", "c1"}.envelope(Status::Unknown, Code::AppUnavailable);

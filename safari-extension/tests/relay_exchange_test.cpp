@@ -167,7 +167,7 @@ TEST_F(Relay, ConcurrentRequestsAreEachAnsweredOnce) {
     EXPECT_LT(elapsed_ms(start), 2000);
     for (int i = 0; i < REQUESTS; ++i) {
         SCOPED_TRACE(i);
-        EXPECT_EQ(contexts[i]->replies(),
+        EXPECT_EQ(contexts[static_cast<std::size_t>(i)]->replies(),
                   std::vector{dict({{"payload", Value("reply to request " + std::to_string(i))}})});
     }
 }

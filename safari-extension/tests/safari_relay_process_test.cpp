@@ -72,7 +72,7 @@ INSTANTIATE_TEST_SUITE_P(
                     "{\"status\":\"unknown\",\"code\":\"INVALID_MESSAGE\",\"requestId\":\"r1\"}\n"},
         ProgramCase{"missing_payload", true, R"( {"captureId":"c1"} )",
                     "{\"status\":\"unknown\",\"code\":\"INVALID_MESSAGE\",\"captureId\":\"c1\"}\n"}),
-    [](const auto& info) { return info.param.name; });
+    [](const auto& param_info) { return param_info.param.name; });
 
 TEST(SafariRelayProgram, RefusesInputThatIsNotJson) {
     test::ProgramRun run = run_relay({}, "{\"payload\":");
@@ -146,7 +146,7 @@ INSTANTIATE_TEST_SUITE_P(
                  R"({"status":"indeterminate","code":"INTERNAL_ERROR","requestId":"r1"})" "\n"},
         PeerCase{"reply_declares_too_much", "length:65537", SIMPLE_REQUEST,
                  R"({"status":"indeterminate","code":"INTERNAL_ERROR","requestId":"r1"})" "\n"}),
-    [](const auto& info) { return info.param.name; });
+    [](const auto& param_info) { return param_info.param.name; });
 
 }  // namespace
 }  // namespace ondrake::safari

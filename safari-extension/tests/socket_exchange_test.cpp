@@ -92,7 +92,7 @@ INSTANTIATE_TEST_SUITE_P(
                      }
                  },
                  "replied:abcdef"}),
-    [](const auto& info) { return info.param.name; });
+    [](const auto& param_info) { return param_info.param.name; });
 
 TEST(Exchange, SendsOneFrameWithThePayloadUnchanged) {
     TempDir dir;
@@ -142,7 +142,7 @@ INSTANTIATE_TEST_SUITE_P(
                                         ASSERT_NE(file, nullptr);
                                         std::fclose(file);
                                     }}),
-    [](const auto& info) { return info.param.name; });
+    [](const auto& param_info) { return param_info.param.name; });
 
 TEST(Exchange, PeerThatNeverAnswersEndsWithTheBudget) {
     TempDir dir;

@@ -57,7 +57,7 @@ std::optional<std::string> PeerConnection::read_request() {
     std::optional<std::string> head = read_exactly(4);
     if (!head) return std::nullopt;
     std::uint32_t length = 0;
-    for (int i = 0; i < 4; ++i) length |= static_cast<std::uint32_t>(static_cast<unsigned char>((*head)[i])) << (8 * i);
+    for (std::size_t i = 0; i < 4; ++i) length |= static_cast<std::uint32_t>(static_cast<unsigned char>((*head)[i])) << (8 * i);
     std::optional<std::string> body = read_exactly(length);
     if (!body) return std::nullopt;
     peer_.record(*head + *body);

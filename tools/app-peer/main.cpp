@@ -319,7 +319,7 @@ private:
         }
         if (!reply) {
             // When the io_context cannot take the socket, the connection closes at once instead.
-            if (auto socket = connection.socket()) co_await hold_until_closed(**socket, true);
+            if (auto held = connection.socket()) co_await hold_until_closed(**held, true);
             co_return;
         }
         co_await send(connection, *reply);

@@ -39,7 +39,7 @@ INSTANTIATE_TEST_SUITE_P(
                     ReplacementCase{"lead_then_lead", "\xE2\xE2\x82\xAC", R + "\xE2\x82\xAC"},
                     ReplacementCase{"at_end", "a\xC3", "a" + R},
                     ReplacementCase{"f5_never_leads", "\xF5\x80", R + R}),
-    [](const auto& info) { return info.param.name; });
+    [](const auto& param_info) { return param_info.param.name; });
 
 TEST(PercentEncode, EachSetEncodesItsOwnMembers) {
     const std::string printable = " !\"#$%&'()*+,-./09:;<=>?@AZ[\\]^_`az{|}~";

@@ -72,7 +72,7 @@ INSTANTIATE_TEST_SUITE_P(
                       false, ""},
         ComponentCase{"ipv6_with_port", "http://[0:0:0:0:0:0:0:1]:81/", "http", "", "", true, "[::1]", 81, "/", false,
                       "", false, ""}),
-    [](const auto& info) { return info.param.name; });
+    [](const auto& param_info) { return param_info.param.name; });
 
 TEST(Url, DotPrefixIsInHrefButNotInPathname) {
     auto url = parse("foo:/.//x");

@@ -120,7 +120,7 @@ INSTANTIATE_TEST_SUITE_P(
     Occupants, PeerStart,
     testing::Values(StartCase{"stale_socket", Occupant::StaleSocket, ""},
                     StartCase{"live_peer", Occupant::LivePeer, "another peer is listening there"}),
-    [](const auto& info) { return info.param.name; });
+    [](const auto& param_info) { return param_info.param.name; });
 
 TEST(PeerProcess, ExitLeavesASocketThatReplacedItsOwn) {
     test::TempDir dir;

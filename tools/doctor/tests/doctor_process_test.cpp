@@ -265,8 +265,8 @@ TEST_P(HostileFile, IsOneProblemWithItsFix) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Planted, HostileFile, testing::ValuesIn(HOSTILE_CASES), [](const auto& info) {
-    return std::string(name(info.param.place)) + "_" + std::string(test::name(info.param.kind));
+INSTANTIATE_TEST_SUITE_P(Planted, HostileFile, testing::ValuesIn(HOSTILE_CASES), [](const auto& param_info) {
+    return std::string(name(param_info.param.place)) + "_" + std::string(test::name(param_info.param.kind));
 });
 
 }  // namespace

@@ -262,7 +262,7 @@ const Planted PLANTED[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(OneAtATime, PlantedProblem, testing::ValuesIn(PLANTED),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& param_info) { return std::string(param_info.param.name); });
 
 // Things that look odd but keep every browser working.
 struct Harmless {
@@ -292,7 +292,7 @@ const Harmless HARMLESS[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Variants, HarmlessChange, testing::ValuesIn(HARMLESS),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& param_info) { return std::string(param_info.param.name); });
 
 TEST_F(ExamineTest, MissingHostLeavesManifestsUncompared) {
     setup_.make_healthy();

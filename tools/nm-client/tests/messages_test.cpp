@@ -24,7 +24,7 @@ INSTANTIATE_TEST_SUITE_P(
                     MessagesCase{"carriage_return_kept", "{}\r\nhello \r\n", {"{}\r", "hello \r"}},
                     MessagesCase{"surrounding_blanks_kept", "  {\"a\":1}\t\n", {"  {\"a\":1}\t"}},
                     MessagesCase{"any_bytes", std::string("\xff\x00x\n", 4), {std::string("\xff\x00x", 3)}}),
-    [](const auto& info) { return info.param.name; });
+    [](const auto& param_info) { return param_info.param.name; });
 
 struct ReplyCase {
     const char* name;
@@ -56,7 +56,7 @@ INSTANTIATE_TEST_SUITE_P(
         ReplyCase{"not_json", "hello", ReplyKind::NotJson},
         ReplyCase{"cut_short", R"({"protocolVersion":1,"requestId")", ReplyKind::NotJson},
         ReplyCase{"two_documents", "{}{}", ReplyKind::NotJson}),
-    [](const auto& info) { return info.param.name; });
+    [](const auto& param_info) { return param_info.param.name; });
 
 TEST(ReplyLine, KeptAsItCameUnlessItSpansLines) {
     EXPECT_EQ(reply_line(R"({ "a" : "\u00e9" })"), R"({ "a" : "\u00e9" })");

@@ -109,9 +109,9 @@ TEST_F(NmClient, HostThatEndsEarlyLeavesMessagesUnanswered) {
 // A shell script that writes `bytes` to its standard output, then exits with `status`.
 std::string script_writing(const std::string& bytes, int status = 0) {
     std::string escaped;
-    for (unsigned char byte : bytes) {
+    for (char byte : bytes) {
         char octal[8];
-        std::snprintf(octal, sizeof octal, "\\%03o", byte);
+        std::snprintf(octal, sizeof octal, "\\%03o", static_cast<unsigned char>(byte));
         escaped += octal;
     }
     return "#!/bin/sh\nprintf '" + escaped + "'\nexit " + std::to_string(status) + "\n";
@@ -185,7 +185,7 @@ INSTANTIATE_TEST_SUITE_P(
                        script_writing_then(framed(REPLY), "exec >&-\nexec sleep 600"),
                        "the host did not end within 1 s of closing its output; the host was stopped",
                        REPLY + "\n", {"--reply-timeout", "1"}}),
-    [](const auto& info) { return info.param.name; });
+    [](const auto& param_info) { return param_info.param.name; });
 
 TEST(NmClientUse, ArgumentsAfterTheMarkerGoToTheHost) {
     TempDir dir;
