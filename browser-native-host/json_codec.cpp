@@ -3,6 +3,8 @@
 #include <array>
 #include <charconv>
 #include <new>
+#include <optional>
+#include <span>
 
 #include <boost/json/basic_parser_impl.hpp>
 
@@ -18,9 +20,148 @@ namespace json = boost::json;
 // Deeper values only ever occur inside skipped members, which need no frame.
 constexpr std::size_t MAX_RECORD_FRAMES = 8;
 
-// Receives the parser's events and fills one record through its table. Values of unknown keys
-// that the table skips are followed only to find their end; the parser has already checked
-// that they are well formed.
+// Fills one record through its table from the parser's events, as far as the record's rules
+// allow: a call returns false at the first event that breaks them, and the record has then
+// failed. Values of unknown keys that the table skips are followed only to find their end; the
+// parser has already checked that they are well formed.
+class RecordFiller {
+public:
+    RecordFiller(const Schema& root, void* record) : root_schema_(&root), root_record_(record) {}
+
+    bool object_begin() {
+        if (skipping_) return enter_skipped();
+        if (depth_ == 0) {
+            if (root_done_) return false;
+            return push(Frame{root_schema_, root_record_, 0, nullptr});
+        }
+        Frame& top = frames_[depth_ - 1];
+        if (top.list_field != nullptr) {  // the next element of a list of records
+            void* element = top.list_field->append(top.target);
+            return push(Frame{top.list_field->nested, element, 0, nullptr});
+        }
+        const Field* field = take_pending();
+        if (field->shape != Shape::Record) return false;
+        return push(Frame{field->nested, field->open(holder(*field, top.target)), 0, nullptr});
+    }
+
+    bool object_end() {
+        if (skipping_) return leave_skipped();
+        const Frame& top = frames_[depth_ - 1];
+        const auto& fields = top.schema->fields;
+        for (std::size_t i = 0; i < fields.size(); ++i) {
+            if (fields[i].presence == Presence::Required && (top.seen & bit(i)) == 0) return false;
+        }
+        --depth_;
+        if (depth_ == 0) root_done_ = true;
+        return true;
+    }
+
+    bool array_begin() {
+        if (skipping_) return enter_skipped();
+        if (depth_ == 0) return false;  // every message is an object
+        Frame& top = frames_[depth_ - 1];
+        if (top.list_field != nullptr) return false;  // lists hold records only
+        const Field* field = take_pending();
+        if (field->shape != Shape::List) return false;
+        return push(Frame{field->nested, field->open(holder(*field, top.target)), 0, field});
+    }
+
+    bool array_end() {
+        if (skipping_) return leave_skipped();
+        --depth_;
+        return true;
+    }
+
+    bool key(std::string_view key) {
+        if (skipping_) return true;  // a key inside a skipped object
+        Frame& top = frames_[depth_ - 1];
+        const auto& fields = top.schema->fields;
+        for (std::size_t i = 0; i < fields.size(); ++i) {
+            if (!same_key(fields[i].key, key)) continue;
+            if ((top.seen & bit(i)) != 0) return false;  // a listed key given twice
+            top.seen |= bit(i);
+            pending_ = &fields[i];
+            return true;
+        }
+        if (top.schema->unknown_keys == UnknownKeys::Reject) return false;
+        skipping_ = true;
+        skip_depth_ = 0;
+        return true;
+    }
+
+    // A scalar in value position: nullptr stands for null.
+    bool scalar(const Scalar* value) {
+        if (skipping_) {
+            if (skip_depth_ == 0) skipping_ = false;  // the whole skipped value was this scalar
+            return true;
+        }
+        if (depth_ == 0) return false;
+        const Frame& top = frames_[depth_ - 1];
+        if (top.list_field != nullptr) return false;
+        const Field* field = take_pending();
+        if (value == nullptr) return field->nullable;
+        if (field->shape != Shape::Scalar) return false;
+        return field->put(holder(*field, top.target), *value);
+    }
+
+private:
+    struct Frame {
+        const Schema* schema;
+        void* target;                // the record being filled, or the list for a list frame
+        std::uint32_t seen;          // bit i: fields[i] has occurred in this object
+        const Field* list_field;     // set for a list frame
+    };
+
+    static std::uint32_t bit(std::size_t index) { return std::uint32_t{1} << index; }
+
+    // Listed keys often share a length ("action", "source"); their first letters tell most of
+    // them apart without a call to compare the rest.
+    static bool same_key(std::string_view listed, std::string_view key) {
+        return listed.size() == key.size() && (key.empty() || listed[0] == key[0]) && listed == key;
+    }
+
+    // The record that holds the field's member: the frame's own, or one of its member records.
+    static void* holder(const Field& field, void* target) {
+        return field.holder == nullptr ? target : field.holder(target);
+    }
+
+    bool push(const Frame& frame) {
+        if (depth_ == MAX_RECORD_FRAMES) return false;
+        frames_[depth_++] = frame;
+        return true;
+    }
+
+    const Field* take_pending() {
+        const Field* field = pending_;
+        pending_ = nullptr;
+        return field;
+    }
+
+    bool enter_skipped() {
+        ++skip_depth_;
+        return true;
+    }
+
+    bool leave_skipped() {
+        if (--skip_depth_ == 0) skipping_ = false;
+        return true;
+    }
+
+    const Schema* root_schema_;
+    void* root_record_;
+    std::array<Frame, MAX_RECORD_FRAMES> frames_;  // [0, depth_) in use
+    std::size_t depth_ = 0;
+    bool root_done_ = false;
+    const Field* pending_ = nullptr;  // the field whose value comes next
+    bool skipping_ = false;
+    std::size_t skip_depth_ = 0;      // open arrays and objects inside the skipped value
+};
+
+// The most records one reading fills: a browser's message is read as both requests at once.
+constexpr std::size_t MAX_TARGETS = 2;
+
+// Receives the parser's events, puts keys and strings delivered in pieces back together, and
+// hands every event to each record that has not failed yet. The parse stops once all have.
 class Handler {
 public:
     static constexpr std::size_t max_array_size = std::size_t(-1);
@@ -28,81 +169,54 @@ public:
     static constexpr std::size_t max_string_size = std::size_t(-1);
     static constexpr std::size_t max_key_size = std::size_t(-1);
 
-    Handler(const Schema& root, void* record) : root_schema_(root), root_record_(record) {}
+    explicit Handler(std::span<Target> targets) : count_(targets.size()) {
+        for (std::size_t i = 0; i < count_; ++i) {
+            fillers_[i].emplace(*targets[i].schema, targets[i].record);
+        }
+        live_ = count_;
+    }
+
+    // Whether the record of target `index` survived every event.
+    bool filled(std::size_t index) const { return fillers_[index].has_value(); }
 
     bool on_document_begin(json::error_code&) { return true; }
     bool on_document_end(json::error_code&) { return true; }
 
     bool on_object_begin(json::error_code& ec) {
-        if (skipping_) return enter_skipped();
-        if (depth_ == 0) {
-            if (root_done_) return fail(ec);
-            return push(Frame{&root_schema_, root_record_, 0, nullptr}, ec);
-        }
-        Frame& top = frames_[depth_ - 1];
-        if (top.list_field != nullptr) {  // the next element of a list of records
-            void* element = top.list_field->append(top.target);
-            return push(Frame{top.list_field->nested, element, 0, nullptr}, ec);
-        }
-        const Field* field = take_pending();
-        if (field->shape != Shape::Record) return fail(ec);
-        return push(Frame{field->nested, field->open(top.target), 0, nullptr}, ec);
+        return each([](RecordFiller& filler) { return filler.object_begin(); }, ec);
     }
-
     bool on_object_end(std::size_t, json::error_code& ec) {
-        if (skipping_) return leave_skipped();
-        const Frame& top = frames_[depth_ - 1];
-        const auto& fields = top.schema->fields;
-        for (std::size_t i = 0; i < fields.size(); ++i) {
-            if (fields[i].presence == Presence::Required && (top.seen & bit(i)) == 0) {
-                return fail(ec);
-            }
-        }
-        --depth_;
-        if (depth_ == 0) root_done_ = true;
-        return true;
+        return each([](RecordFiller& filler) { return filler.object_end(); }, ec);
     }
-
     bool on_array_begin(json::error_code& ec) {
-        if (skipping_) return enter_skipped();
-        if (depth_ == 0) return fail(ec);  // every message is an object
-        Frame& top = frames_[depth_ - 1];
-        if (top.list_field != nullptr) return fail(ec);  // lists hold records only
-        const Field* field = take_pending();
-        if (field->shape != Shape::List) return fail(ec);
-        return push(Frame{field->nested, field->open(top.target), 0, field}, ec);
+        return each([](RecordFiller& filler) { return filler.array_begin(); }, ec);
     }
-
-    bool on_array_end(std::size_t, json::error_code&) {
-        if (skipping_) return leave_skipped();
-        --depth_;
-        return true;
+    bool on_array_end(std::size_t, json::error_code& ec) {
+        return each([](RecordFiller& filler) { return filler.array_end(); }, ec);
     }
 
     bool on_key_part(json::string_view part, std::size_t, json::error_code&) {
-        if (!skipping_) key_.append(part.data(), part.size());
+        key_.append(part.data(), part.size());
         return true;
     }
 
     bool on_key(json::string_view last, std::size_t, json::error_code& ec) {
-        if (skipping_) return true;  // a key inside a skipped object
         std::string_view key(last.data(), last.size());
         if (!key_.empty()) {
             key_.append(key);
             key = key_;
         }
-        bool ok = select_field(key, ec);
+        bool ok = each([key](RecordFiller& filler) { return filler.key(key); }, ec);
         key_.clear();
         return ok;
     }
 
     bool on_string_part(json::string_view part, std::size_t, json::error_code&) {
-        if (!skipping_) text_.append(part.data(), part.size());
+        text_.append(part.data(), part.size());
         return true;
     }
 
     bool on_string(json::string_view last, std::size_t, json::error_code& ec) {
-        if (skipping_) return skip_scalar();
         Scalar value = Scalar::of_text(std::string_view(last.data(), last.size()));
         if (!text_.empty()) {
             text_.append(value.text);
@@ -118,106 +232,53 @@ public:
 
     bool on_int64(std::int64_t number, json::string_view, json::error_code& ec) {
         Scalar value = Scalar::of_signed(number);
-        return skipping_ ? skip_scalar() : scalar(&value, ec);
+        return scalar(&value, ec);
     }
 
     bool on_uint64(std::uint64_t number, json::string_view, json::error_code& ec) {
         Scalar value = Scalar::of_unsigned(number);
-        return skipping_ ? skip_scalar() : scalar(&value, ec);
+        return scalar(&value, ec);
     }
 
     bool on_double(double, json::string_view, json::error_code& ec) {
         Scalar value = Scalar::inexact();
-        return skipping_ ? skip_scalar() : scalar(&value, ec);
+        return scalar(&value, ec);
     }
 
     bool on_bool(bool flag, json::error_code& ec) {
         Scalar value = Scalar::of_boolean(flag);
-        return skipping_ ? skip_scalar() : scalar(&value, ec);
+        return scalar(&value, ec);
     }
 
-    bool on_null(json::error_code& ec) { return skipping_ ? skip_scalar() : scalar(nullptr, ec); }
+    bool on_null(json::error_code& ec) { return scalar(nullptr, ec); }
 
     // Comments are not enabled in the parse options, so these are never called.
     bool on_comment_part(json::string_view, json::error_code&) { return true; }
     bool on_comment(json::string_view, json::error_code&) { return true; }
 
 private:
-    struct Frame {
-        const Schema* schema;
-        void* target;                // the record being filled, or the list for a list frame
-        std::uint32_t seen;          // bit i: fields[i] has occurred in this object
-        const Field* list_field;     // set for a list frame
-    };
+    // A scalar in value position: nullptr stands for null.
+    bool scalar(const Scalar* value, json::error_code& ec) {
+        return each([value](RecordFiller& filler) { return filler.scalar(value); }, ec);
+    }
 
-    static std::uint32_t bit(std::size_t index) { return std::uint32_t{1} << index; }
-
-    static bool fail(json::error_code& ec) {
+    // Runs `event` on every record still being filled; one that refuses the event has failed.
+    template <class Event>
+    bool each(Event event, json::error_code& ec) {
+        for (std::size_t i = 0; i < count_; ++i) {
+            if (fillers_[i] && !event(*fillers_[i])) {
+                fillers_[i].reset();
+                --live_;
+            }
+        }
+        if (live_ > 0) return true;
         ec = json::error::syntax;  // the wording of a decoding failure is never shown
         return false;
     }
 
-    bool push(const Frame& frame, json::error_code& ec) {
-        if (depth_ == MAX_RECORD_FRAMES) return fail(ec);
-        frames_[depth_++] = frame;
-        return true;
-    }
-
-    const Field* take_pending() {
-        const Field* field = pending_;
-        pending_ = nullptr;
-        return field;
-    }
-
-    bool select_field(std::string_view key, json::error_code& ec) {
-        Frame& top = frames_[depth_ - 1];
-        const auto& fields = top.schema->fields;
-        for (std::size_t i = 0; i < fields.size(); ++i) {
-            if (fields[i].key != key) continue;
-            if ((top.seen & bit(i)) != 0) return fail(ec);  // a listed key given twice
-            top.seen |= bit(i);
-            pending_ = &fields[i];
-            return true;
-        }
-        if (top.schema->unknown_keys == UnknownKeys::Reject) return fail(ec);
-        skipping_ = true;
-        skip_depth_ = 0;
-        return true;
-    }
-
-    // A scalar in value position: nullptr stands for null.
-    bool scalar(const Scalar* value, json::error_code& ec) {
-        if (depth_ == 0) return fail(ec);
-        if (frames_[depth_ - 1].list_field != nullptr) return fail(ec);
-        const Field* field = take_pending();
-        if (value == nullptr) return field->nullable || fail(ec);
-        if (field->shape != Shape::Scalar) return fail(ec);
-        return field->put(frames_[depth_ - 1].target, *value) || fail(ec);
-    }
-
-    bool enter_skipped() {
-        ++skip_depth_;
-        return true;
-    }
-
-    bool leave_skipped() {
-        if (--skip_depth_ == 0) skipping_ = false;
-        return true;
-    }
-
-    bool skip_scalar() {
-        if (skip_depth_ == 0) skipping_ = false;  // the whole skipped value was this scalar
-        return true;
-    }
-
-    const Schema& root_schema_;
-    void* root_record_;
-    std::array<Frame, MAX_RECORD_FRAMES> frames_{};
-    std::size_t depth_ = 0;
-    bool root_done_ = false;
-    const Field* pending_ = nullptr;  // the field whose value comes next
-    bool skipping_ = false;
-    std::size_t skip_depth_ = 0;      // open arrays and objects inside the skipped value
+    std::array<std::optional<RecordFiller>, MAX_TARGETS> fillers_;
+    std::size_t count_;
+    std::size_t live_;
     std::string key_;                 // a key delivered in pieces
     std::string text_;                // a string value delivered in pieces
 };
@@ -272,42 +333,54 @@ std::string with_short_exponents(std::string_view body) {
     return copy;
 }
 
-enum class Parse { Decoded, Invalid, ExponentOutOfRange };
+enum class Parse { Done, ExponentOutOfRange };
 
-Parse parse(const Schema& schema, std::string_view body, void* record) {
+// One reading of `body`; sets `decoded` of each target.
+Parse parse(std::span<Target> targets, std::string_view body) {
     json::parse_options options;
     options.max_depth = MAX_NESTING;
-    json::basic_parser<Handler> parser(options, schema, record);
+    json::basic_parser<Handler> parser(options, targets);
     json::error_code ec;
     std::size_t consumed = parser.write_some(false, body.data(), body.size(), ec);
     if (ec == json::error::exponent_overflow) return Parse::ExponentOutOfRange;
     // The parser stops after one document and its trailing white space; anything left over is
     // a second document or garbage.
-    if (ec || !parser.done() || consumed != body.size()) return Parse::Invalid;
-    return Parse::Decoded;
+    bool complete = !ec && parser.done() && consumed == body.size();
+    for (std::size_t i = 0; i < targets.size(); ++i) {
+        targets[i].decoded = complete && parser.handler().filled(i);
+    }
+    return Parse::Done;
 }
 
 }  // namespace
 
+void decode_records(std::span<Target> targets, std::string_view body) {
+    for (Target& target : targets) target.decoded = false;
+    if (targets.empty() || targets.size() > MAX_TARGETS) return;
+    try {
+        if (parse(targets, body) == Parse::ExponentOutOfRange) {
+            for (Target& target : targets) target.clear(target.record);
+            parse(targets, with_short_exponents(body));
+        }
+    } catch (const std::bad_alloc&) {
+        for (Target& target : targets) target.decoded = false;
+    }
+}
+
 bool decode_record(const Schema& schema, std::string_view body, void* record,
                    void (*clear)(void* record)) {
-    try {
-        Parse outcome = parse(schema, body, record);
-        if (outcome == Parse::ExponentOutOfRange) {
-            clear(record);
-            outcome = parse(schema, with_short_exponents(body), record);
-        }
-        return outcome == Parse::Decoded;
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
+    Target target{&schema, record, clear};
+    decode_records(std::span<Target>(&target, 1), body);
+    return target.decoded;
 }
 
 bool encode_record(const Schema& schema, const void* record, std::string& out) {
     out.push_back('{');
     bool first = true;
     for (const Field& field : schema.fields) {
-        bool absent = field.is_absent(record);
+        // Finding the holder only computes an address; nothing is written through it.
+        const void* holder = field.holder == nullptr ? record : field.holder(const_cast<void*>(record));
+        bool absent = field.is_absent(holder);
         if (absent && schema.absent_members == AbsentMembers::Omit) continue;
         if (!first) out.push_back(',');
         first = false;
@@ -316,7 +389,7 @@ bool encode_record(const Schema& schema, const void* record, std::string& out) {
         out.append("\":");
         if (absent) {
             out.append("null");
-        } else if (!field.write(record, out)) {
+        } else if (!field.write(holder, out)) {
             return false;
         }
     }
