@@ -162,6 +162,28 @@ std::optional<HostRequest> decode_host_request(std::string_view body) {
 std::optional<CaptureRequest> decode_capture_request(std::string_view body) {
     return json_codec::decode(tables::CAPTURE_REQUEST, body);
 }
+BrowserMessage decode_browser_message(std::string_view body) {
+    BrowserMessage message;
+    json_codec::Target requests[] = {
+        json_codec::target(tables::HOST_REQUEST, message.host_request),
+        json_codec::target(tables::CAPTURE_REQUEST, message.capture_request),
+    };
+    json_codec::decode_records(requests, body);
+    if (!requests[0].decoded) message.host_request.reset();
+    if (!requests[1].decoded) message.capture_request.reset();
+
+    // A body that decodes strictly reads the same leniently: its envelope is the request's
+    // version and ids. Only a body that neither request accepts needs a reading of its own.
+    if (const auto& request = message.host_request) {
+        message.envelope = Envelope{request->protocol_version, request->request_id, std::nullopt};
+    } else if (const auto& capture = message.capture_request) {
+        message.envelope =
+            Envelope{capture->protocol_version, capture->message.request_id, capture->message.capture_id};
+    } else {
+        message.envelope = decode_envelope(body);
+    }
+    return message;
+}
 std::optional<IpcRequest> decode_ipc_request(std::string_view body) {
     return json_codec::decode(tables::IPC_REQUEST, body);
 }

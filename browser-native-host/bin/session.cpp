@@ -36,17 +36,18 @@ asio::awaitable<std::string> answer_capture(const classification::ValidatedCaptu
         outcome = co_await delivery::deliver_capture(*session.endpoint, capture, session.launcher,
                                                      session.timings);
     }
+    const protocol::IpcCaptureRequest& message = capture.message;
     std::string line = "capture ";
-    line.append(capture.capture_id)
+    line.append(message.capture_id)
         .append(" ")
-        .append(protocol::value_name(capture.action))
+        .append(protocol::value_name(message.action))
         .append(" -> ")
         .append(protocol::value_name(outcome.status))
         .append("/")
         .append(protocol::value_name(outcome.code));
     session.diagnostics.line(line);
     co_return protocol::to_json(
-        protocol::make_capture_response(capture.request_id, capture.capture_id, outcome.status, outcome.code));
+        protocol::make_capture_response(message.request_id, message.capture_id, outcome.status, outcome.code));
 }
 
 // The encoded reply to one frame body (empty when it could not be encoded). Rejections come
