@@ -161,7 +161,9 @@ private:
 constexpr std::size_t MAX_TARGETS = 2;
 
 // Receives the parser's events, puts keys and strings delivered in pieces back together, and
-// hands every event to each record that has not failed yet. The parse stops once all have.
+// hands every event to each of the `Count` records that has not failed yet. The parse stops once
+// all have. (The count is a template argument so that the loop over the records unrolls.)
+template <std::size_t Count>
 class Handler {
 public:
     static constexpr std::size_t max_array_size = std::size_t(-1);
@@ -169,11 +171,10 @@ public:
     static constexpr std::size_t max_string_size = std::size_t(-1);
     static constexpr std::size_t max_key_size = std::size_t(-1);
 
-    explicit Handler(std::span<Target> targets) : count_(targets.size()) {
-        for (std::size_t i = 0; i < count_; ++i) {
+    explicit Handler(std::span<Target> targets) {
+        for (std::size_t i = 0; i < Count; ++i) {
             fillers_[i].emplace(*targets[i].schema, targets[i].record);
         }
-        live_ = count_;
     }
 
     // Whether the record of target `index` survived every event.
@@ -265,20 +266,21 @@ private:
     // Runs `event` on every record still being filled; one that refuses the event has failed.
     template <class Event>
     bool each(Event event, json::error_code& ec) {
-        for (std::size_t i = 0; i < count_; ++i) {
-            if (fillers_[i] && !event(*fillers_[i])) {
+        std::size_t live = 0;
+        for (std::size_t i = 0; i < Count; ++i) {
+            if (!fillers_[i]) continue;
+            if (event(*fillers_[i])) {
+                ++live;
+            } else {
                 fillers_[i].reset();
-                --live_;
             }
         }
-        if (live_ > 0) return true;
+        if (live > 0) return true;
         ec = json::error::syntax;  // the wording of a decoding failure is never shown
         return false;
     }
 
-    std::array<std::optional<RecordFiller>, MAX_TARGETS> fillers_;
-    std::size_t count_;
-    std::size_t live_;
+    std::array<std::optional<RecordFiller>, Count> fillers_;
     std::string key_;                 // a key delivered in pieces
     std::string text_;                // a string value delivered in pieces
 };
@@ -335,11 +337,12 @@ std::string with_short_exponents(std::string_view body) {
 
 enum class Parse { Done, ExponentOutOfRange };
 
-// One reading of `body`; sets `decoded` of each target.
+// One reading of `body`; sets `decoded` of each of the `Count` targets.
+template <std::size_t Count>
 Parse parse(std::span<Target> targets, std::string_view body) {
     json::parse_options options;
     options.max_depth = MAX_NESTING;
-    json::basic_parser<Handler> parser(options, targets);
+    json::basic_parser<Handler<Count>> parser(options, targets);
     json::error_code ec;
     std::size_t consumed = parser.write_some(false, body.data(), body.size(), ec);
     if (ec == json::error::exponent_overflow) return Parse::ExponentOutOfRange;
@@ -357,10 +360,11 @@ Parse parse(std::span<Target> targets, std::string_view body) {
 void decode_records(std::span<Target> targets, std::string_view body) {
     for (Target& target : targets) target.decoded = false;
     if (targets.empty() || targets.size() > MAX_TARGETS) return;
+    auto parse_all = targets.size() == 1 ? &parse<1> : &parse<2>;
     try {
-        if (parse(targets, body) == Parse::ExponentOutOfRange) {
+        if (parse_all(targets, body) == Parse::ExponentOutOfRange) {
             for (Target& target : targets) target.clear(target.record);
-            parse(targets, with_short_exponents(body));
+            parse_all(targets, with_short_exponents(body));
         }
     } catch (const std::bad_alloc&) {
         for (Target& target : targets) target.decoded = false;
