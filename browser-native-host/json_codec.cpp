@@ -76,10 +76,14 @@ public:
         if (skipping_) return true;  // a key inside a skipped object
         Frame& top = frames_[depth_ - 1];
         const auto& fields = top.schema->fields;
-        for (std::size_t i = 0; i < fields.size(); ++i) {
+        // Senders mostly write members in the table's order, so the search starts at the field
+        // after the last one found.
+        for (std::size_t step = 0, i = top.next; step < fields.size(); ++step, ++i) {
+            if (i == fields.size()) i = 0;
             if (!same_key(fields[i].key, key)) continue;
             if ((top.seen & bit(i)) != 0) return false;  // a listed key given twice
             top.seen |= bit(i);
+            top.next = static_cast<std::uint32_t>(i + 1);
             pending_ = &fields[i];
             return true;
         }
@@ -110,6 +114,7 @@ private:
         void* target;                // the record being filled, or the list for a list frame
         std::uint32_t seen;          // bit i: fields[i] has occurred in this object
         const Field* list_field;     // set for a list frame
+        std::uint32_t next = 0;      // where the search for the next key starts
     };
 
     static std::uint32_t bit(std::size_t index) { return std::uint32_t{1} << index; }
