@@ -11,11 +11,17 @@ endif
 # `make bundle`: our part of the application bundle, <PREFIX>/<APP_NAME>.app/Contents/...
 # On macOS it is signed with CODESIGN_IDENTITY; left empty, with the configured
 # ONDRAKE_CODESIGN_IDENTITY, which is "-" (ad hoc) unless set otherwise.
+# WEB_EXTENSION is the Safari web extension's resource directory (manifest.json and scripts), copied
+# into the extension's Contents/Resources; the reference extension of this repository by default.
 PREFIX ?= build/bundle
 APP_NAME ?= Ondrake Download
+WEB_EXTENSION ?= safari-extension/web-extension
 CODESIGN_IDENTITY ?=
 
-.PHONY: all deps build test demo bench sanitize fuzz e2e bundle clean
+.PHONY: all deps build test demo docs bench sanitize fuzz e2e bundle clean
+
+# Configures a preset quietly; cmake's output is shown only when configuring fails.
+configure = output=$$(cmake --preset $(1) 2>&1) || { printf '%s\n' "$$output" >&2; exit 1; }
 
 all: build
 
@@ -23,7 +29,7 @@ deps:
 	@scripts/install-deps.sh
 
 build: deps
-	@cmake --preset default >/dev/null
+	@$(call configure,default)
 	@cmake --build --preset default
 
 test: build
@@ -32,29 +38,34 @@ test: build
 demo: build
 	@scripts/demo.sh
 
+# `make docs`: regenerate docs/protocol.md's tables and docs/schema/ from the message tables.
+docs: build
+	@build/bin/protocol-doc write .
+
 bench: build
 	@scripts/bench.sh
 
 sanitize: deps
-	@cmake --preset sanitize >/dev/null
+	@$(call configure,sanitize)
 	@cmake --build --preset sanitize
 	@ctest --preset sanitize
 
-# `make e2e`: the host in Debian's Chromium with our probe extension; installs Chromium and
-# playwright-core first when they are missing.
+# `make e2e`: the bundle laid out in /Applications (needs root), registered, and used by Debian's
+# Chromium and Firefox ESR with our probe extensions; installs the browsers and ws first when
+# they are missing.
 e2e: build
 	@e2e/setup.sh
-	@e2e/run.sh build/bin
+	@e2e/run.sh cmake build
 
 # `make fuzz`: every fuzz target for FUZZ_SECONDS seconds each, in its own clang build (build-fuzz/).
 FUZZ_SECONDS ?= 60
 fuzz: deps
-	@cmake --preset fuzz >/dev/null
+	@$(call configure,fuzz)
 	@cmake --build --preset fuzz
 	@FUZZ_SECONDS="$(FUZZ_SECONDS)" scripts/fuzz.sh
 
 bundle: build
-	@CODESIGN_IDENTITY="$(CODESIGN_IDENTITY)" \
+	@CODESIGN_IDENTITY="$(CODESIGN_IDENTITY)" ONDRAKE_WEB_EXTENSION="$(WEB_EXTENSION)" \
 	  cmake --install build --component bundle --prefix "$(PREFIX)/$(APP_NAME).app"
 
 clean:

@@ -104,10 +104,10 @@ struct Finished {
     int status = -1;
 };
 
-// Starts `argv` with `environment` and the standard streams that `actions` set up; no other
-// descriptor of ours is passed on. Destroys `actions`.
+// Starts `argv` with `environment` and the standard streams that `setup` set up; no other
+// descriptor of ours is passed on.
 pid_t spawn(const std::vector<std::string>& argv, const std::vector<std::string>& environment,
-            posix_spawn_file_actions_t& actions) {
+            platform::SpawnSetup& setup) {
     std::vector<std::string> words = argv;
     std::vector<char*> args;
     for (auto& word : words) args.push_back(word.data());
@@ -116,29 +116,23 @@ pid_t spawn(const std::vector<std::string>& argv, const std::vector<std::string>
     std::vector<char*> envp;
     for (auto& word : env_words) envp.push_back(word.data());
     envp.push_back(nullptr);
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    platform::spawn_only_listed_descriptors(&attributes, &actions);
-    pid_t pid = -1;
-    int error = ::posix_spawn(&pid, args[0], &actions, &attributes, args.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
-    if (error != 0) fail("cannot run " + argv[0] + ": " + std::strerror(error));
-    return pid;
+    setup.only_listed_descriptors();
+    auto pid = setup.spawn(args[0], args.data(), envp.data());
+    if (!pid) fail("cannot run " + argv[0] + ": " + pid.error().message());
+    return *pid;
 }
 
 // Runs `argv` with standard input and output on the given files (standard error discarded) and
 // waits for it.
 Finished run(const std::vector<std::string>& argv, const std::vector<std::string>& environment, const fs::path& input,
              const fs::path& output) {
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, input.c_str(), O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    platform::SpawnSetup setup;
+    setup.open(0, input.c_str(), O_RDONLY);
+    setup.open(1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    setup.open(2, "/dev/null", O_WRONLY);
     Finished finished;
     auto start = Clock::now();
-    pid_t pid = spawn(argv, environment, actions);
+    pid_t pid = spawn(argv, environment, setup);
     finished.status = wait_for(pid);
     finished.seconds = std::chrono::duration<double>(Clock::now() - start).count();
     return finished;
@@ -150,23 +144,15 @@ std::uint64_t peak_of_session(const std::string& program, const std::vector<std:
                               const std::string& input, std::size_t messages) {
     int to_host[2], from_host[2];
     if (platform::pipe_cloexec(to_host) != 0 || platform::pipe_cloexec(from_host) != 0) fail("pipe failed");
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, to_host[0], 0);
-    posix_spawn_file_actions_adddup2(&actions, from_host[1], 1);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    pid_t pid = spawn({program}, environment, actions);
+    platform::SpawnSetup setup;
+    setup.duplicate(to_host[0], 0);
+    setup.duplicate(from_host[1], 1);
+    setup.open(2, "/dev/null", O_WRONLY);
+    pid_t pid = spawn({program}, environment, setup);
     ::close(to_host[0]);
     ::close(from_host[1]);
 
-    std::thread writer([&] {
-        std::string_view rest = input;
-        while (!rest.empty()) {
-            ssize_t n = ::write(to_host[1], rest.data(), rest.size());
-            if (n <= 0) return;
-            rest.remove_prefix(static_cast<std::size_t>(n));
-        }
-    });
+    std::thread writer([&] { (void)platform::write_all(to_host[1], input); });
     // Counts reply frames as they arrive.
     std::size_t replies = 0;
     std::string pending;
@@ -223,12 +209,11 @@ public:
          const fs::path& scratch) {
         fs::path ready = scratch / "peer-ready";
         fs::remove(ready);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-        pid_ = spawn({program.string(), "--socket", socket, "--ready-file", ready.string()}, environment, actions);
+        platform::SpawnSetup setup;
+        setup.open(0, "/dev/null", O_RDONLY);
+        setup.open(1, "/dev/null", O_WRONLY);
+        setup.open(2, "/dev/null", O_WRONLY);
+        pid_ = spawn({program.string(), "--socket", socket, "--ready-file", ready.string()}, environment, setup);
         auto deadline = Clock::now() + std::chrono::seconds(20);
         while (!fs::exists(ready)) {
             if (Clock::now() > deadline) fail("app-peer did not get ready");

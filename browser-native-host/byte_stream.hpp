@@ -7,16 +7,15 @@
 #include <mutex>
 #include <string>
 #include <string_view>
-#include <system_error>
+
+#include <boost/system/error_code.hpp>
+#include <boost/system/result.hpp>
 
 namespace ondrake {
 
-// What one read or write call did: `count` bytes moved, or an error (EINTR included, so that
-// callers decide whether to retry). A read of 0 bytes without error is the end of the input.
-struct IoResult {
-    std::size_t count = 0;
-    std::error_code error;
-};
+// What one read or write call did: the count of bytes moved, or an error (EINTR included, so
+// that callers decide whether to retry). A read of 0 bytes is the end of the input.
+using IoResult = boost::system::result<std::size_t>;
 
 class ByteSource {
 public:
@@ -29,7 +28,7 @@ public:
     virtual ~ByteSink() = default;
     virtual IoResult write_some(std::string_view bytes) = 0;
     // Pushes out whatever the sink buffers; unbuffered sinks have nothing to do.
-    virtual std::error_code flush() { return {}; }
+    [[nodiscard]] virtual boost::system::error_code flush() { return {}; }
     // Held while a whole frame is written, so that a length prefix and its body are never
     // separated by another writer's bytes.
     std::mutex& frame_lock() { return frame_lock_; }
@@ -79,7 +78,7 @@ class MemorySink final : public ByteSink {
 public:
     IoResult write_some(std::string_view bytes) override {
         written.append(bytes);
-        return {bytes.size(), {}};
+        return bytes.size();
     }
     std::string written;
 };

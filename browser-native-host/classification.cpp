@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <utility>
 
+#include "browser-native-host/classification_rules.hpp"
 #include "browser-native-host/url_policy.hpp"
 
 namespace ondrake::classification {
@@ -22,37 +23,6 @@ using protocol::Envelope;
 using protocol::HostResponse;
 using protocol::IpcCaptureRequest;
 using url_policy::UrlRejection;
-
-constexpr std::size_t MAX_ID_BYTES = 128;
-
-// Limits on what a capture may hand over, in UTF-8 bytes; they keep a misbehaving extension
-// from passing the application arbitrarily large values.
-constexpr std::size_t MAX_OBSERVED_TEXT_BYTES = 2048;
-constexpr std::size_t MIN_COOKIES = 1;
-constexpr std::size_t MAX_COOKIES = 64;
-constexpr std::size_t MAX_COOKIE_NAME_BYTES = 256;
-constexpr std::size_t MAX_COOKIE_VALUE_BYTES = 4096;
-constexpr std::size_t MAX_COOKIE_PATH_BYTES = 1024;
-constexpr std::size_t MAX_DOWNLOAD_NAME_BYTES = 1024;
-constexpr std::size_t MAX_INITIATOR_ORIGIN_BYTES = 512;
-
-// What each capture step may carry besides its ids.
-struct ActionRule {
-    bool url_required;     // a url that passes the URL policy; otherwise none may be given
-    bool cookies_allowed;
-    bool observed_allowed;
-};
-
-// Indexed by CaptureAction's declared position. A preflight only looks at the resource, so it
-// needs no credentials; revoking the credentials concerns none of the download's data.
-constexpr std::array<ActionRule, 6> ACTION_RULES = {{
-    /* CapturePrepare */           {true, true, true},
-    /* CaptureCommit */            {true, true, true},
-    /* CaptureAbort */             {false, true, true},
-    /* CaptureStatus */            {false, true, true},
-    /* CaptureRevokeCredentials */ {false, false, false},
-    /* CapturePreflight */         {true, false, true},
-}};
 
 Code code_for(UrlRejection rejection) {
     return rejection == UrlRejection::SchemeNotAllowed ? Code::UnsupportedScheme : Code::InvalidUrl;
@@ -99,8 +69,7 @@ bool within_limits(const IpcCaptureRequest& request) {
 }
 
 const ActionRule* rule_for(CaptureAction action) {
-    auto index = static_cast<std::size_t>(action);
-    return index < ACTION_RULES.size() ? &ACTION_RULES[index] : nullptr;
+    return enum_table::row_of(ACTION_RULES, action);
 }
 
 bool allowed_combination(const IpcCaptureRequest& request, const ActionRule& rule) {

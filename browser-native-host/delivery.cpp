@@ -26,24 +26,31 @@ using Transfer = std::variant<Unreachable, Code, std::string>;
 // but a failed encoding (no `body`) counts only once a connection exists: an unreachable
 // application stays Unreachable.
 asio::awaitable<Transfer> transfer(const std::string& endpoint, const std::optional<std::string>& body,
-                                   const DeliveryTimings& timings) {
+                                   const DeliveryTimings& timings, Observer* observer) {
+    auto reached = [observer](Milestone milestone) {
+        if (observer != nullptr) observer->reached(milestone);
+    };
     ipc::ConnectResult connected = co_await ipc::connect(endpoint, after(timings.connect_timeout));
-    ipc::Connection* connection = std::get_if<ipc::Connection>(&connected);
-    if (connection == nullptr) co_return Unreachable{};
+    if (!connected) co_return Unreachable{};
+    ipc::Connection* connection = &*connected;
+    reached(Milestone::Connected);
 
     if (!body) co_return Code::InternalError;
+    reached(Milestone::Writing);
     auto reply = co_await send_and_receive(*connection, *body, timings);
     if (!reply) co_return Code::DeliveryIndeterminate;
+    reached(Milestone::Replied);
     co_return std::move(*reply);
 }  // the connection closes here, whatever happened
 
-// The message's compact JSON, or none when it cannot be encoded. A request is encoded once and
-// the same bytes serve every attempt.
+// None when the message cannot be encoded, or is too long for one frame: the accepted message
+// can be longer than the browser's (null members, percent-encoded URL), and a frame that is
+// never written cannot have reached the application. A request is encoded once and the same
+// bytes serve every attempt.
 template <class Message>
 std::optional<std::string> encoded(const Message& message) {
-    std::string body;
-    body.reserve(128);
-    if (!protocol::encode(message, body)) return std::nullopt;
+    std::string body = protocol::to_json(message);
+    if (body.empty() || body.size() > framing::MAX_FRAME) return std::nullopt;
     return body;
 }
 
@@ -58,8 +65,9 @@ CaptureOutcome capture_failure(Code code) {
 
 // One attempt with an encoded simple request (`body`) whose id is `request_id`.
 asio::awaitable<ExchangeResult> attempt_request(const std::string& endpoint, const std::optional<std::string>& body,
-                                                const std::string& request_id, const DeliveryTimings& timings) {
-    Transfer transferred = co_await transfer(endpoint, body, timings);
+                                                const std::string& request_id, const DeliveryTimings& timings,
+                                                Observer* observer) {
+    Transfer transferred = co_await transfer(endpoint, body, timings, observer);
     if (std::holds_alternative<Unreachable>(transferred)) co_return Unreachable{};
     if (auto* failure = std::get_if<Code>(&transferred)) co_return *failure;
 
@@ -72,8 +80,8 @@ asio::awaitable<ExchangeResult> attempt_request(const std::string& endpoint, con
 asio::awaitable<CaptureExchangeResult> attempt_capture(const std::string& endpoint,
                                                        const std::optional<std::string>& body,
                                                        const protocol::IpcCaptureRequest& message,
-                                                       const DeliveryTimings& timings) {
-    Transfer transferred = co_await transfer(endpoint, body, timings);
+                                                       const DeliveryTimings& timings, Observer* observer) {
+    Transfer transferred = co_await transfer(endpoint, body, timings, observer);
     if (std::holds_alternative<Unreachable>(transferred)) co_return Unreachable{};
     if (auto* failure = std::get_if<Code>(&transferred)) co_return capture_failure(*failure);
 
@@ -88,24 +96,23 @@ asio::awaitable<CaptureExchangeResult> attempt_capture(const std::string& endpoi
 
 asio::awaitable<std::optional<std::string>> send_and_receive(ipc::Connection& connection, std::string_view body,
                                                             const DeliveryTimings& timings) {
-    if (co_await ipc::write_frame(connection, body, after(timings.write_timeout))) co_return std::nullopt;
+    if (!co_await ipc::write_frame(connection, body, after(timings.write_timeout))) co_return std::nullopt;
     // The application's time for its answer starts once it has the whole request.
     framing::FrameResult reply = co_await ipc::read_frame(connection, after(timings.reply_timeout));
-    std::string* reply_body = std::get_if<std::string>(&reply);
-    if (reply_body == nullptr) co_return std::nullopt;
-    co_return std::move(*reply_body);
+    if (!reply) co_return std::nullopt;
+    co_return std::move(*reply);
 }
 
 asio::awaitable<ExchangeResult> exchange(const std::string& endpoint,
                                          const classification::ValidatedRequest& request,
-                                         DeliveryTimings timings) {
-    co_return co_await attempt_request(endpoint, encoded(request), request.request_id, timings);
+                                         DeliveryTimings timings, Observer* observer) {
+    co_return co_await attempt_request(endpoint, encoded(request), request.request_id, timings, observer);
 }
 
 asio::awaitable<CaptureExchangeResult> exchange_capture(const std::string& endpoint,
                                                         const classification::ValidatedCapture& capture,
-                                                        DeliveryTimings timings) {
-    co_return co_await attempt_capture(endpoint, encoded(capture.message), capture.message, timings);
+                                                        DeliveryTimings timings, Observer* observer) {
+    co_return co_await attempt_capture(endpoint, encoded(capture.message), capture.message, timings, observer);
 }
 
 template <class Result>
@@ -131,19 +138,22 @@ template asio::awaitable<CaptureOutcome> retry_after_launch(Attempt<CaptureOutco
                                                             std::vector<Milliseconds>, CaptureOutcome);
 
 asio::awaitable<Code> deliver(const std::string& endpoint, const classification::ValidatedRequest& request,
-                              Launcher& launcher, DeliveryTimings timings) {
+                              Launcher& launcher, DeliveryTimings timings, Observer* observer) {
     const std::optional<std::string> body = encoded(request);
-    Attempt<Code> attempt = [&]() { return attempt_request(endpoint, body, request.request_id, timings); };
+    Attempt<Code> attempt = [&]() {
+        return attempt_request(endpoint, body, request.request_id, timings, observer);
+    };
     co_return co_await retry_after_launch(std::move(attempt), launcher, timings.retry_delays,
                                           Code::AppUnavailable);
 }
 
 asio::awaitable<CaptureOutcome> deliver_capture(const std::string& endpoint,
                                                 const classification::ValidatedCapture& capture,
-                                                Launcher& launcher, DeliveryTimings timings) {
+                                                Launcher& launcher, DeliveryTimings timings,
+                                                Observer* observer) {
     const std::optional<std::string> body = encoded(capture.message);
     Attempt<CaptureOutcome> attempt = [&]() {
-        return attempt_capture(endpoint, body, capture.message, timings);
+        return attempt_capture(endpoint, body, capture.message, timings, observer);
     };
     co_return co_await retry_after_launch(std::move(attempt), launcher, timings.retry_delays,
                                           capture_failure(Code::AppUnavailable));

@@ -56,6 +56,23 @@ public:
     virtual bool launch() = 0;
 };
 
+// The points of an attempt that tell whether the request may have reached the application: not
+// before Writing, the moment the write of the request frame begins.
+enum class Milestone {
+    Connected,  // a connection exists; nothing has been written
+    Writing,    // the request frame is about to be written
+    Replied,    // the application's reply frame has been read
+};
+
+// Hears of every milestone of a delivery as it is reached. The session keeps from it what a
+// failure that cuts the delivery short means for the request; tests make it throw to play such a
+// failure. Whatever it throws leaves deliver and deliver_capture unchanged.
+class Observer {
+public:
+    virtual ~Observer() = default;
+    virtual void reached(Milestone milestone) = 0;
+};
+
 // No connection could be made: the only outcome after which an attempt is repeated.
 struct Unreachable {
     bool operator==(const Unreachable&) const = default;
@@ -73,24 +90,26 @@ using CaptureExchangeResult = std::variant<Unreachable, CaptureOutcome>;
 
 // One attempt: connect, write the request frame, read the reply frame, check that it answers
 // this request. Failures after the connection was made are DELIVERY_INDETERMINATE (capture:
-// status "indeterminate"); a message that cannot be encoded is INTERNAL_ERROR (capture: status
-// "unknown"). The connection is closed before the attempt returns.
+// status "indeterminate"); a message that cannot be encoded, or is too long for one frame, is
+// INTERNAL_ERROR (capture: status "unknown"). The connection is closed before the attempt
+// returns. `observer`, when given, hears of each milestone.
 boost::asio::awaitable<ExchangeResult> exchange(const std::string& endpoint,
                                                 const classification::ValidatedRequest& request,
-                                                DeliveryTimings timings = {});
+                                                DeliveryTimings timings = {}, Observer* observer = nullptr);
 boost::asio::awaitable<CaptureExchangeResult> exchange_capture(
     const std::string& endpoint, const classification::ValidatedCapture& capture,
-    DeliveryTimings timings = {});
+    DeliveryTimings timings = {}, Observer* observer = nullptr);
 
 // One exchange; when it finds nobody listening, one launch and then one exchange after each
 // retry delay. APP_UNAVAILABLE (capture: status "unknown") when the launch fails or no attempt
 // connects. The message is encoded once, and every attempt sends the same bytes.
 boost::asio::awaitable<protocol::Code> deliver(const std::string& endpoint,
                                                const classification::ValidatedRequest& request,
-                                               Launcher& launcher, DeliveryTimings timings = {});
+                                               Launcher& launcher, DeliveryTimings timings = {},
+                                               Observer* observer = nullptr);
 boost::asio::awaitable<CaptureOutcome> deliver_capture(
     const std::string& endpoint, const classification::ValidatedCapture& capture,
-    Launcher& launcher, DeliveryTimings timings = {});
+    Launcher& launcher, DeliveryTimings timings = {}, Observer* observer = nullptr);
 
 // The part of an exchange after the connection exists: writes `body` as one frame within the
 // write limit, then reads one frame within the reply limit, counted from the end of the write.

@@ -1,25 +1,25 @@
 #include "browser-native-host/diagnostics.hpp"
 
-#include <cerrno>
-#include <unistd.h>
+#include "platform/platform.hpp"
+
+#include <new>
 
 namespace ondrake {
 
 void FdDiagnostics::line(std::string_view message) {
+    // When standard error is gone the line is dropped and the host goes on.
     std::string text;
-    text.reserve(LOG_PREFIX.size() + message.size() + 1);
-    text.append(LOG_PREFIX).append(message).push_back('\n');
-    std::size_t written = 0;
-    while (written < text.size()) {
-        ssize_t n = ::write(fd_, text.data() + written, text.size() - written);
-        if (n > 0) {
-            written += static_cast<std::size_t>(n);
-        } else if (n < 0 && errno == EINTR) {
-            continue;
-        } else {
-            return;  // standard error is gone: the line is dropped, the host goes on
+    try {
+        text.reserve(LOG_PREFIX.size() + message.size() + 1);
+    } catch (const std::bad_alloc&) {
+        // Out of memory, which is when a line matters most: in pieces rather than not at all.
+        if (!platform::write_all(fd_, LOG_PREFIX) && !platform::write_all(fd_, message)) {
+            (void)platform::write_all(fd_, "\n");
         }
+        return;
     }
+    text.append(LOG_PREFIX).append(message).push_back('\n');
+    (void)platform::write_all(fd_, text);
 }
 
 }  // namespace ondrake

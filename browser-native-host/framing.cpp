@@ -1,6 +1,7 @@
 #include "browser-native-host/framing.hpp"
 
 #include <limits>
+#include <new>
 
 namespace ondrake::framing {
 
@@ -10,7 +11,7 @@ enum class Fill { Full, EndBeforeAny, EndPartway, Failed };
 
 struct FillResult {
     Fill outcome;
-    std::error_code error;
+    boost::system::error_code error;
 };
 
 // Reads until `size` bytes are in `data`, retrying reads that a signal interrupted.
@@ -18,22 +19,22 @@ FillResult read_exactly(ByteSource& input, char* data, std::size_t size) {
     std::size_t filled = 0;
     while (filled < size) {
         IoResult r = input.read_some(data + filled, size - filled);
-        if (r.error == std::errc::interrupted) continue;
-        if (r.error) return {Fill::Failed, r.error};
-        if (r.count == 0) return {filled == 0 ? Fill::EndBeforeAny : Fill::EndPartway, {}};
-        filled += r.count;
+        if (!r && r.error() == boost::system::errc::interrupted) continue;
+        if (!r) return {Fill::Failed, r.error()};
+        if (*r == 0) return {filled == 0 ? Fill::EndBeforeAny : Fill::EndPartway, {}};
+        filled += *r;
     }
     return {Fill::Full, {}};
 }
 
-std::error_code write_all(ByteSink& output, std::string_view bytes) {
+boost::system::error_code write_all(ByteSink& output, std::string_view bytes) {
     while (!bytes.empty()) {
         IoResult r = output.write_some(bytes);
-        if (r.error == std::errc::interrupted) continue;
-        if (r.error) return r.error;
+        if (!r && r.error() == boost::system::errc::interrupted) continue;
+        if (!r) return r.error();
         // A sink that takes nothing would have us loop forever.
-        if (r.count == 0) return std::make_error_code(std::errc::io_error);
-        bytes.remove_prefix(r.count);
+        if (*r == 0) return make_error_code(boost::system::errc::io_error);
+        bytes.remove_prefix(*r);
     }
     return {};
 }
@@ -53,6 +54,12 @@ std::string display_text(const FrameError& error) {
     return "the stream failed";
 }
 
+std::ostream& operator<<(std::ostream& out, const FrameError& error) {
+    out << display_text(error);
+    if (error.kind == FrameError::Kind::Io) out << " (" << error.error.message() << ")";
+    return out;
+}
+
 std::array<char, 4> encode_length(std::uint32_t length) {
     return {static_cast<char>(length & 0xFF), static_cast<char>((length >> 8) & 0xFF),
             static_cast<char>((length >> 16) & 0xFF), static_cast<char>((length >> 24) & 0xFF)};
@@ -66,13 +73,13 @@ std::uint32_t decode_length(const std::array<char, 4>& prefix) {
     return length;
 }
 
-std::optional<FrameError> check_declared_length(std::uint32_t length) {
+FrameStatus check_declared_length(std::uint32_t length) {
     if (length == 0) return FrameError::empty();
     if (length > MAX_FRAME) return FrameError::too_large(length);
-    return std::nullopt;
+    return {};
 }
 
-std::optional<FrameError> check_body_size(std::size_t size) {
+FrameStatus check_body_size(std::size_t size) {
     constexpr std::size_t largest = std::numeric_limits<std::uint32_t>::max();
     return check_declared_length(static_cast<std::uint32_t>(size > largest ? largest : size));
 }
@@ -87,7 +94,7 @@ FrameResult read_frame(ByteSource& input) {
         case Fill::Failed: return FrameError::io(got.error);
     }
     std::uint32_t length = decode_length(prefix);
-    if (auto invalid = check_declared_length(length)) return *invalid;
+    if (auto valid = check_declared_length(length); !valid) return valid.error();
 
     std::string body(length, '\0');
     got = read_exactly(input, body.data(), body.size());
@@ -100,17 +107,27 @@ FrameResult read_frame(ByteSource& input) {
     return FrameError::truncated();
 }
 
-std::optional<FrameError> write_frame(ByteSink& output, std::string_view body) {
-    if (auto invalid = check_body_size(body.size())) return invalid;
+FrameStatus write_frame(ByteSink& output, std::string_view body) {
+    if (auto valid = check_body_size(body.size()); !valid) return valid;
     std::array<char, 4> prefix = encode_length(static_cast<std::uint32_t>(body.size()));
     // One write for the whole frame: a system call costs more than copying a body of at most
-    // 64 KiB, and the reader wakes once instead of twice.
+    // 64 KiB, and the reader wakes once instead of twice. Without memory for the copy, prefix
+    // and body go in two writes rather than not at all.
     std::string frame;
-    frame.reserve(prefix.size() + body.size());
-    frame.append(prefix.data(), prefix.size()).append(body);
-    if (auto error = write_all(output, frame)) return FrameError::io(error);
+    try {
+        frame.reserve(prefix.size() + body.size());
+        frame.append(prefix.data(), prefix.size()).append(body);
+    } catch (const std::bad_alloc&) {
+        if (auto error = write_all(output, std::string_view(prefix.data(), prefix.size()))) {
+            return FrameError::io(error);
+        }
+        frame.clear();
+    }
+    if (auto error = write_all(output, frame.empty() ? body : std::string_view(frame))) {
+        return FrameError::io(error);
+    }
     if (auto error = output.flush()) return FrameError::io(error);
-    return std::nullopt;
+    return {};
 }
 
 void write_encoded_reply(ByteSink& output, std::string_view encoded, Diagnostics& diagnostics) {
@@ -119,8 +136,8 @@ void write_encoded_reply(ByteSink& output, std::string_view encoded, Diagnostics
         return;
     }
     std::lock_guard<std::mutex> frame(output.frame_lock());
-    if (auto error = write_frame(output, encoded)) {
-        diagnostics.line("could not write a response: " + display_text(*error));
+    if (auto written = write_frame(output, encoded); !written) {
+        diagnostics.line("could not write a response: " + display_text(written.error()));
     }
     (void)output.flush();  // once more, whatever happened; a failure here has nowhere to go
 }

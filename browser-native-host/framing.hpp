@@ -7,9 +7,11 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <ostream>
 #include <string_view>
-#include <system_error>
-#include <variant>
+
+#include <boost/system/error_code.hpp>
+#include <boost/system/result.hpp>
 
 #include "browser-native-host/byte_stream.hpp"
 #include "browser-native-host/diagnostics.hpp"
@@ -29,13 +31,13 @@ struct FrameError {
     };
     Kind kind;
     std::uint32_t declared_length = 0;  // TooLarge: the length, clamped to 2^32 - 1
-    std::error_code error;              // Io: the underlying error
+    boost::system::error_code error;    // Io: the underlying error
 
     static FrameError end_of_stream() { return {Kind::EndOfStream, 0, {}}; }
     static FrameError truncated() { return {Kind::Truncated, 0, {}}; }
     static FrameError empty() { return {Kind::Empty, 0, {}}; }
     static FrameError too_large(std::uint32_t length) { return {Kind::TooLarge, length, {}}; }
-    static FrameError io(std::error_code error) { return {Kind::Io, 0, error}; }
+    static FrameError io(boost::system::error_code error) { return {Kind::Io, 0, error}; }
 
     bool operator==(const FrameError&) const = default;
 };
@@ -43,24 +45,28 @@ struct FrameError {
 // The fixed text of an error for log lines, e.g. "the frame declared 70000 bytes, over the
 // 65536 limit". The underlying error of Io is not shown.
 std::string display_text(const FrameError& error);
+// The display text, and for Io the underlying error; what a failed test prints.
+std::ostream& operator<<(std::ostream& out, const FrameError& error);
 
 // The body of one frame, or why there is none.
-using FrameResult = std::variant<std::string, FrameError>;
+using FrameResult = boost::system::result<std::string, FrameError>;
+// A frame check passed or a frame written, or why not.
+using FrameStatus = boost::system::result<void, FrameError>;
 
 std::array<char, 4> encode_length(std::uint32_t length);
 std::uint32_t decode_length(const std::array<char, 4>& prefix);
-// Empty for 0, TooLarge over MAX_FRAME; nothing for a length a frame may declare.
-std::optional<FrameError> check_declared_length(std::uint32_t length);
+// Empty for 0, TooLarge over MAX_FRAME; success for a length a frame may declare.
+[[nodiscard]] FrameStatus check_declared_length(std::uint32_t length);
 // The same check for a body about to be written, whose size may not even fit in 32 bits.
-std::optional<FrameError> check_body_size(std::size_t size);
+[[nodiscard]] FrameStatus check_body_size(std::size_t size);
 
 // Reads one frame, blocking until it is complete. Interrupted reads are retried. After Empty or
 // TooLarge nothing more has been read: the body stays in the stream.
-FrameResult read_frame(ByteSource& input);
+[[nodiscard]] FrameResult read_frame(ByteSource& input);
 
 // Writes the prefix and the body completely, then flushes; nothing is written for a body that
 // fails check_body_size. Bytes already written stay written after an Io failure.
-std::optional<FrameError> write_frame(ByteSink& output, std::string_view body);
+[[nodiscard]] FrameStatus write_frame(ByteSink& output, std::string_view body);
 
 // Writes one encoded reply as a frame under the sink's frame lock. An empty `encoded` means
 // encoding failed: "could not encode a response" is printed and nothing is written. A failed

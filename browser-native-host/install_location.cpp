@@ -124,7 +124,7 @@ Result<InstalledPaths> installed_paths_for(const fs::path& executable) {
         return RegistrationError::UnidentifiedApplication;
     }
     fs::path contents = join(dir_parts.begin(), dir_parts.end() - 1);
-    auto info_plist = whole_file::read_utf8(contents / "Info.plist");
+    auto info_plist = whole_file::read_utf8(contents / "Info.plist", whole_file::PROPERTY_LIST_CEILING);
     if (!info_plist) return RegistrationError::UnidentifiedApplication;
     auto main_executable = bundle_executable_name(*info_plist);
     if (!main_executable) return RegistrationError::UnidentifiedApplication;

@@ -1,7 +1,7 @@
 #include "browser-native-host/ipc.hpp"
 
 #include "browser-native-host/json_codec.hpp"
-#include "browser-native-host/protocol_tables.hpp"
+#include "browser-native-host/ipc_tables.hpp"
 #include "browser-native-host/text.hpp"
 #include "browser-native-host/user_dirs.hpp"
 #include "platform/platform.hpp"
@@ -25,33 +25,8 @@
 
 namespace ondrake::ipc {
 
-namespace {
-
-using json_codec::AbsentMembers;
-using json_codec::Field;
-using json_codec::UnknownKeys;
-
-constexpr Field IPC_RESPONSE_FIELDS[] = {
-    json_codec::required<&IpcResponse::protocol_version>("protocolVersion"),
-    json_codec::required<&IpcResponse::request_id>("requestId"),
-    json_codec::required<&IpcResponse::code>("code"),
-};
-constexpr auto IPC_RESPONSE =
-    json_codec::table<IpcResponse>(IPC_RESPONSE_FIELDS, UnknownKeys::Reject, AbsentMembers::Omit);
-
-constexpr Field IPC_CAPTURE_RESPONSE_FIELDS[] = {
-    json_codec::required<&IpcCaptureResponse::protocol_version>("protocolVersion"),
-    json_codec::required<&IpcCaptureResponse::request_id>("requestId"),
-    json_codec::required<&IpcCaptureResponse::capture_id>("captureId"),
-    json_codec::required<&IpcCaptureResponse::status>("status"),
-    json_codec::required<&IpcCaptureResponse::code>("code"),
-    json_codec::optional<&IpcCaptureResponse::preflight, protocol::tables::PREFLIGHT>("preflight"),
-};
-constexpr auto IPC_CAPTURE_RESPONSE =
-    json_codec::table<IpcCaptureResponse>(IPC_CAPTURE_RESPONSE_FIELDS,
-                                          UnknownKeys::Reject, AbsentMembers::Omit);
-
-}  // namespace
+using tables::IPC_CAPTURE_RESPONSE;
+using tables::IPC_RESPONSE;
 
 std::optional<IpcResponse> decode_ipc_response(std::string_view body) {
     return json_codec::decode(IPC_RESPONSE, body);
@@ -137,9 +112,9 @@ error_code Connection::hand_to_io_context() {
     return error;
 }
 
-Socket& Connection::socket() {
-    if (auto error = hand_to_io_context()) throw boost::system::system_error(error);
-    return *socket_;
+boost::system::result<Socket*> Connection::socket() {
+    if (auto error = hand_to_io_context()) return error;
+    return &*socket_;
 }
 
 asio::awaitable<error_code> Connection::wait(Socket::wait_type direction, Deadline deadline) {
@@ -285,16 +260,16 @@ asio::awaitable<ConnectResult> connect(std::string endpoint, Deadline deadline) 
     co_return std::move(connection);
 }
 
-asio::awaitable<std::optional<FrameError>> write_frame(Connection& connection, std::string_view body,
-                                                       Deadline deadline) {
-    if (auto refused = framing::check_body_size(body.size())) co_return refused;
+asio::awaitable<framing::FrameStatus> write_frame(Connection& connection, std::string_view body,
+                                                  Deadline deadline) {
+    if (auto valid = framing::check_body_size(body.size()); !valid) co_return valid;
     std::array<char, 4> prefix = framing::encode_length(static_cast<std::uint32_t>(body.size()));
     // Gathered sends: the application sees the prefix and the body together when they fit the
     // socket buffer.
     auto error = co_await write_all(connection, {asio::buffer(prefix), asio::buffer(body.data(), body.size())},
                                     deadline);
     if (error) co_return FrameError::io(error);
-    co_return std::nullopt;
+    co_return framing::FrameStatus{};
 }
 
 asio::awaitable<framing::FrameResult> read_frame(Connection& connection, Deadline deadline) {
@@ -305,7 +280,7 @@ asio::awaitable<framing::FrameResult> read_frame(Connection& connection, Deadlin
     if (prefix_error) co_return FrameError::io(prefix_error);
 
     std::uint32_t length = framing::decode_length(prefix);
-    if (auto refused = framing::check_declared_length(length)) co_return *refused;
+    if (auto valid = framing::check_declared_length(length); !valid) co_return valid.error();
 
     std::string body(length, '\0');
     auto body_error = co_await read_exactly(connection, asio::buffer(body), deadline);

@@ -12,12 +12,12 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <variant>
 
 #include <boost/asio/any_io_executor.hpp>
 #include <boost/asio/awaitable.hpp>
 #include <boost/asio/local/stream_protocol.hpp>
 #include <boost/system/error_code.hpp>
+#include <boost/system/result.hpp>
 
 #include "browser-native-host/framing.hpp"
 #include "browser-native-host/protocol.hpp"
@@ -97,16 +97,16 @@ public:
 
     // Waits until the connection is ready for `direction`, or until `deadline` (timed_out). The
     // caller's cancellation ends the wait with operation_aborted.
-    boost::asio::awaitable<boost::system::error_code> wait(Socket::wait_type direction,
+    [[nodiscard]] boost::asio::awaitable<boost::system::error_code> wait(Socket::wait_type direction,
                                                            Deadline deadline = std::nullopt);
 
     // The connection as an Asio socket, for what this module does not offer; it hands the
-    // descriptor to the io_context if that has not happened yet, and throws
-    // boost::system::system_error when that fails.
-    Socket& socket();
+    // descriptor to the io_context if that has not happened yet, and reports why when that
+    // fails. The socket belongs to the connection and goes with it.
+    [[nodiscard]] boost::system::result<Socket*> socket();
 
 private:
-    boost::system::error_code hand_to_io_context();
+    [[nodiscard]] boost::system::error_code hand_to_io_context();
 
     boost::asio::any_io_executor executor_;
     int fd_ = -1;
@@ -114,18 +114,18 @@ private:
 };
 
 // A connection, or the reason there is none.
-using ConnectResult = std::variant<Connection, boost::system::error_code>;
+using ConnectResult = boost::system::result<Connection>;
 
 // Connects a new Unix stream socket to `endpoint`. The socket is close-on-exec (a launched
 // application never inherits it), non-blocking, and never raises SIGPIPE. A path that does not
 // fit a socket address, or that holds a zero byte, fails before any socket is made. A connection
 // still pending at `deadline` fails with timed_out.
-boost::asio::awaitable<ConnectResult> connect(std::string endpoint, Deadline deadline = std::nullopt);
+[[nodiscard]] boost::asio::awaitable<ConnectResult> connect(std::string endpoint, Deadline deadline = std::nullopt);
 
 // Writes one frame: the 4-byte little-endian length, then the body, completely. A body that is
 // empty or longer than MAX_FRAME is refused (Empty, TooLarge) before anything is written; every
 // write failure, a write that moves nothing and running out of time (timed_out) included, is Io.
-boost::asio::awaitable<std::optional<framing::FrameError>> write_frame(Connection& connection,
+[[nodiscard]] boost::asio::awaitable<framing::FrameStatus> write_frame(Connection& connection,
                                                                       std::string_view body,
                                                                       Deadline deadline = std::nullopt);
 
@@ -133,7 +133,7 @@ boost::asio::awaitable<std::optional<framing::FrameError>> write_frame(Connectio
 // inside the body Truncated; a declared length of 0 is Empty and one over MAX_FRAME TooLarge,
 // with no body read. Other failures, a frame not complete by `deadline` (timed_out) included,
 // are Io. Nothing past the frame is read.
-boost::asio::awaitable<framing::FrameResult> read_frame(Connection& connection,
+[[nodiscard]] boost::asio::awaitable<framing::FrameResult> read_frame(Connection& connection,
                                                         Deadline deadline = std::nullopt);
 
 }  // namespace ondrake::ipc

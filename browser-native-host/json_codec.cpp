@@ -26,7 +26,10 @@ constexpr std::size_t MAX_RECORD_FRAMES = 8;
 // parser has already checked that they are well formed.
 class RecordFiller {
 public:
-    RecordFiller(const Schema& root, void* record) : root_schema_(&root), root_record_(record) {}
+    // `check_texts`: the parser does not check UTF-8 in this reading, so every text a member
+    // takes is checked here.
+    RecordFiller(const Schema& root, void* record, bool check_texts)
+        : root_schema_(&root), root_record_(record), check_texts_(check_texts) {}
 
     bool object_begin() {
         if (skipping_) return enter_skipped();
@@ -105,6 +108,9 @@ public:
         const Field* field = take_pending();
         if (value == nullptr) return field->nullable;
         if (field->shape != Shape::Scalar) return false;
+        if (check_texts_ && value->type == Scalar::Type::Text && !text::is_valid_utf8(value->text)) {
+            return false;
+        }
         return field->put(holder(*field, top.target), *value);
     }
 
@@ -154,6 +160,7 @@ private:
 
     const Schema* root_schema_;
     void* root_record_;
+    bool check_texts_;
     std::array<Frame, MAX_RECORD_FRAMES> frames_;  // [0, depth_) in use
     std::size_t depth_ = 0;
     bool root_done_ = false;
@@ -176,14 +183,19 @@ public:
     static constexpr std::size_t max_string_size = std::size_t(-1);
     static constexpr std::size_t max_key_size = std::size_t(-1);
 
-    explicit Handler(std::span<Target> targets) {
+    // `check_texts`: the parser does not check UTF-8 in this pass, so every text a member
+    // takes is checked here.
+    Handler(std::span<Target> targets, bool check_texts) {
         for (std::size_t i = 0; i < Count; ++i) {
-            fillers_[i].emplace(*targets[i].schema, targets[i].record);
+            fillers_[i].emplace(*targets[i].schema, targets[i].record, check_texts);
         }
     }
 
     // Whether the record of target `index` survived every event.
     bool filled(std::size_t index) const { return fillers_[index].has_value(); }
+
+    // True once the tables, not the parser, have refused the body: every record has failed.
+    bool refused() const { return refused_; }
 
     bool on_document_begin(json::error_code&) { return true; }
     bool on_document_end(json::error_code&) { return true; }
@@ -281,11 +293,13 @@ private:
             }
         }
         if (live > 0) return true;
+        refused_ = true;
         ec = json::error::syntax;  // the wording of a decoding failure is never shown
         return false;
     }
 
     std::array<std::optional<RecordFiller>, Count> fillers_;
+    bool refused_ = false;
     std::string key_;                 // a key delivered in pieces
     std::string text_;                // a string value delivered in pieces
 };
@@ -308,56 +322,116 @@ constexpr std::array<ByteClass, 256> BYTE_CLASSES = [] {
 
 ByteClass class_of(char c) { return BYTE_CLASSES[static_cast<unsigned char>(c)]; }
 
-// The parser refuses exponents beyond its int range (1e2147483648), although they are valid
-// JSON. Every number with an exponent is Inexact to the tables, so its value never matters:
-// writing zeros over long exponent digit runs keeps the body's shape and validity while
-// bringing every exponent into range.
-std::string with_short_exponents(std::string_view body) {
+bool is_hex_digit(char c) { return is_digit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
+
+// The UTF-16 code unit of the \uXXXX escape at `at`, if one is there.
+std::optional<unsigned> escaped_unit(std::string_view body, std::size_t at) {
+    if (at + 6 > body.size() || body[at] != '\\' || body[at + 1] != 'u') return std::nullopt;
+    unsigned unit = 0;
+    for (std::size_t i = at + 2; i < at + 6; ++i) {
+        char c = body[i];
+        if (!is_hex_digit(c)) return std::nullopt;
+        unit = unit * 16 + static_cast<unsigned>(is_digit(c) ? c - '0' : (c | 0x20) - 'a' + 10);
+    }
+    return unit;
+}
+
+bool is_leading_surrogate(unsigned unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
+bool is_trailing_surrogate(unsigned unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
+
+// Stands for a lone surrogate escape in a mended body: a byte that UTF-8 never holds, so that a
+// text holding it fails the UTF-8 check that every member's text gets in the mended pass.
+constexpr char LONE_SURROGATE_MARK = '\xFF';
+
+// A copy of a body that the parser refused, mended where the parser is stricter than JSON.
+struct Mended {
+    std::string body;
+    bool marked_surrogates = false;  // the copy is no longer UTF-8: texts need checking
+};
+
+// Two things are valid JSON that the parser refuses. Exponents beyond its int range
+// (1e2147483648): every number with an exponent is Inexact to the tables, so its value never
+// matters, and zeros written over long exponent digit runs keep the body's shape and validity
+// while bringing every exponent into range. And a lone surrogate escape (\ud800 without a
+// trailing \udc00, or \udc00 alone): RFC 8259's grammar allows it, and a browser's JSON.stringify
+// writes a JavaScript string holding one that way, say in a file name. Only a member's text must
+// refuse it; a skipped value may hold one. Each such escape is replaced by LONE_SURROGATE_MARK.
+// None when there is nothing to mend, or when the body is not UTF-8 (which no mending excuses).
+std::optional<Mended> mended(std::string_view body) {
     constexpr std::size_t LONGEST_KEPT = 9;
-    std::string copy(body);
+    Mended copy;
+    copy.body.reserve(body.size());
+    bool changed = false;
     bool in_string = false;
-    for (std::size_t i = 0; i < copy.size(); ++i) {
-        char c = copy[i];
+    std::size_t i = 0;
+    while (i < body.size()) {
+        char c = body[i];
         if (in_string) {
-            if (c == '\\') ++i;
-            else if (c == '"') in_string = false;
+            if (c == '"') in_string = false;
+            if (c != '\\') {
+                copy.body.push_back(c);
+                ++i;
+                continue;
+            }
+            std::optional<unsigned> unit = escaped_unit(body, i);
+            std::size_t length = unit ? 6 : 2;
+            if (unit && is_leading_surrogate(*unit)) {
+                std::optional<unsigned> next = escaped_unit(body, i + 6);
+                if (next && is_trailing_surrogate(*next)) length = 12;
+            }
+            if (unit && length == 6 && (is_leading_surrogate(*unit) || is_trailing_surrogate(*unit))) {
+                copy.body.push_back(LONE_SURROGATE_MARK);
+                copy.marked_surrogates = changed = true;
+            } else {
+                copy.body.append(body.substr(i, length));
+            }
+            i += length;
             continue;
         }
+        copy.body.push_back(c);
+        ++i;
         if (c == '"') {
             in_string = true;
             continue;
         }
-        if ((c != 'e' && c != 'E') || i == 0 || !is_digit(copy[i - 1])) continue;
-        std::size_t start = i + 1;
-        if (start < copy.size() && (copy[start] == '+' || copy[start] == '-')) ++start;
-        std::size_t end = start;
-        while (end < copy.size() && is_digit(copy[end])) ++end;
-        if (end - start > LONGEST_KEPT) {
-            for (std::size_t j = start; j < end; ++j) copy[j] = '0';
+        if ((c != 'e' && c != 'E') || i == 1 || !is_digit(body[i - 2])) continue;
+        if (i < body.size() && (body[i] == '+' || body[i] == '-')) copy.body.push_back(body[i++]);
+        std::size_t digits = 0;
+        while (i + digits < body.size() && is_digit(body[i + digits])) ++digits;
+        if (digits > LONGEST_KEPT) {
+            copy.body.append(digits, '0');
+            changed = true;
+        } else {
+            copy.body.append(body.substr(i, digits));
         }
-        i = end - 1;
+        i += digits;
     }
+    if (!changed) return std::nullopt;
+    if (copy.marked_surrogates && !text::is_valid_utf8(body)) return std::nullopt;
     return copy;
 }
 
-enum class Parse { Done, ExponentOutOfRange };
+enum class Parse { Decoded, Refused, Malformed };
 
-// One reading of `body`; sets `decoded` of each of the `Count` targets.
+// One reading of `body`; sets `decoded` of each of the `Count` targets. `check_texts`: the
+// parser lets any bytes through in strings, and the fillers check the texts that members take
+// instead.
 template <std::size_t Count>
-Parse parse(std::span<Target> targets, std::string_view body) {
+Parse parse(std::span<Target> targets, std::string_view body, bool check_texts) {
     json::parse_options options;
     options.max_depth = MAX_NESTING;
-    json::basic_parser<Handler<Count>> parser(options, targets);
+    options.allow_invalid_utf8 = check_texts;
+    json::basic_parser<Handler<Count>> parser(options, targets, check_texts);
     json::error_code ec;
     std::size_t consumed = parser.write_some(false, body.data(), body.size(), ec);
-    if (ec == json::error::exponent_overflow) return Parse::ExponentOutOfRange;
     // The parser stops after one document and its trailing white space; anything left over is
     // a second document or garbage.
     bool complete = !ec && parser.done() && consumed == body.size();
     for (std::size_t i = 0; i < targets.size(); ++i) {
         targets[i].decoded = complete && parser.handler().filled(i);
     }
-    return Parse::Done;
+    if (parser.handler().refused()) return Parse::Refused;
+    return complete ? Parse::Decoded : Parse::Malformed;
 }
 
 }  // namespace
@@ -367,10 +441,13 @@ void decode_records(std::span<Target> targets, std::string_view body) {
     if (targets.empty() || targets.size() > MAX_TARGETS) return;
     auto parse_all = targets.size() == 1 ? &parse<1> : &parse<2>;
     try {
-        if (parse_all(targets, body) == Parse::ExponentOutOfRange) {
-            for (Target& target : targets) target.clear(target.record);
-            parse_all(targets, with_short_exponents(body));
-        }
+        // Only a body the parser refused pays for mending; one the tables refused stays refused,
+        // since the parser had accepted everything before the refusal.
+        if (parse_all(targets, body, false) != Parse::Malformed) return;
+        std::optional<Mended> copy = mended(body);
+        if (!copy) return;
+        for (Target& target : targets) target.clear(target.record);
+        parse_all(targets, copy->body, copy->marked_surrogates);
     } catch (const std::bad_alloc&) {
         for (Target& target : targets) target.decoded = false;
     }

@@ -22,6 +22,7 @@
 
 #include <concepts>
 #include <cstdint>
+#include <limits>
 #include <new>
 #include <optional>
 #include <span>
@@ -58,6 +59,19 @@ enum class Shape { Scalar, Record, List };
 
 struct Schema;
 
+// What a member holds, as a reader of the protocol sees it: the JSON type and, for integers, the
+// range of the C++ type. Only the tools that describe the messages (tools/protocol-doc) read it;
+// the decoder and the encoder never do.
+enum class ValueType { String, Integer, Boolean, Enumeration, Record, List };
+
+struct ValueInfo {
+    ValueType type;
+    std::int64_t minimum = 0;   // Integer only
+    std::uint64_t maximum = 0;  // Integer only
+    // Enumeration only: the JSON text of the value at `position`, empty past the last value.
+    std::string_view (*enum_text)(std::size_t position) = nullptr;
+};
+
 struct Field {
     std::string_view key;
     Presence presence;
@@ -75,6 +89,8 @@ struct Field {
     // Encoding. `is_absent` is true for an empty optional; `write` appends the JSON value.
     bool (*is_absent)(const void* record);
     bool (*write)(const void* record, std::string& out);
+
+    const ValueInfo* value;  // the member's (inner) value, for descriptions only
 
     // The record type whose member this is (an identity to compare, see detail::type_id), and
     // how to reach that record from the one the table describes: null when it is that record,
@@ -298,6 +314,32 @@ bool write_value(std::string& out, Enum value) {
     return true;
 }
 
+template <class Enum>
+std::string_view enum_text_at(std::size_t position) {
+    return json_text(static_cast<Enum>(position));
+}
+
+template <class Value>
+constexpr ValueInfo describe() {
+    if constexpr (std::is_same_v<Value, std::string>) {
+        return ValueInfo{ValueType::String};
+    } else if constexpr (std::is_same_v<Value, bool>) {
+        return ValueInfo{ValueType::Boolean};
+    } else if constexpr (std::is_enum_v<Value>) {
+        return ValueInfo{ValueType::Enumeration, 0, 0, &enum_text_at<Value>};
+    } else if constexpr (std::is_integral_v<Value>) {
+        return ValueInfo{ValueType::Integer, std::numeric_limits<Value>::min(),
+                         std::numeric_limits<Value>::max()};
+    } else if constexpr (List<Value>::value) {
+        return ValueInfo{ValueType::List};
+    } else {
+        return ValueInfo{ValueType::Record};
+    }
+}
+
+template <auto Member>
+inline constexpr ValueInfo VALUE_INFO = describe<InnerOf<Member>>();
+
 template <auto Member>
 bool put(void* record, const Scalar& value) {
     auto& target = slot<Member>(record);
@@ -368,7 +410,7 @@ constexpr Field scalar_field(std::string_view key, Presence presence) {
     constexpr bool nullable = Optional<ValueOf<Member>>::value;
     return Field{key,           presence,  nullable,        Shape::Scalar,
                  nullptr,       &put<Member>, nullptr,      nullptr,
-                 &is_absent<Member>, &write_scalar<Member>,
+                 &is_absent<Member>, &write_scalar<Member>, &VALUE_INFO<Member>,
                  &type_id<RecordOf<Member>>, nullptr};
 }
 
@@ -382,14 +424,14 @@ constexpr Field nested_field(std::string_view key, Presence presence) {
                       "a list member names the table of its element type");
         return Field{key,     presence,        nullable,        Shape::List,
                      &Nested, nullptr,         &open<Member>,   &append<Member>,
-                     &is_absent<Member>, &write_nested<Member, Nested>,
+                     &is_absent<Member>, &write_nested<Member, Nested>, &VALUE_INFO<Member>,
                      &type_id<RecordOf<Member>>, nullptr};
     } else {
         static_assert(std::is_same_v<NestedRecord, Table<Inner>>,
                       "a record member names the table of its own type");
         return Field{key,     presence,        nullable,      Shape::Record,
                      &Nested, nullptr,         &open<Member>, nullptr,
-                     &is_absent<Member>, &write_nested<Member, Nested>,
+                     &is_absent<Member>, &write_nested<Member, Nested>, &VALUE_INFO<Member>,
                      &type_id<RecordOf<Member>>, nullptr};
     }
 }

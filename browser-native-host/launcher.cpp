@@ -92,68 +92,31 @@ struct StartFailure {
     std::optional<int> error_number;
 };
 
-// The file actions and attributes of one start, owned for its duration.
-class SpawnSettings {
-public:
-    SpawnSettings()
-        : actions_error_(::posix_spawn_file_actions_init(&actions_)),
-          attributes_error_(::posix_spawnattr_init(&attributes_)) {}
-    ~SpawnSettings() {
-        if (actions_error_ == 0) ::posix_spawn_file_actions_destroy(&actions_);
-        if (attributes_error_ == 0) ::posix_spawnattr_destroy(&attributes_);
-    }
-    SpawnSettings(const SpawnSettings&) = delete;
-    SpawnSettings& operator=(const SpawnSettings&) = delete;
-
-    // Null device on the three standard streams, SIGPIPE back to its default action (the host
-    // ignores it, and ignored signals survive exec), no other descriptor. 0 or an error number.
-    int prepare() {
-        if (actions_error_ != 0) return actions_error_;
-        if (attributes_error_ != 0) return attributes_error_;
-        const int modes[3] = {O_RDONLY, O_WRONLY, O_WRONLY};
-        for (int fd = 0; fd < 3; ++fd) {
-            int error = ::posix_spawn_file_actions_addopen(&actions_, fd, "/dev/null", modes[fd], 0);
-            if (error != 0) return error;
-        }
-        sigset_t defaults;
-        sigemptyset(&defaults);
-        sigaddset(&defaults, SIGPIPE);
-        if (int error = ::posix_spawnattr_setsigdefault(&attributes_, &defaults); error != 0) {
-            return error;
-        }
-        if (int error = ::posix_spawnattr_setflags(&attributes_, POSIX_SPAWN_SETSIGDEF); error != 0) {
-            return error;
-        }
-        return platform::spawn_only_listed_descriptors(&attributes_, &actions_);
-    }
-
-    const posix_spawn_file_actions_t* actions() const { return &actions_; }
-    const posix_spawnattr_t* attributes() const { return &attributes_; }
-
-private:
-    posix_spawn_file_actions_t actions_;
-    posix_spawnattr_t attributes_;
-    int actions_error_;
-    int attributes_error_;
-};
+// Null device on the three standard streams, SIGPIPE back to its default action (the host
+// ignores it, and ignored signals survive exec), no other descriptor.
+void prepare(platform::SpawnSetup& setup) {
+    const int modes[3] = {O_RDONLY, O_WRONLY, O_WRONLY};
+    for (int fd = 0; fd < 3; ++fd) setup.open(fd, "/dev/null", modes[fd]);
+    setup.default_signal(SIGPIPE);
+    setup.only_listed_descriptors();
+}
 
 // Starts `program` with no arguments, through an intermediate process that spawns it and exits at
 // once. The application is thereby adopted by the system's init process, which collects it when
 // it exits; we only collect the intermediate, which takes no longer than the spawn itself. The
 // intermediate reports the spawn's error number as its exit status (0: started).
 std::optional<StartFailure> start_detached(const std::string& program) {
-    SpawnSettings settings;
-    if (int error = settings.prepare(); error != 0) return StartFailure{error};
+    platform::SpawnSetup setup;
+    prepare(setup);
+    if (int error = setup.error(); error != 0) return StartFailure{error};
     char* argv[] = {const_cast<char*>(program.c_str()), nullptr};
 
     // Everything is allocated before the fork: the intermediate only spawns and exits.
     pid_t intermediate = ::fork();
     if (intermediate < 0) return StartFailure{errno};
     if (intermediate == 0) {
-        pid_t application = 0;
-        int error = ::posix_spawn(&application, program.c_str(), settings.actions(),
-                                  settings.attributes(), argv, environ);
-        ::_exit(error);
+        auto application = setup.spawn(program.c_str(), argv);
+        ::_exit(application ? 0 : application.error().value());
     }
 
     int status = 0;
@@ -188,7 +151,8 @@ std::string_view error_kind_name(int error_number) {
 std::optional<std::string> recorded_application() {
     auto state_dir = user_dirs::user_state_dir();
     if (!state_dir) return std::nullopt;
-    auto content = whole_file::read_utf8(*state_dir / "app-path");
+    // A record over its ceiling counts as absent, like any record that cannot be read.
+    auto content = whole_file::read_utf8(*state_dir / "app-path", whole_file::PATH_RECORD_CEILING);
     if (!content) return std::nullopt;
     return std::string(text::trim_white_space(*content));
 }

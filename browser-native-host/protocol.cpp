@@ -2,7 +2,10 @@
 
 #include <array>
 #include <new>
+#include <type_traits>
 
+#include "browser-native-host/enum_table.hpp"
+#include "browser-native-host/framing.hpp"
 #include "browser-native-host/json_codec.hpp"
 #include "browser-native-host/protocol_tables.hpp"
 
@@ -10,93 +13,111 @@ namespace ondrake::protocol {
 
 namespace {
 
-// One row per enumeration value, in declared order, so that a value's index is its position.
+// One row per enumerator: its value name (log lines) and its JSON text (the wire).
+template <class Enum>
 struct EnumText {
+    Enum value;
     std::string_view name;
     std::string_view json;
 };
 
-constexpr EnumText ACTION_TEXTS[] = {{"Download", "download"}};
-constexpr EnumText SOURCE_TEXTS[] = {{"ContextMenu", "context_menu"}};
-constexpr EnumText CAPTURE_SOURCE_TEXTS[] = {{"AutomaticDownload", "automatic_download"}};
-constexpr EnumText BROWSER_TEXTS[] = {
-    {"Chrome", "chrome"},   {"Edge", "edge"},   {"Brave", "brave"},   {"Chromium", "chromium"},
-    {"Firefox", "firefox"}, {"Opera", "opera"}, {"Safari", "safari"}, {"Unknown", "unknown"},
+constexpr EnumText<Action> ACTION_TEXTS[] = {{Action::Download, "Download", "download"}};
+constexpr EnumText<Source> SOURCE_TEXTS[] = {{Source::ContextMenu, "ContextMenu", "context_menu"}};
+constexpr EnumText<CaptureSource> CAPTURE_SOURCE_TEXTS[] = {
+    {CaptureSource::AutomaticDownload, "AutomaticDownload", "automatic_download"},
 };
-constexpr EnumText CAPTURE_ACTION_TEXTS[] = {
-    {"CapturePrepare", "capture_prepare"},
-    {"CaptureCommit", "capture_commit"},
-    {"CaptureAbort", "capture_abort"},
-    {"CaptureStatus", "capture_status"},
-    {"CaptureRevokeCredentials", "capture_revoke_credentials"},
-    {"CapturePreflight", "capture_preflight"},
+constexpr EnumText<Browser> BROWSER_TEXTS[] = {
+    {Browser::Chrome, "Chrome", "chrome"},       {Browser::Edge, "Edge", "edge"},
+    {Browser::Brave, "Brave", "brave"},          {Browser::Chromium, "Chromium", "chromium"},
+    {Browser::Firefox, "Firefox", "firefox"},    {Browser::Opera, "Opera", "opera"},
+    {Browser::Safari, "Safari", "safari"},       {Browser::Unknown, "Unknown", "unknown"},
 };
-constexpr EnumText CODE_TEXTS[] = {
-    {"Accepted", "ACCEPTED"},
-    {"CapturePrepared", "CAPTURE_PREPARED"},
-    {"CaptureAborted", "CAPTURE_ABORTED"},
-    {"CaptureConflict", "CAPTURE_CONFLICT"},
-    {"CaptureUnknown", "CAPTURE_UNKNOWN"},
-    {"UnsupportedProtocolVersion", "UNSUPPORTED_PROTOCOL_VERSION"},
-    {"InvalidMessage", "INVALID_MESSAGE"},
-    {"InvalidUrl", "INVALID_URL"},
-    {"UnsupportedScheme", "UNSUPPORTED_SCHEME"},
-    {"AppUnavailable", "APP_UNAVAILABLE"},
-    {"AppRejected", "APP_REJECTED"},
-    {"DeliveryIndeterminate", "DELIVERY_INDETERMINATE"},
-    {"InternalError", "INTERNAL_ERROR"},
+constexpr EnumText<CaptureAction> CAPTURE_ACTION_TEXTS[] = {
+    {CaptureAction::CapturePrepare, "CapturePrepare", "capture_prepare"},
+    {CaptureAction::CaptureCommit, "CaptureCommit", "capture_commit"},
+    {CaptureAction::CaptureAbort, "CaptureAbort", "capture_abort"},
+    {CaptureAction::CaptureStatus, "CaptureStatus", "capture_status"},
+    {CaptureAction::CaptureRevokeCredentials, "CaptureRevokeCredentials", "capture_revoke_credentials"},
+    {CaptureAction::CapturePreflight, "CapturePreflight", "capture_preflight"},
 };
-constexpr EnumText STATUS_TEXTS[] = {
-    {"Accepted", "accepted"},
-    {"Rejected", "rejected"},
-    {"Unavailable", "unavailable"},
-    {"Indeterminate", "indeterminate"},
+constexpr EnumText<Code> CODE_TEXTS[] = {
+    {Code::Accepted, "Accepted", "ACCEPTED"},
+    {Code::CapturePrepared, "CapturePrepared", "CAPTURE_PREPARED"},
+    {Code::CaptureAborted, "CaptureAborted", "CAPTURE_ABORTED"},
+    {Code::CaptureConflict, "CaptureConflict", "CAPTURE_CONFLICT"},
+    {Code::CaptureUnknown, "CaptureUnknown", "CAPTURE_UNKNOWN"},
+    {Code::UnsupportedProtocolVersion, "UnsupportedProtocolVersion", "UNSUPPORTED_PROTOCOL_VERSION"},
+    {Code::InvalidMessage, "InvalidMessage", "INVALID_MESSAGE"},
+    {Code::InvalidUrl, "InvalidUrl", "INVALID_URL"},
+    {Code::UnsupportedScheme, "UnsupportedScheme", "UNSUPPORTED_SCHEME"},
+    {Code::AppUnavailable, "AppUnavailable", "APP_UNAVAILABLE"},
+    {Code::AppRejected, "AppRejected", "APP_REJECTED"},
+    {Code::DeliveryIndeterminate, "DeliveryIndeterminate", "DELIVERY_INDETERMINATE"},
+    {Code::InternalError, "InternalError", "INTERNAL_ERROR"},
 };
-constexpr EnumText CAPTURE_STATUS_TEXTS[] = {
-    {"Prepared", "prepared"}, {"Committed", "committed"},         {"Aborted", "aborted"},
-    {"Unknown", "unknown"},   {"Indeterminate", "indeterminate"},
+constexpr EnumText<Status> STATUS_TEXTS[] = {
+    {Status::Accepted, "Accepted", "accepted"},
+    {Status::Rejected, "Rejected", "rejected"},
+    {Status::Unavailable, "Unavailable", "unavailable"},
+    {Status::Indeterminate, "Indeterminate", "indeterminate"},
+};
+constexpr EnumText<CaptureStatus> CAPTURE_STATUS_TEXTS[] = {
+    {CaptureStatus::Prepared, "Prepared", "prepared"},
+    {CaptureStatus::Committed, "Committed", "committed"},
+    {CaptureStatus::Aborted, "Aborted", "aborted"},
+    {CaptureStatus::Unknown, "Unknown", "unknown"},
+    {CaptureStatus::Indeterminate, "Indeterminate", "indeterminate"},
 };
 
-constexpr Status STATUS_OF_CODE[] = {
-    Status::Accepted,      // Accepted
-    Status::Accepted,      // CapturePrepared
-    Status::Rejected,      // CaptureAborted
-    Status::Rejected,      // CaptureConflict
-    Status::Rejected,      // CaptureUnknown
-    Status::Rejected,      // UnsupportedProtocolVersion
-    Status::Rejected,      // InvalidMessage
-    Status::Rejected,      // InvalidUrl
-    Status::Rejected,      // UnsupportedScheme
-    Status::Unavailable,   // AppUnavailable
-    Status::Rejected,      // AppRejected
-    Status::Indeterminate, // DeliveryIndeterminate
-    Status::Indeterminate, // InternalError
+using enum_table::in_enum_order;
+static_assert(in_enum_order<Action::Download>(ACTION_TEXTS));
+static_assert(in_enum_order<Source::ContextMenu>(SOURCE_TEXTS));
+static_assert(in_enum_order<CaptureSource::AutomaticDownload>(CAPTURE_SOURCE_TEXTS));
+static_assert(in_enum_order<Browser::Unknown>(BROWSER_TEXTS));
+static_assert(in_enum_order<CaptureAction::CapturePreflight>(CAPTURE_ACTION_TEXTS));
+static_assert(in_enum_order<Code::InternalError>(CODE_TEXTS));
+static_assert(in_enum_order<Status::Indeterminate>(STATUS_TEXTS));
+static_assert(in_enum_order<CaptureStatus::Indeterminate>(CAPTURE_STATUS_TEXTS));
+
+struct CodeStatus {
+    Code code;
+    Status status;
 };
-static_assert(std::size(STATUS_OF_CODE) == std::size(CODE_TEXTS));
+
+constexpr CodeStatus STATUS_OF_CODE[] = {
+    {Code::Accepted, Status::Accepted},
+    {Code::CapturePrepared, Status::Accepted},
+    {Code::CaptureAborted, Status::Rejected},
+    {Code::CaptureConflict, Status::Rejected},
+    {Code::CaptureUnknown, Status::Rejected},
+    {Code::UnsupportedProtocolVersion, Status::Rejected},
+    {Code::InvalidMessage, Status::Rejected},
+    {Code::InvalidUrl, Status::Rejected},
+    {Code::UnsupportedScheme, Status::Rejected},
+    {Code::AppUnavailable, Status::Unavailable},
+    {Code::AppRejected, Status::Rejected},
+    {Code::DeliveryIndeterminate, Status::Indeterminate},
+    {Code::InternalError, Status::Indeterminate},
+};
+static_assert(enum_table::in_enum_order<Code::InternalError>(STATUS_OF_CODE, &CodeStatus::code));
 
 template <class Enum, std::size_t N>
-const EnumText* row(const EnumText (&table)[N], Enum value) {
-    auto index = static_cast<std::size_t>(value);
-    return index < N ? &table[index] : nullptr;
-}
-
-template <class Enum, std::size_t N>
-std::string_view json_of(const EnumText (&table)[N], Enum value) {
-    const EnumText* entry = row(table, value);
+std::string_view json_of(const EnumText<Enum> (&table)[N], Enum value) {
+    const auto* entry = enum_table::row_of(table, value);
     return entry ? entry->json : std::string_view{};
 }
 
 template <class Enum, std::size_t N>
-std::string_view name_of(const EnumText (&table)[N], Enum value) {
-    const EnumText* entry = row(table, value);
+std::string_view name_of(const EnumText<Enum> (&table)[N], Enum value) {
+    const auto* entry = enum_table::row_of(table, value);
     return entry ? entry->name : std::string_view{};
 }
 
 template <class Enum, std::size_t N>
-bool parse_text(const EnumText (&table)[N], std::string_view text, Enum& out) {
-    for (std::size_t i = 0; i < N; ++i) {
-        if (table[i].json == text) {
-            out = static_cast<Enum>(i);
+bool parse_text(const EnumText<Enum> (&table)[N], std::string_view text, Enum& out) {
+    for (const EnumText<Enum>& entry : table) {
+        if (entry.json == text) {
+            out = entry.value;
             return true;
         }
     }
@@ -112,6 +133,33 @@ std::string encoded(const Message& message) {
         return {};
     }
     if (!encode(message, out)) return {};
+    return out;
+}
+
+void drop_ids(HostResponse& reply) { reply.request_id.clear(); }
+void drop_ids(CaptureResponse& reply) {
+    reply.request_id.clear();
+    reply.capture_id.clear();
+}
+
+// A reply longer than a frame is never written, and the browser would wait for it in vain. Only
+// what a reply carries beyond its code can make it that long: ids echoed as they were received
+// (a capture of another version may carry ids of any length), or a preflight. It then goes out
+// without the preflight and, if that is not enough, with empty ids, as for a message whose ids
+// are unusable; its code stays.
+template <class Reply>
+std::string fitted(Reply reply) {
+    std::string out = encoded(reply);
+    if constexpr (std::is_same_v<Reply, CaptureResponse>) {
+        if (out.size() > framing::MAX_FRAME && reply.preflight) {
+            reply.preflight.reset();
+            out = encoded(reply);
+        }
+    }
+    if (out.size() > framing::MAX_FRAME) {
+        drop_ids(reply);
+        out = encoded(reply);
+    }
     return out;
 }
 
@@ -138,9 +186,9 @@ std::string_view browser_text(std::optional<Browser> browser) {
 }
 
 Status status_for(Code code) {
-    auto index = static_cast<std::size_t>(code);
+    const CodeStatus* entry = enum_table::row_of(STATUS_OF_CODE, code);
     // A code outside the enumeration cannot be vouched for.
-    return index < std::size(STATUS_OF_CODE) ? STATUS_OF_CODE[index] : Status::Indeterminate;
+    return entry ? entry->status : Status::Indeterminate;
 }
 
 HostResponse make_host_response(std::string request_id, Code code) {
@@ -210,8 +258,8 @@ bool encode(const IpcCaptureRequest& message, std::string& out) {
     return json_codec::encode(tables::IPC_CAPTURE_REQUEST, message, out);
 }
 
-std::string to_json(const HostResponse& message) { return encoded(message); }
-std::string to_json(const CaptureResponse& message) { return encoded(message); }
+std::string to_json(const HostResponse& message) { return fitted(message); }
+std::string to_json(const CaptureResponse& message) { return fitted(message); }
 std::string to_json(const IpcRequest& message) { return encoded(message); }
 std::string to_json(const IpcCaptureRequest& message) { return encoded(message); }
 

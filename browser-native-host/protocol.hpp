@@ -238,7 +238,8 @@ bool encode(const IpcRequest& message, std::string& out);
 bool encode(const IpcCaptureRequest& message, std::string& out);
 
 // The compact JSON in a fresh buffer; the empty string when encoding fails, which the reply
-// writer reports as "could not encode a response".
+// writer reports as "could not encode a response". A reply always fits one frame: one that would
+// be longer goes without its preflight and, if need be, with empty ids.
 std::string to_json(const HostResponse& message);
 std::string to_json(const CaptureResponse& message);
 std::string to_json(const IpcRequest& message);

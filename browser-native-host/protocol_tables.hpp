@@ -1,6 +1,7 @@
 // The member tables of the protocol's messages: key, member, whether the key must appear, and
 // what happens to keys the table does not list. The order of each table is the order in which
-// the message is written. Only protocol.cpp and ipc.cpp include this header.
+// the message is written. Only protocol.cpp, ipc_tables.hpp and the protocol reference generator
+// (tools/protocol-doc) include this header.
 #pragma once
 
 #include "browser-native-host/json_codec.hpp"

@@ -1,5 +1,6 @@
 #include "browser-native-host/registration.hpp"
 
+#include "browser-native-host/enum_table.hpp"
 #include "browser-native-host/json_codec.hpp"
 
 #include <cstddef>
@@ -8,35 +9,48 @@ namespace ondrake::registration {
 
 namespace {
 
+using enum_table::Named;
+
 struct BrowserEntry {
+    SupportedBrowser browser;
     std::string_view display_name;
     std::string_view subdirectory;  // empty: no manifest directory
 };
 
-// Indexed by SupportedBrowser. Opera reads Chrome's manifests, so it shares Chrome's directory.
-constexpr std::array<BrowserEntry, ALL_BROWSERS.size()> BROWSER_TABLE = {{
-    {"chrome", "Google/Chrome"},
-    {"edge", "Microsoft Edge"},
-    {"firefox", "Mozilla"},
-    {"brave", "BraveSoftware/Brave-Browser"},
-    {"chromium", "Chromium"},
-    {"opera", "Google/Chrome"},
-    {"vivaldi", ""},
-}};
-
-constexpr std::array<std::string_view, 5> OUTCOME_NAMES = {
-    "Written", "AlreadyCurrent", "Repaired", "SharesDestination", "Unavailable",
+// Opera reads Chrome's manifests, so it shares Chrome's directory.
+constexpr BrowserEntry BROWSER_TABLE[] = {
+    {SupportedBrowser::Chrome, "chrome", "Google/Chrome"},
+    {SupportedBrowser::Edge, "edge", "Microsoft Edge"},
+    {SupportedBrowser::Firefox, "firefox", "Mozilla"},
+    {SupportedBrowser::Brave, "brave", "BraveSoftware/Brave-Browser"},
+    {SupportedBrowser::Chromium, "chromium", "Chromium"},
+    {SupportedBrowser::Opera, "opera", "Google/Chrome"},
+    {SupportedBrowser::Vivaldi, "vivaldi", ""},
 };
+static_assert(enum_table::in_enum_order<SupportedBrowser::Vivaldi>(BROWSER_TABLE,
+                                                                   &BrowserEntry::browser));
+static_assert(std::size(BROWSER_TABLE) == ALL_BROWSERS.size());
 
-constexpr std::array<std::string_view, 7> ERROR_MESSAGES = {
-    "the executable path must be absolute",
-    "the application is not installed in its canonical location",
-    "the executable does not exist",
-    "no per-user directory is available",
-    "the application could not be identified from the host's location",
-    "the native messaging manifest could not be written",
-    "the browser registration could not be written",
+constexpr Named<ManifestOutcome> OUTCOME_NAMES[] = {
+    {ManifestOutcome::Written, "Written"},
+    {ManifestOutcome::AlreadyCurrent, "AlreadyCurrent"},
+    {ManifestOutcome::Repaired, "Repaired"},
+    {ManifestOutcome::SharesDestination, "SharesDestination"},
+    {ManifestOutcome::Unavailable, "Unavailable"},
 };
+static_assert(enum_table::in_enum_order<ManifestOutcome::Unavailable>(OUTCOME_NAMES));
+
+constexpr Named<RegistrationError> ERROR_MESSAGES[] = {
+    {RegistrationError::RelativeExecutable, "the executable path must be absolute"},
+    {RegistrationError::NotCanonical, "the application is not installed in its canonical location"},
+    {RegistrationError::MissingExecutable, "the executable does not exist"},
+    {RegistrationError::NoUserDirectory, "no per-user directory is available"},
+    {RegistrationError::UnidentifiedApplication,
+     "the application could not be identified from the host's location"},
+    {RegistrationError::ManifestWrite, "the native messaging manifest could not be written"},
+    {RegistrationError::BrowserRegistration, "the browser registration could not be written"},
+};
+static_assert(enum_table::in_enum_order<RegistrationError::BrowserRegistration>(ERROR_MESSAGES));
 
 const BrowserEntry& entry(SupportedBrowser browser) {
     return BROWSER_TABLE[static_cast<std::size_t>(browser)];
@@ -89,11 +103,11 @@ std::optional<std::string_view> application_support_subdirectory(SupportedBrowse
 bool is_firefox(SupportedBrowser browser) { return browser == SupportedBrowser::Firefox; }
 
 std::string_view name(ManifestOutcome outcome) {
-    return OUTCOME_NAMES[static_cast<std::size_t>(outcome)];
+    return OUTCOME_NAMES[static_cast<std::size_t>(outcome)].text;
 }
 
 std::string_view message(RegistrationError error) {
-    return ERROR_MESSAGES[static_cast<std::size_t>(error)];
+    return ERROR_MESSAGES[static_cast<std::size_t>(error)].text;
 }
 
 std::string chrome_extension_origin() {

@@ -9,8 +9,9 @@
 #include <string>
 #include <string_view>
 #include <utility>
-#include <variant>
 #include <vector>
+
+#include <boost/system/result.hpp>
 
 namespace ondrake::registration {
 
@@ -63,39 +64,10 @@ enum class RegistrationError : std::uint8_t {
 
 std::string_view message(RegistrationError error);
 
-// A value or the registration error that prevented it.
+// A value (none for Result<void>) or the registration error that prevented it. Read it with
+// `*result` or `result->` once it tested true; value() is never used, since it would throw.
 template <class T>
-class Result {
-public:
-    Result(T value) : state_(std::in_place_index<0>, std::move(value)) {}
-    Result(RegistrationError error) : state_(std::in_place_index<1>, error) {}
-
-    bool ok() const { return state_.index() == 0; }
-    explicit operator bool() const { return ok(); }
-    const T& value() const& { return std::get<0>(state_); }
-    T& value() & { return std::get<0>(state_); }
-    T&& value() && { return std::get<0>(std::move(state_)); }
-    const T* operator->() const { return &value(); }
-    RegistrationError error() const { return std::get<1>(state_); }
-
-private:
-    std::variant<T, RegistrationError> state_;
-};
-
-// Success without a value, or the error.
-template <>
-class Result<void> {
-public:
-    Result() = default;
-    Result(RegistrationError error) : error_(error) {}
-
-    bool ok() const { return !error_.has_value(); }
-    explicit operator bool() const { return ok(); }
-    RegistrationError error() const { return *error_; }
-
-private:
-    std::optional<RegistrationError> error_;
-};
+using Result = boost::system::result<T, RegistrationError>;
 
 // The one extension origin a Chromium-family manifest admits: "chrome-extension://" + the
 // extension id + "/".

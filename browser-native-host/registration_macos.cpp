@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <fcntl.h>
 #include <system_error>
 #include <unistd.h>
@@ -24,33 +25,19 @@ std::string temporary_file_name() {
     return "." + std::string(registration::HOST_NAME) + "." + std::to_string(::getpid()) + ".tmp";
 }
 
-bool write_all(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n > 0) {
-            bytes.remove_prefix(static_cast<std::size_t>(n));
-        } else if (n < 0 && errno == EINTR) {
-            continue;
-        } else {
-            return false;
-        }
-    }
-    return true;
-}
-
 // Writes into the open temporary file and moves it over the destination; false on any failure,
 // with the temporary file possibly still present.
 bool fill_and_rename(int fd, const fs::path& temporary, const fs::path& destination,
                      std::string_view bytes) {
-    bool flushed = write_all(fd, bytes) && platform::full_sync(fd) == 0;
+    bool flushed = !platform::write_all(fd, bytes) && platform::full_sync(fd) == 0;
     bool closed = ::close(fd) == 0;
     return flushed && closed && ::rename(temporary.c_str(), destination.c_str()) == 0;
 }
 
 // Writes the manifest unless the file already holds exactly these bytes. A file that cannot be
-// read as UTF-8 counts as no manifest at all.
+// read as UTF-8, or one over the ceiling of a manifest, counts as no manifest at all.
 ManifestOutcome install_manifest(const fs::path& target, const std::string& manifest) {
-    auto existing = whole_file::read_utf8(target);
+    auto existing = whole_file::read_utf8(target, whole_file::MANIFEST_CEILING);
     if (existing && *existing == manifest) return ManifestOutcome::AlreadyCurrent;
     if (!write_atomically(target, manifest)) return ManifestOutcome::Unavailable;
     return existing ? ManifestOutcome::Repaired : ManifestOutcome::Written;
@@ -96,9 +83,12 @@ Result<void> write_atomically(const fs::path& destination, std::string_view byte
     if (error) return RegistrationError::ManifestWrite;
 
     fs::path temporary = parent / temporary_file_name();
-    // O_NOFOLLOW: a symbolic link planted at the temporary name must not redirect the write to a
-    // file of someone else's choosing.
-    int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
+    // Whatever stands at the temporary name (a crashed run's leftover, or something planted) is
+    // removed, and the file is then created afresh and exclusively: opening an existing name could
+    // write through a planted hard link into a file elsewhere, or block on a planted FIFO. Should
+    // something reappear in between, the exclusive creation fails and so does the write.
+    ::remove(temporary.c_str());
+    int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (fd < 0) return RegistrationError::ManifestWrite;
     if (!fill_and_rename(fd, temporary, destination, bytes)) {
         ::unlink(temporary.c_str());
@@ -132,9 +122,9 @@ Result<MacInstallReport> register_host(const InstalledPaths& paths, InstallLocat
         auto host = manifest_host_path(paths.host);
         if (!host) return host.error();
         auto manifest = registration::manifest_json_for(registration::is_firefox(browser),
-                                                        development, host.value());
+                                                        development, *host);
         if (!manifest) return manifest.error();
-        browsers.push_back({install_manifest(target, manifest.value()), browser});
+        browsers.push_back({install_manifest(target, *manifest), browser});
     }
 
     auto state_dir = user_dirs::user_state_dir();
@@ -190,7 +180,7 @@ int run_register(bool development, Diagnostics& out) {
         out.line(RUN_FROM_BUNDLE_HINT);
         return 1;
     }
-    return run_register_with(paths.value(), paths->location(), development, out);
+    return run_register_with(*paths, paths->location(), development, out);
 }
 
 int run_register_with(const InstalledPaths& paths, InstallLocation location, bool development,
@@ -200,7 +190,7 @@ int run_register_with(const InstalledPaths& paths, InstallLocation location, boo
         out.line(registration::message(report.error()));
         return 1;
     }
-    for (const std::string& line : register_report_lines(report.value(), development)) {
+    for (const std::string& line : register_report_lines(*report, development)) {
         out.line(line);
     }
     return report->any_registered() ? 0 : 1;
@@ -212,7 +202,7 @@ int run_unregister(Diagnostics& out) {
         out.line(registration::message(removed.error()));
         return 1;
     }
-    for (SupportedBrowser browser : removed.value()) {
+    for (SupportedBrowser browser : *removed) {
         out.line("removed " + std::string(registration::display_name(browser)));
     }
     return 0;

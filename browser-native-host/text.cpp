@@ -48,15 +48,6 @@ std::optional<Decoded> decode_backward(std::string_view s, std::size_t end) {
 
 }  // namespace
 
-bool is_valid_utf8(std::string_view bytes) {
-    for (std::size_t at = 0; at < bytes.size();) {
-        auto decoded = decode_forward(bytes, at);
-        if (!decoded) return false;
-        at += decoded->length;
-    }
-    return true;
-}
-
 bool is_white_space(char32_t c) {
     return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
            (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F ||

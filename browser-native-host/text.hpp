@@ -3,10 +3,12 @@
 
 #include <string_view>
 
+#include "platform/utf8.hpp"
+
 namespace ondrake::text {
 
 // True when `bytes` is well-formed UTF-8 (no overlong forms, no surrogates, nothing above U+10FFFF).
-bool is_valid_utf8(std::string_view bytes);
+using platform::is_valid_utf8;
 
 // True for the code points with the Unicode White_Space property.
 bool is_white_space(char32_t code_point);

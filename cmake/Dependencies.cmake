@@ -2,8 +2,11 @@
 # scripts/install-deps.sh installs them (apt-get on Debian/Ubuntu, Homebrew on macOS).
 
 find_package(Boost 1.81 REQUIRED CONFIG COMPONENTS json)
-find_package(ICU REQUIRED COMPONENTS uc)
+find_package(ICU REQUIRED COMPONENTS uc data)
 find_package(Threads REQUIRED)
+if(ONDRAKE_STATIC_HOST)
+  include(cmake/StaticIcu.cmake)
+endif()
 
 if(ONDRAKE_BUILD_TESTS)
   find_package(GTest REQUIRED)

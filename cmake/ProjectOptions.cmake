@@ -22,19 +22,21 @@ function(ondrake_target target)
   target_link_libraries(${target} PRIVATE ondrake_options)
 endfunction()
 
-# A GoogleTest executable registered with CTest, one CTest entry per test case.
+# A GoogleTest executable registered with CTest, one CTest entry per test case; PREFIX goes before
+# each test's name (for a second build of the same tests).
 function(ondrake_test name)
   if(NOT ONDRAKE_BUILD_TESTS)
     return()
   endif()
-  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(ARG "" "PREFIX" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   ondrake_target(${name})
-  target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} ondrake_test_support GTest::gtest GTest::gtest_main)
   target_compile_definitions(${name} PRIVATE
     ONDRAKE_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
     ONDRAKE_BIN_DIR="${CMAKE_RUNTIME_OUTPUT_DIRECTORY}")
-  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 30 NO_PRETTY_VALUES)
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 30 NO_PRETTY_VALUES
+    TEST_PREFIX "${ARG_PREFIX}")
 endfunction()
 
 # A Google Benchmark executable; `make bench` runs every one of them.

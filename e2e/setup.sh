@@ -1,30 +1,35 @@
 #!/usr/bin/env bash
 # Installs what the browser end-to-end test needs and nothing that is already there: Debian's
-# Chromium (never a browser downloaded by a test tool) and playwright-core, the library that
-# drives it, into e2e/node_modules from e2e/package-lock.json. Prints what it installs.
+# Chromium and Firefox ESR (never a browser downloaded by a test tool), npm, and ws, the WebSocket
+# client the test speaks WebDriver BiDi to Firefox with, into e2e/node_modules from
+# e2e/package-lock.json. Prints what it installs.
 set -euo pipefail
 cd "$(dirname "$0")"
 
 say() { printf 'e2e setup: %s\n' "$*"; }
 
-if ! command -v chromium >/dev/null 2>&1; then
+packages=()
+command -v chromium >/dev/null 2>&1 || packages+=(chromium)
+command -v firefox-esr >/dev/null 2>&1 || packages+=(firefox-esr)
+# Debian's nodejs comes without its package manager.
+if [ ! -f node_modules/ws/package.json ] && ! command -v npm >/dev/null 2>&1; then packages+=(npm); fi
+if [ ${#packages[@]} -gt 0 ]; then
   if ! command -v apt-get >/dev/null 2>&1; then
-    say "Chromium is missing and there is no apt-get to install it with"
+    say "missing ${packages[*]}, and there is no apt-get to install them with"
     exit 1
   fi
   sudo=()
   if [ "$(id -u)" -ne 0 ]; then
-    command -v sudo >/dev/null 2>&1 || { say "need root to install chromium"; exit 1; }
+    command -v sudo >/dev/null 2>&1 || { say "need root to install ${packages[*]}"; exit 1; }
     sudo=(sudo)
   fi
-  say "installing with apt-get: chromium"
+  say "installing with apt-get: ${packages[*]}"
   "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -qq
-  "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends chromium
+  "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${packages[@]}"
 fi
 
-if [ ! -f node_modules/playwright-core/package.json ]; then
-  command -v npm >/dev/null 2>&1 || { say "npm is missing (scripts/install-deps.sh installs nodejs)"; exit 1; }
-  say "installing with npm: playwright-core (no browser download)"
-  # playwright-core never downloads a browser itself; the variable says so twice.
-  PLAYWRIGHT_SKIP_BROWSER_DOWNLOAD=1 npm ci --no-audit --no-fund --loglevel=error
+if [ ! -f node_modules/ws/package.json ]; then
+  say "installing with npm: ws (a WebSocket client; it downloads nothing else)"
+  # ws has no dependencies and no install scripts; --ignore-scripts keeps it that way.
+  npm ci --no-audit --no-fund --ignore-scripts --loglevel=error
 fi

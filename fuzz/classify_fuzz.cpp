@@ -3,6 +3,7 @@
 // can read, and a request or capture that passed carries only ids of the identifier rule, a URL
 // already in its final form, and data that encodes for the application and reads back the same.
 #include "browser-native-host/classification.hpp"
+#include "browser-native-host/framing.hpp"
 #include "browser-native-host/protocol.hpp"
 #include "browser-native-host/url_policy.hpp"
 #include "fuzz/invariant.hpp"
@@ -37,6 +38,7 @@ void require_final_url(const std::string& url) {
 
 void check_reply(const std::string& bytes) {
     require(!bytes.empty(), "a rejecting reply encodes");
+    require(bytes.size() <= framing::MAX_FRAME, "a rejecting reply fits one frame", bytes);
     if (auto reply = protocol::decode_host_response(bytes)) {
         require(reply->protocol_version == protocol::SIMPLE_PROTOCOL_VERSION, "a HostResponse is version 1", bytes);
         require(reply->status == protocol::status_for(reply->code), "a HostResponse's status follows its code", bytes);

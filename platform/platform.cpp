@@ -16,6 +16,8 @@
 #include <mach-o/dyld.h>
 #endif
 
+extern char** environ;
+
 namespace ondrake::platform {
 
 #if defined(__APPLE__)
@@ -124,6 +126,17 @@ std::uint64_t monotonic_raw_ns() {
 #endif
 }
 
+boost::system::error_code write_all(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        ssize_t written = ::write(fd, bytes.data(), bytes.size());
+        if (written < 0 && errno == EINTR) continue;
+        if (written < 0) return {errno, boost::system::system_category()};
+        if (written == 0) return make_error_code(boost::system::errc::io_error);
+        bytes.remove_prefix(static_cast<std::size_t>(written));
+    }
+    return {};
+}
+
 int pipe_cloexec(int fds[2]) {
 #if defined(__APPLE__)
     if (::pipe(fds) != 0) return -1;
@@ -156,6 +169,61 @@ int spawn_only_listed_descriptors(posix_spawnattr_t* attributes,
     (void)actions;
     return 0;  // close-on-exec on every descriptor we open is the only guard here
 #endif
+}
+
+SpawnSetup::SpawnSetup() {
+    sigemptyset(&default_signals_);
+    int actions_error = ::posix_spawn_file_actions_init(&actions_);
+    actions_made_ = actions_error == 0;
+    record(actions_error);
+    int attributes_error = ::posix_spawnattr_init(&attributes_);
+    attributes_made_ = attributes_error == 0;
+    record(attributes_error);
+}
+
+SpawnSetup::~SpawnSetup() {
+    if (actions_made_) ::posix_spawn_file_actions_destroy(&actions_);
+    if (attributes_made_) ::posix_spawnattr_destroy(&attributes_);
+}
+
+void SpawnSetup::record(int error) {
+    if (error_ == 0) error_ = error;
+}
+
+void SpawnSetup::open(int fd, const char* path, int flags, mode_t mode) {
+    if (error_ == 0) record(::posix_spawn_file_actions_addopen(&actions_, fd, path, flags, mode));
+}
+
+void SpawnSetup::duplicate(int from, int to) {
+    if (error_ == 0) record(::posix_spawn_file_actions_adddup2(&actions_, from, to));
+}
+
+void SpawnSetup::close(int fd) {
+    if (error_ == 0) record(::posix_spawn_file_actions_addclose(&actions_, fd));
+}
+
+void SpawnSetup::default_signal(int signal) {
+    if (error_ != 0) return;
+    sigaddset(&default_signals_, signal);
+    record(::posix_spawnattr_setsigdefault(&attributes_, &default_signals_));
+    short flags = 0;
+    if (error_ == 0) record(::posix_spawnattr_getflags(&attributes_, &flags));
+    if (error_ == 0) {
+        record(::posix_spawnattr_setflags(&attributes_, static_cast<short>(flags | POSIX_SPAWN_SETSIGDEF)));
+    }
+}
+
+void SpawnSetup::only_listed_descriptors() {
+    if (error_ == 0) record(spawn_only_listed_descriptors(&attributes_, &actions_));
+}
+
+boost::system::result<pid_t> SpawnSetup::spawn(const char* path, char* const argv[],
+                                               char* const envp[]) const {
+    if (error_ != 0) return boost::system::error_code(error_, boost::system::system_category());
+    pid_t pid = -1;
+    int error = ::posix_spawn(&pid, path, &actions_, &attributes_, argv, envp ? envp : environ);
+    if (error != 0) return boost::system::error_code(error, boost::system::system_category());
+    return pid;
 }
 
 std::optional<std::uint64_t> peak_resident_bytes(int pid) {

@@ -4,9 +4,15 @@
 #pragma once
 
 #include <cstdint>
+#include <csignal>
 #include <optional>
 #include <spawn.h>
+#include <sys/types.h>
 #include <string>
+#include <string_view>
+
+#include <boost/system/error_code.hpp>
+#include <boost/system/result.hpp>
 
 namespace ondrake::platform {
 
@@ -37,6 +43,12 @@ std::optional<std::string> running_executable_path();
 // Nanoseconds of a monotonic clock that no time adjustment can slew.
 std::uint64_t monotonic_raw_ns();
 
+// Writes all of `bytes` to the blocking descriptor `fd` (a file, a pipe, standard error),
+// continuing after short writes and interrupted calls. A write that moves nothing is io_error, so
+// that a descriptor that takes nothing cannot keep the caller looping. On error some bytes may
+// have gone out. The one such loop of the project; the frame writers build on their own streams.
+[[nodiscard]] boost::system::error_code write_all(int fd, std::string_view bytes);
+
 // A pipe whose two ends are close-on-exec. Returns 0 or -1 with errno set.
 int pipe_cloexec(int fds[2]);
 
@@ -46,6 +58,49 @@ int pipe_cloexec(int fds[2]);
 // are in place. Returns 0 or an error number.
 int spawn_only_listed_descriptors(posix_spawnattr_t* attributes,
                                   posix_spawn_file_actions_t* actions);
+
+// The set-up of one posix_spawn, owned for its duration: what the child's descriptors become and
+// which signals it starts with. Every program that starts another (the launcher, the tools, the
+// tests and benchmarks) builds its child with this, so that the set-up is written once. A step
+// that fails is remembered; spawn() then reports it instead of starting anything.
+class SpawnSetup {
+public:
+    SpawnSetup();
+    ~SpawnSetup();
+    SpawnSetup(const SpawnSetup&) = delete;
+    SpawnSetup& operator=(const SpawnSetup&) = delete;
+
+    // The child's `fd` opened on `path` (O_CREAT needs `mode`).
+    void open(int fd, const char* path, int flags, mode_t mode = 0);
+    // The child's `to` is our `from`.
+    void duplicate(int from, int to);
+    // The child's `fd` is not open at all.
+    void close(int fd);
+    // `signal` at its default action in the child, even when we ignore it (an ignored signal
+    // survives exec).
+    void default_signal(int signal);
+    // No descriptor of ours reaches the child but those set up above (spawn_only_listed_
+    // descriptors). Call after the other steps.
+    void only_listed_descriptors();
+
+    // The first step that failed, as an error number; 0 when every step so far succeeded.
+    int error() const { return error_; }
+
+    // Starts `path` with `argv` (argv[0] included, null-terminated) and `envp`, default this
+    // process's environment. Allocates nothing, so it may run in a freshly forked child.
+    [[nodiscard]] boost::system::result<pid_t> spawn(const char* path, char* const argv[],
+                                                     char* const envp[] = nullptr) const;
+
+private:
+    void record(int error);
+
+    posix_spawn_file_actions_t actions_;
+    posix_spawnattr_t attributes_;
+    sigset_t default_signals_;
+    bool actions_made_ = false;
+    bool attributes_made_ = false;
+    int error_ = 0;
+};
 
 // The peak resident memory of the running process `pid` so far, in bytes: VmHWM of
 // /proc/<pid>/status on Linux, the lifetime peak of the physical footprint on macOS. None when

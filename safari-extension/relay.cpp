@@ -3,7 +3,7 @@
 #include <type_traits>
 #include <utility>
 
-#include "safari-extension/utf8.hpp"
+#include "platform/utf8.hpp"
 
 namespace ondrake::safari {
 namespace {
@@ -46,7 +46,7 @@ Dictionary reply_for(const Exchange& outcome, const Correlation& correlation) {
             [&](const Replied& replied) {
                 // The script receives the body as a string, which has to be well-formed text;
                 // anything else is the application's fault, not a delivery problem.
-                if (!is_well_formed_utf8(replied.body)) {
+                if (!platform::is_valid_utf8(replied.body)) {
                     return correlation.envelope(Status::Indeterminate, Code::InternalError);
                 }
                 return payload_reply(replied.body);

@@ -13,17 +13,17 @@
 namespace ondrake::safari {
 namespace {
 
-constexpr std::int64_t kNanosecondsPerSecond = 1'000'000'000;
-constexpr std::int64_t kNanosecondsPerMicrosecond = 1'000;
+constexpr std::int64_t NANOSECONDS_PER_SECOND = 1'000'000'000;
+constexpr std::int64_t NANOSECONDS_PER_MICROSECOND = 1'000;
 
 // The address is laid out as macOS lays out its sockaddr_un: 2 bytes before the path (length
 // and family there, a 2-byte family on Linux) and a 104-byte path field, 106 bytes in all.
 // Linux's own sockaddr_un is 110 bytes; connecting with the 106-byte length there makes the
 // kernel see the same 104-byte field, so the path limit and the NUL after the path are the same
 // on both systems.
-constexpr std::size_t kPathFieldSize = MAX_SOCKET_PATH + 1;
-constexpr socklen_t kAddressLength = offsetof(sockaddr_un, sun_path) + kPathFieldSize;
-static_assert(kAddressLength <= sizeof(sockaddr_un), "the path field must fit the system's sockaddr_un");
+constexpr std::size_t PATH_FIELD_SIZE = MAX_SOCKET_PATH + 1;
+constexpr socklen_t ADDRESS_LENGTH = offsetof(sockaddr_un, sun_path) + PATH_FIELD_SIZE;
+static_assert(ADDRESS_LENGTH <= sizeof(sockaddr_un), "the path field must fit the system's sockaddr_un");
 
 // Closes its descriptor on every way out of the exchange.
 class Socket {
@@ -55,7 +55,7 @@ std::optional<sockaddr_un> socket_address(const std::string& path) {
 // Puts what is left of the budget into both socket time-outs, receive first. False when the
 // budget is spent, or when a limit could not be set: a blocking call without its limit could
 // outlast the budget, so it is not made.
-bool limit_next_call(int fd, const Deadline& deadline) {
+bool limit_next_call(int fd, const ExchangeDeadline& deadline) {
     std::optional<timeval> limit = deadline.remaining_timeout();
     if (!limit) return false;
     return ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &*limit, sizeof *limit) == 0 &&
@@ -74,19 +74,19 @@ std::string_view code_text(Code code) {
     return "INTERNAL_ERROR";
 }
 
-Deadline::Deadline(Clock clock, std::chrono::nanoseconds budget)
+ExchangeDeadline::ExchangeDeadline(Clock clock, std::chrono::nanoseconds budget)
     : clock_(std::move(clock)), end_ns_(static_cast<std::int64_t>(clock_()) + budget.count()) {}
 
-std::optional<timeval> Deadline::remaining_timeout() const {
+std::optional<timeval> ExchangeDeadline::remaining_timeout() const {
     return socket_timeout(end_ns_ - static_cast<std::int64_t>(clock_()));
 }
 
 std::optional<timeval> socket_timeout(std::int64_t remaining_ns) {
-    if (remaining_ns < kNanosecondsPerMicrosecond) return std::nullopt;
+    if (remaining_ns < NANOSECONDS_PER_MICROSECOND) return std::nullopt;
     timeval limit{};
-    limit.tv_sec = static_cast<decltype(limit.tv_sec)>(remaining_ns / kNanosecondsPerSecond);
-    limit.tv_usec = static_cast<decltype(limit.tv_usec)>((remaining_ns % kNanosecondsPerSecond) /
-                                                         kNanosecondsPerMicrosecond);
+    limit.tv_sec = static_cast<decltype(limit.tv_sec)>(remaining_ns / NANOSECONDS_PER_SECOND);
+    limit.tv_usec = static_cast<decltype(limit.tv_usec)>((remaining_ns % NANOSECONDS_PER_SECOND) /
+                                                         NANOSECONDS_PER_MICROSECOND);
     return limit;
 }
 
@@ -107,7 +107,7 @@ std::uint32_t frame_length(std::string_view header) {
     return length;
 }
 
-std::size_t write_all(int fd, std::string_view bytes, const Deadline& deadline) {
+std::size_t send_within_budget(int fd, std::string_view bytes, const ExchangeDeadline& deadline) {
     std::size_t written = 0;
     while (written < bytes.size()) {
         if (!limit_next_call(fd, deadline)) break;
@@ -119,7 +119,7 @@ std::size_t write_all(int fd, std::string_view bytes, const Deadline& deadline) 
     return written;
 }
 
-std::optional<std::string> read_exactly(int fd, std::size_t count, const Deadline& deadline) {
+std::optional<std::string> receive_within_budget(int fd, std::size_t count, const ExchangeDeadline& deadline) {
     std::string buffer(count, '\0');
     std::size_t filled = 0;
     while (filled < count) {
@@ -134,7 +134,7 @@ std::optional<std::string> read_exactly(int fd, std::size_t count, const Deadlin
 
 Exchange exchange(const std::string& socket_path, std::string_view payload, const Clock& clock,
                   std::chrono::nanoseconds budget) {
-    const Deadline deadline(clock, budget);
+    const ExchangeDeadline deadline(clock, budget);
 
     const std::optional<std::array<char, 4>> request_header = frame_header(payload.size());
     if (!request_header) return Unavailable{};
@@ -149,21 +149,21 @@ Exchange exchange(const std::string& socket_path, std::string_view payload, cons
     // room in the backlog; macOS refuses such a connect at once. Either way the limit set here
     // keeps the connect inside the budget.
     if (!limit_next_call(socket.fd(), deadline)) return Unavailable{};
-    if (::connect(socket.fd(), reinterpret_cast<const sockaddr*>(&*address), kAddressLength) != 0) {
+    if (::connect(socket.fd(), reinterpret_cast<const sockaddr*>(&*address), ADDRESS_LENGTH) != 0) {
         return Unavailable{};
     }
 
     const std::string_view header_bytes(request_header->data(), request_header->size());
-    if (write_all(socket.fd(), header_bytes, deadline) != header_bytes.size()) return Unavailable{};
-    if (write_all(socket.fd(), payload, deadline) != payload.size()) return Unavailable{};
+    if (send_within_budget(socket.fd(), header_bytes, deadline) != header_bytes.size()) return Unavailable{};
+    if (send_within_budget(socket.fd(), payload, deadline) != payload.size()) return Unavailable{};
 
-    const std::optional<std::string> reply_header = read_exactly(socket.fd(), 4, deadline);
+    const std::optional<std::string> reply_header = receive_within_budget(socket.fd(), 4, deadline);
     if (!reply_header) return Indeterminate{Code::DeliveryIndeterminate};
 
     const std::uint32_t length = frame_length(*reply_header);
     if (length == 0 || length > MAX_FRAME) return Indeterminate{Code::InternalError};
 
-    std::optional<std::string> body = read_exactly(socket.fd(), length, deadline);
+    std::optional<std::string> body = receive_within_budget(socket.fd(), length, deadline);
     if (!body) return Indeterminate{Code::DeliveryIndeterminate};
     return Replied{std::move(*body)};
 }

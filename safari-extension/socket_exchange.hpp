@@ -47,10 +47,10 @@ struct Indeterminate {
 using Exchange = std::variant<Replied, Unavailable, Indeterminate>;
 
 // The end of an exchange's budget on the monotonic clock it was measured on.
-class Deadline {
+class ExchangeDeadline {
 public:
     // Reads the clock once; the budget runs from this moment.
-    Deadline(Clock clock, std::chrono::nanoseconds budget);
+    ExchangeDeadline(Clock clock, std::chrono::nanoseconds budget);
 
     // What is left of the budget as a socket time-out, or nothing once less than a microsecond
     // is left (see socket_timeout).
@@ -76,11 +76,12 @@ std::uint32_t frame_length(std::string_view header);
 // Writes `bytes` on `fd`, continuing after short writes and interrupted calls, and before each
 // call puts what is left of the budget into the socket's send and receive time-outs. Returns how
 // many bytes went out; fewer than asked means a time-out, an error or a vanished peer.
-std::size_t write_all(int fd, std::string_view bytes, const Deadline& deadline);
+std::size_t send_within_budget(int fd, std::string_view bytes, const ExchangeDeadline& deadline);
 
-// Reads exactly `count` bytes from `fd` under the same rules as write_all. Nothing on time-out,
-// error or end of stream.
-std::optional<std::string> read_exactly(int fd, std::size_t count, const Deadline& deadline);
+// Reads exactly `count` bytes from `fd` under the same rules as send_within_budget. Nothing on
+// time-out, error or end of stream.
+std::optional<std::string> receive_within_budget(int fd, std::size_t count,
+                                                 const ExchangeDeadline& deadline);
 
 // Connects to `socket_path`, sends `payload` as one frame and reads one reply frame. The clock is
 // read before anything else, so the budget covers every step.

@@ -21,6 +21,19 @@ bench/url_bench_vs_node.sh | tee -a "$output"
 # The host as a process: cold start, session throughput and memory, each against a C baseline.
 echo "== host_figures"
 build/bin/host_figures | tee -a "$output"
+# The host as shipped (stripped, with the URL library's ICU data only) against the host as it was
+# built with all of ICU's data, unstripped.
+echo "== host size"
+if [ -x build/bin/ondrake-native-host-full-icu ]; then
+  stripped=$(mktemp)
+  strip -o "$stripped" build/bin/ondrake-native-host
+  awk -v ours="$(wc -c <"$stripped")" -v full="$(wc -c <build/bin/ondrake-native-host-full-icu)" 'BEGIN {
+    printf "FIGURE {\"name\":\"host size: stripped, against unstripped with all ICU data\",\"ours\":%.2f,\"baseline\":%.2f,\"unit\":\"MiB\",\"goal\":\"<= 4\"}\n", ours / 1048576, full / 1048576
+  }' | tee -a "$output"
+  rm -f "$stripped"
+else
+  echo "no static host with all ICU data to compare with (ONDRAKE_STATIC_HOST off)"
+fi
 
 echo
 echo "== every figure"

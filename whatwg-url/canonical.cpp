@@ -21,23 +21,25 @@ constexpr EncodeSet make_path_segment_stops() {
 }
 constexpr EncodeSet PATH_SEGMENT_STOPS = make_path_segment_stops();
 
-std::optional<uint16_t> scheme_default_port(std::string_view input, size_t& scheme_end) {
-    for (std::string_view scheme : {"http", "https", "ws", "wss", "ftp"}) {
-        if (input.size() > scheme.size() + 3 && input.substr(0, scheme.size()) == scheme &&
-            input.substr(scheme.size(), 3) == "://") {
-            scheme_end = scheme.size();
-            return default_port(scheme);
+// The special scheme other than "file" that `input` starts with, followed by "://".
+const SpecialScheme* network_scheme_with_slashes(std::string_view input) {
+    for (const SpecialScheme& scheme : SPECIAL_SCHEMES) {
+        if (scheme.type == SchemeType::File) continue;
+        size_t size = scheme.name.size();
+        if (input.size() > size + 3 && input.substr(0, size) == scheme.name &&
+            input.substr(size, 3) == "://") {
+            return &scheme;
         }
     }
-    return std::nullopt;
+    return nullptr;
 }
 
 }  // namespace
 
 std::optional<Layout> recognize_canonical(std::string_view input) {
-    size_t scheme_end = 0;
-    auto default_port_of_scheme = scheme_default_port(input, scheme_end);
-    if (!default_port_of_scheme) return std::nullopt;
+    const SpecialScheme* scheme = network_scheme_with_slashes(input);
+    if (scheme == nullptr) return std::nullopt;
+    size_t scheme_end = scheme->name.size();
 
     Layout layout;
     layout.has_host = true;
@@ -59,7 +61,7 @@ std::optional<Layout> recognize_canonical(std::string_view input) {
         }
         size_t digits = i - digits_start;
         bool leading_zero = digits > 1 && input[digits_start] == '0';
-        if (digits == 0 || leading_zero || port > 65535 || port == *default_port_of_scheme) return std::nullopt;
+        if (digits == 0 || leading_zero || port > 65535 || port == scheme->default_port) return std::nullopt;
         layout.port = static_cast<int32_t>(port);
     }
 

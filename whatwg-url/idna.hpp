@@ -8,6 +8,7 @@ struct UIDNA;  // ICU's opaque IDNA object (unicode/uidna.h)
 
 namespace whatwg {
 
+// Domain parser ToASCII with beStrict false (https://url.spec.whatwg.org/#domain-parser-toascii):
 // Unicode ToASCII with the URL Standard's flags: CheckHyphens false, CheckBidi true,
 // CheckJoiners true, UseSTD3ASCIIRules false, Transitional_Processing false, VerifyDnsLength false,
 // IgnoreInvalidPunycode false. Owns its ICU object, opened on first use: hosts that need it are rare.

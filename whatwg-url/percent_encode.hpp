@@ -26,6 +26,9 @@ constexpr EncodeSet extend(EncodeSet set, std::string_view more) {
 
 }  // namespace detail
 
+// https://url.spec.whatwg.org/#c0-control-percent-encode-set and the sets built on it below
+// (#fragment-percent-encode-set, #query-percent-encode-set, #special-query-percent-encode-set,
+// #path-percent-encode-set, #userinfo-percent-encode-set, #component-percent-encode-set).
 inline constexpr EncodeSet C0_CONTROL_PERCENT_ENCODE_SET = detail::make_c0_control_set();
 inline constexpr EncodeSet FRAGMENT_PERCENT_ENCODE_SET = detail::extend(C0_CONTROL_PERCENT_ENCODE_SET, " \"<>`");
 inline constexpr EncodeSet QUERY_PERCENT_ENCODE_SET = detail::extend(C0_CONTROL_PERCENT_ENCODE_SET, " \"#<>");

@@ -4,6 +4,8 @@
 
 namespace whatwg::detail {
 
+// https://url.spec.whatwg.org/#concept-url-serializer, recording where each component lands. The
+// record keeps its host serialized and its path as the URL path serializer writes it.
 std::optional<Layout> serialize(const UrlRecord& url, std::string& href) {
     char port_digits[5];
     size_t port_length = 0;
@@ -11,7 +13,7 @@ std::optional<Layout> serialize(const UrlRecord& url, std::string& href) {
         port_length = static_cast<size_t>(std::to_chars(port_digits, port_digits + 5, url.port).ptr - port_digits);
     }
     bool credentials = !url.username.empty() || !url.password.empty();
-    // A path whose first segment is empty would read as a host after "//" when there is no host.
+    // 3. A path whose first segment is empty would read as a host after "//" when there is no host.
     bool dot_prefix = !url.has_host && !url.has_opaque_path && url.path.size() > 1 && url.path[0] == '/' &&
                       url.path[1] == '/';
 
@@ -24,12 +26,16 @@ std::optional<Layout> serialize(const UrlRecord& url, std::string& href) {
     Layout layout;
     href.clear();
     href.reserve(size);
+    // 1. scheme ":".
     href += url.scheme;
     layout.scheme_end = static_cast<uint32_t>(href.size());
     href += ':';
+    // 2. A host:
     if (url.has_host) {
         layout.has_host = true;
+        // 2.1. "//".
         href += "//";
+        // 2.2. Credentials: 2.2.1. username, 2.2.2. ":" password when not empty, 2.2.3. "@".
         if (credentials) {
             href += url.username;
             layout.username_end = static_cast<uint32_t>(href.size());
@@ -41,9 +47,11 @@ std::optional<Layout> serialize(const UrlRecord& url, std::string& href) {
         } else {
             layout.username_end = static_cast<uint32_t>(href.size());
         }
+        // 2.3. The host, serialized.
         layout.host_start = static_cast<uint32_t>(href.size());
         href += url.host;
         layout.host_end = static_cast<uint32_t>(href.size());
+        // 2.4. ":" port, when there is one.
         if (url.port >= 0) {
             layout.port = url.port;
             href += ':';
@@ -53,14 +61,17 @@ std::optional<Layout> serialize(const UrlRecord& url, std::string& href) {
         layout.username_end = layout.host_start = layout.host_end = static_cast<uint32_t>(href.size());
     }
     if (dot_prefix) href += "/.";
+    // 4. The path.
     layout.path_start = static_cast<uint32_t>(href.size());
     layout.has_opaque_path = url.has_opaque_path;
     href += url.path;
+    // 5. "?" query, when not null.
     if (url.has_query) {
         layout.query_start = static_cast<uint32_t>(href.size());
         href += '?';
         href += url.query;
     }
+    // 6. "#" fragment, when not null.
     if (url.has_fragment) {
         layout.fragment_start = static_cast<uint32_t>(href.size());
         href += '#';

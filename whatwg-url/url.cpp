@@ -1,7 +1,5 @@
 #include "whatwg-url/url.hpp"
 
-#include "whatwg-url/scheme.hpp"
-
 namespace whatwg {
 
 void detail::UrlRecord::clear() {
@@ -17,7 +15,7 @@ void detail::UrlRecord::clear() {
     has_query = false;
     fragment.clear();
     has_fragment = false;
-    special = false;
+    scheme_type = SchemeType::NotSpecial;
 }
 
 std::string_view Url::slice(uint32_t begin, uint32_t end) const noexcept {
@@ -34,7 +32,7 @@ std::string_view Url::scheme() const noexcept { return slice(0, layout_.scheme_e
 
 std::string_view Url::protocol() const noexcept { return slice(0, layout_.scheme_end + 1); }
 
-bool Url::is_special() const noexcept { return is_special_scheme(scheme()); }
+bool Url::is_special() const noexcept { return whatwg::is_special(scheme_type(scheme())); }
 
 std::string_view Url::username() const noexcept {
     if (!layout_.has_host) return {};
@@ -84,22 +82,25 @@ std::string_view Url::hash() const noexcept {
     return slice(layout_.fragment_start, static_cast<uint32_t>(href_.size()));
 }
 
+// https://url.spec.whatwg.org/#concept-url-origin, serialised.
 std::string Url::origin() const {
-    std::string_view own_scheme = scheme();
-    if (own_scheme == "http" || own_scheme == "https" || own_scheme == "ws" || own_scheme == "wss" ||
-        own_scheme == "ftp") {
+    SchemeType type = scheme_type(scheme());
+    // "ftp", "http", "https", "ws", "wss": the tuple origin (scheme, host, port).
+    if (whatwg::is_special(type) && type != SchemeType::File) {
         std::string serialized(protocol());
         serialized += "//";
         serialized += host();
         return serialized;
     }
-    if (own_scheme == "blob") {
+    if (scheme() == "blob") {
         // A blob URL's origin is that of the URL in its path, when that one is http(s).
         auto path_url = parse(pathname());
-        if (path_url && (path_url->scheme() == "http" || path_url->scheme() == "https")) {
-            return path_url->origin();
+        if (path_url) {
+            SchemeType path_type = scheme_type(path_url->scheme());
+            if (path_type == SchemeType::Http || path_type == SchemeType::Https) return path_url->origin();
         }
     }
+    // "file" (left to the implementation; opaque here) and every other scheme: an opaque origin.
     return "null";
 }
 

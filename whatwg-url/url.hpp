@@ -5,6 +5,7 @@
 #pragma once
 
 #include "whatwg-url/idna.hpp"
+#include "whatwg-url/scheme.hpp"
 
 #include <cstdint>
 #include <optional>
@@ -50,8 +51,9 @@ struct UrlRecord {
     bool has_query = false;
     std::string fragment;
     bool has_fragment = false;
-    bool special = false;
+    SchemeType scheme_type = SchemeType::NotSpecial;  // of `scheme`, set with it
 
+    bool is_special() const { return whatwg::is_special(scheme_type); }
     void clear();
 };
 

@@ -70,8 +70,9 @@ int main(int argc, char** argv) {
         [&failed](std::exception_ptr failure) { failed = failure != nullptr; });
     loop->run();
     if (failed) {
-        // Nothing inside the session throws by design; if something did, the browser must not
-        // take the end of the session for a normal one.
+        // The session answers a failure inside a message itself; only a failure in that answer
+        // (memory still exhausted) can get here, and the browser must not take the end of the
+        // session for a normal one.
         diagnostics.line("the session ended on an internal error");
         return 1;
     }

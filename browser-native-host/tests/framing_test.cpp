@@ -25,7 +25,10 @@ std::string bytes(std::initializer_list<int> values) {
     return result;
 }
 
-const FrameError* error_of(const FrameResult& result) { return std::get_if<FrameError>(&result); }
+std::optional<FrameError> error_of(const FrameResult& result) {
+    if (result) return std::nullopt;
+    return result.error();
+}
 
 // ---- Reading -------------------------------------------------------------------------------
 
@@ -78,31 +81,31 @@ class ScriptedSource final : public ByteSource {
 public:
     struct Step {
         std::string data;
-        std::error_code error;
+        boost::system::error_code error;
     };
     explicit ScriptedSource(std::deque<Step> steps) : steps_(std::move(steps)) {}
 
     IoResult read_some(char* data, std::size_t size) override {
-        if (steps_.empty()) return {0, {}};
+        if (steps_.empty()) return std::size_t{0};
         Step& step = steps_.front();
         if (step.error) {
-            std::error_code error = step.error;
+            boost::system::error_code error = step.error;
             steps_.pop_front();
-            return {0, error};
+            return error;
         }
         std::size_t n = std::min(size, step.data.size());
         step.data.copy(data, n);
         step.data.erase(0, n);
         if (step.data.empty()) steps_.pop_front();
-        return {n, {}};
+        return n;
     }
 
 private:
     std::deque<Step> steps_;
 };
 
-const std::error_code INTERRUPTED = std::make_error_code(std::errc::interrupted);
-const std::error_code IO_FAILURE = std::make_error_code(std::errc::io_error);
+const boost::system::error_code INTERRUPTED = make_error_code(boost::system::errc::interrupted);
+const boost::system::error_code IO_FAILURE = make_error_code(boost::system::errc::io_error);
 
 TEST(ReadFrameErrors, InterruptedReadsAreRetriedInPrefixAndBody) {
     ScriptedSource source({{{}, INTERRUPTED}, {bytes({3, 0}), {}}, {{}, INTERRUPTED},
@@ -117,7 +120,7 @@ TEST(ReadFrameErrors, OtherErrorsCarryTheUnderlyingError) {
     ScriptedSource at_start({{{}, IO_FAILURE}});
     EXPECT_EQ(read_frame(at_start), FrameResult(FrameError::io(IO_FAILURE)));
 
-    std::error_code again = std::make_error_code(std::errc::resource_unavailable_try_again);
+    boost::system::error_code again = make_error_code(boost::system::errc::resource_unavailable_try_again);
     ScriptedSource in_body({{bytes({3, 0, 0, 0}) + "a", {}}, {{}, again}});
     EXPECT_EQ(read_frame(in_body), FrameResult(FrameError::io(again)));
 }
@@ -136,11 +139,11 @@ TEST(FrameErrorText, EveryKind) {
 
 TEST(FrameLength, ChecksOfDeclaredAndBodyLengths) {
     EXPECT_EQ(check_declared_length(0), FrameError::empty());
-    EXPECT_EQ(check_declared_length(1), std::nullopt);
-    EXPECT_EQ(check_declared_length(65536), std::nullopt);
+    EXPECT_EQ(check_declared_length(1), FrameStatus{});
+    EXPECT_EQ(check_declared_length(65536), FrameStatus{});
     EXPECT_EQ(check_declared_length(65537), FrameError::too_large(65537));
     EXPECT_EQ(check_body_size(0), FrameError::empty());
-    EXPECT_EQ(check_body_size(65536), std::nullopt);
+    EXPECT_EQ(check_body_size(65536), FrameStatus{});
     EXPECT_EQ(check_body_size(4294967295u), FrameError::too_large(4294967295u));
     // A size beyond 32 bits must not wrap around into an acceptable length.
     EXPECT_EQ(check_body_size(std::size_t{1} << 32 | 5), FrameError::too_large(4294967295u));
@@ -162,8 +165,8 @@ class ScriptedSink final : public ByteSink {
 public:
     std::size_t chunk = std::size_t(-1);
     std::size_t capacity = std::size_t(-1);
-    std::deque<std::error_code> errors;  // returned by the next writes, one each
-    std::error_code flush_error;
+    std::deque<boost::system::error_code> errors;  // returned by the next writes, one each
+    boost::system::error_code flush_error;
     int flushes = 0;
     int writes = 0;
     std::string written;
@@ -171,16 +174,16 @@ public:
     IoResult write_some(std::string_view data) override {
         ++writes;
         if (!errors.empty()) {
-            std::error_code error = errors.front();
+            boost::system::error_code error = errors.front();
             errors.pop_front();
-            return {0, error};
+            return error;
         }
-        if (written.size() >= capacity) return {0, std::make_error_code(std::errc::broken_pipe)};
+        if (written.size() >= capacity) return make_error_code(boost::system::errc::broken_pipe);
         std::size_t n = std::min({data.size(), chunk, capacity - written.size()});
         written.append(data.substr(0, n));
-        return {n, {}};
+        return n;
     }
-    std::error_code flush() override {
+    boost::system::error_code flush() override {
         ++flushes;
         return flush_error;
     }
@@ -207,8 +210,8 @@ struct WriteCase {
     std::string body;
     std::size_t chunk;
     std::size_t capacity;
-    std::deque<std::error_code> errors;
-    std::error_code flush_error;
+    std::deque<boost::system::error_code> errors;
+    boost::system::error_code flush_error;
     std::string expected_written;
     std::vector<std::string> expected_lines;
 };
@@ -253,7 +256,7 @@ TEST(WriteFrame, WholeFrameInOneWriteWhenTheSinkTakesIt) {
     for (const std::string& body : {std::string("{}"), BODY_65536}) {
         SCOPED_TRACE(body.size());
         ScriptedSink sink;
-        EXPECT_EQ(write_frame(sink, body), std::nullopt);
+        EXPECT_EQ(write_frame(sink, body), FrameStatus{});
         EXPECT_EQ(sink.writes, 1);
         EXPECT_EQ(sink.written, framed(body));
     }
@@ -262,9 +265,9 @@ TEST(WriteFrame, WholeFrameInOneWriteWhenTheSinkTakesIt) {
 TEST(WriteFrame, SinkTakingNothingIsAnError) {
     ScriptedSink sink;
     sink.chunk = 0;
-    auto error = write_frame(sink, "{}");
-    ASSERT_TRUE(error);
-    EXPECT_EQ(error->kind, Kind::Io);
+    auto written = write_frame(sink, "{}");
+    ASSERT_FALSE(written);
+    EXPECT_EQ(written.error().kind, Kind::Io);
 }
 
 // ---- Real pipes ----------------------------------------------------------------------------
@@ -325,10 +328,10 @@ TEST(RealPipe, ReadErrorOnAClosedDescriptor) {
     pipe.close_read();
     FdSource source(fd);
     FrameResult result = read_frame(source);
-    const FrameError* error = error_of(result);
+    std::optional<FrameError> error = error_of(result);
     ASSERT_TRUE(error);
     EXPECT_EQ(error->kind, Kind::Io);
-    EXPECT_EQ(error->error, std::error_code(EBADF, std::system_category()));
+    EXPECT_EQ(error->error, boost::system::error_code(EBADF, boost::system::system_category()));
 }
 
 }  // namespace

@@ -65,6 +65,16 @@ TEST_F(HostSession, AcceptedRequestReachesTheApplicationNormalised) {
     EXPECT_EQ(received_urls(peer), std::vector<std::string>{"https://example.test/a"});
 }
 
+// The host executable carries only the ICU data that UTS #46 needs (whatwg-url/icu-data/): an
+// international host name must still reach the application in its ASCII form, not be refused.
+TEST_F(HostSession, InternationalHostReachesTheApplicationInAsciiForm) {
+    auto peer = start_peer();
+    auto run = run_host(framed(simple("r-1", "https://B\u00fccher.EXAMPLE.test/a")));
+    EXPECT_EQ(run.out, framed(host_reply("r-1", "accepted", "ACCEPTED")));
+    peer.stop();
+    EXPECT_EQ(received_urls(peer), std::vector<std::string>{"https://xn--bcher-kva.example.test/a"});
+}
+
 TEST_F(HostSession, ThreeFramesInOneWriteAreAnsweredInOrder) {
     auto peer = start_peer();
     auto run = run_host(frames({simple("r-1", "https://example.test/1"), "hello", simple("r-3", "https://example.test/3")}));

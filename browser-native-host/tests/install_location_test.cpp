@@ -133,7 +133,7 @@ protected:
 TEST_F(InstalledPathsFor, HostFindsTheMainExecutableThroughInfoPlist) {
     FakeBundle bundle(temp.path(), "Ondrake", "Ondrake Download");
     auto paths = installed_paths_for(bundle.host);
-    ASSERT_TRUE(paths.ok()) << registration::message(paths.error());
+    ASSERT_TRUE(paths.has_value()) << registration::message(paths.error());
     EXPECT_EQ(paths->host, bundle.host);
     EXPECT_EQ(paths->app, bundle.app);
 }
@@ -144,7 +144,7 @@ TEST_F(InstalledPathsFor, MainExecutableBesideTheHostNeedsNoInfoPlist) {
     fs::path other = bundle.macos / "Helper";
     write_file(other, "x");
     auto paths = installed_paths_for(other);
-    ASSERT_TRUE(paths.ok()) << registration::message(paths.error());
+    ASSERT_TRUE(paths.has_value()) << registration::message(paths.error());
     EXPECT_EQ(paths->host, bundle.host);
     EXPECT_EQ(paths->app, other);
 }
@@ -155,7 +155,7 @@ TEST_F(InstalledPathsFor, DirectoryNameBelowContentsIsNotChecked) {
     write_file(dir / "Main", "x");
     write_file(dir / "ondrake-native-host", "x");
     auto paths = installed_paths_for(dir / "ondrake-native-host");
-    ASSERT_TRUE(paths.ok()) << registration::message(paths.error());
+    ASSERT_TRUE(paths.has_value()) << registration::message(paths.error());
     EXPECT_EQ(paths->app, dir / "Main");
     EXPECT_EQ(paths->location(), InstallLocation::Elsewhere);
 }
@@ -174,7 +174,7 @@ TEST_P(BrokenBundle, IsRefused) {
     FakeBundle bundle(temp.path(), "Ondrake", "Ondrake");
     GetParam().break_bundle(bundle);
     auto paths = installed_paths_for(bundle.bundle / GetParam().executable);
-    ASSERT_FALSE(paths.ok());
+    ASSERT_FALSE(paths.has_value());
     EXPECT_EQ(paths.error(), GetParam().expected);
 }
 
@@ -241,7 +241,7 @@ TEST(InstalledPathsAt, LinkedHostIsIdentifiedByItsTarget) {
     fs::path link = temp.path() / "ondrake-native-host";
     fs::create_symlink(bundle.host, link);
     auto paths = installed_paths_at(link.string());
-    ASSERT_TRUE(paths.ok()) << registration::message(paths.error());
+    ASSERT_TRUE(paths.has_value()) << registration::message(paths.error());
     EXPECT_EQ(paths->host, bundle.host);
     EXPECT_EQ(paths->app, bundle.app);
 }
@@ -251,7 +251,7 @@ TEST(InstalledPathsAt, UnresolvablePathIsUsedAsReported) {
     FakeBundle bundle(temp.path(), "Ondrake", "Ondrake");
     fs::path gone = bundle.macos / "Deleted Main";
     auto paths = installed_paths_at(gone.string());
-    ASSERT_TRUE(paths.ok()) << registration::message(paths.error());
+    ASSERT_TRUE(paths.has_value()) << registration::message(paths.error());
     EXPECT_EQ(paths->host, bundle.host);
     EXPECT_EQ(paths->app, gone);
 }

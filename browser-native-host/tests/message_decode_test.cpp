@@ -134,6 +134,14 @@ TEST(EnvelopeDecoding, ReadsIdsOfAnyMessage) {
     EXPECT_EQ(envelope->capture_id, "c1");
 }
 
+TEST(EnvelopeDecoding, TextsBesideASkippedLoneSurrogateKeepTheirValues) {
+    auto envelope = decode_envelope(
+        R"({"requestId":"\\ud800 \u00e9","x":["\ud800",1e99999999999],"captureId":"c\ud83d\ude00"})");
+    ASSERT_TRUE(envelope);
+    EXPECT_EQ(envelope->request_id, "\\ud800 \xC3\xA9");
+    EXPECT_EQ(envelope->capture_id, "c\xF0\x9F\x98\x80");
+}
+
 TEST(EnvelopeDecoding, EmptyObjectHasNothing) {
     EXPECT_EQ(decode_envelope("{}"), Envelope{});
     EXPECT_EQ(decode_envelope(R"({"requestId":null,"RequestId":"r"})"), Envelope{});

@@ -12,8 +12,8 @@ constexpr std::string_view HOST = "/Applications/Ondrake Download.app/Contents/M
 
 TEST(ManifestJson, ChromiumManifestBytes) {
     auto manifest = manifest_json_for(false, false, HOST);
-    ASSERT_TRUE(manifest.ok());
-    EXPECT_EQ(manifest.value(),
+    ASSERT_TRUE(manifest.has_value());
+    EXPECT_EQ((*manifest),
               "{\n"
               "  \"name\": \"com.ondrake.download\",\n"
               "  \"description\": \"Ondrake Download native messaging host\",\n"
@@ -24,13 +24,13 @@ TEST(ManifestJson, ChromiumManifestBytes) {
               "  ]\n"
               "}");
     // Development trust is a Firefox matter only.
-    EXPECT_EQ(manifest_json_for(false, true, HOST).value(), manifest.value());
+    EXPECT_EQ(*manifest_json_for(false, true, HOST), (*manifest));
 }
 
 TEST(ManifestJson, FirefoxDevelopmentManifestBytes) {
     auto manifest = manifest_json_for(true, true, HOST);
-    ASSERT_TRUE(manifest.ok());
-    EXPECT_EQ(manifest.value(),
+    ASSERT_TRUE(manifest.has_value());
+    EXPECT_EQ((*manifest),
               "{\n"
               "  \"name\": \"com.ondrake.download\",\n"
               "  \"description\": \"Ondrake Download native messaging host\",\n"
@@ -45,15 +45,15 @@ TEST(ManifestJson, FirefoxDevelopmentManifestBytes) {
 
 TEST(ManifestJson, FirefoxProductionAdmitsOnlyTheAddon) {
     auto manifest = manifest_json_for(true, false, HOST);
-    ASSERT_TRUE(manifest.ok());
+    ASSERT_TRUE(manifest.has_value());
     const std::string tail =
         "  \"allowed_extensions\": [\n"
         "    \"browser-bridge@ondrake.download\"\n"
         "  ]\n"
         "}";
-    ASSERT_GE(manifest.value().size(), tail.size());
-    EXPECT_EQ(manifest.value().substr(manifest.value().size() - tail.size()), tail);
-    EXPECT_EQ(manifest.value().find("allowed_origins"), std::string::npos);
+    ASSERT_GE((*manifest).size(), tail.size());
+    EXPECT_EQ((*manifest).substr((*manifest).size() - tail.size()), tail);
+    EXPECT_EQ((*manifest).find("allowed_origins"), std::string::npos);
 }
 
 struct EscapeCase {
@@ -66,12 +66,12 @@ class ManifestEscaping : public testing::TestWithParam<EscapeCase> {};
 
 TEST_P(ManifestEscaping, PathLine) {
     auto manifest = manifest_json_for(false, false, GetParam().host_path);
-    ASSERT_TRUE(manifest.ok());
+    ASSERT_TRUE(manifest.has_value());
     // The path is the fourth line.
     std::size_t start = 0;
-    for (int line = 0; line < 3; ++line) start = manifest.value().find('\n', start) + 1;
-    std::size_t end = manifest.value().find('\n', start);
-    EXPECT_EQ(manifest.value().substr(start, end - start), GetParam().expected_path_line);
+    for (int line = 0; line < 3; ++line) start = (*manifest).find('\n', start) + 1;
+    std::size_t end = (*manifest).find('\n', start);
+    EXPECT_EQ((*manifest).substr(start, end - start), GetParam().expected_path_line);
 }
 
 INSTANTIATE_TEST_SUITE_P(

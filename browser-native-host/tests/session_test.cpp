@@ -1,17 +1,12 @@
 #include "browser-native-host/bin/session.hpp"
 
 #include "browser-native-host/framing.hpp"
-#include "browser-native-host/tests/support/asio_support.hpp"
 #include "browser-native-host/tests/support/session_messages.hpp"
-#include "browser-native-host/tests/support/test_support.hpp"
-#include "tools/app-peer/peer_process.hpp"
-
-#include <boost/json.hpp>
+#include "browser-native-host/tests/support/session_support.hpp"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <functional>
 
 namespace ondrake::session {
 namespace {
@@ -20,51 +15,7 @@ namespace asio = boost::asio;
 using namespace std::chrono_literals;
 using namespace test;
 
-const std::string APP_PEER = std::string(ONDRAKE_BIN_DIR) + "/app-peer";
-
 const std::string NO_ENDPOINT = "no per-user endpoint is available";
-
-// The bodies of the frames in `bytes`, which must be whole frames.
-std::vector<std::string> frames_in(const std::string& bytes) {
-    MemorySource source(bytes);
-    std::vector<std::string> bodies;
-    for (;;) {
-        auto frame = framing::read_frame(source);
-        if (auto* body = std::get_if<std::string>(&frame)) {
-            bodies.push_back(std::move(*body));
-            continue;
-        }
-        auto error = std::get<framing::FrameError>(frame);
-        EXPECT_EQ(error.kind, framing::FrameError::Kind::EndOfStream) << framing::display_text(error);
-        return bodies;
-    }
-}
-
-class CountingLauncher final : public delivery::Launcher {
-public:
-    explicit CountingLauncher(std::function<bool()> on_launch) : on_launch_(std::move(on_launch)) {}
-    bool launch() override {
-        ++calls;
-        return on_launch_();
-    }
-    int calls = 0;
-
-private:
-    std::function<bool()> on_launch_;
-};
-
-delivery::DeliveryTimings quick_timings() {
-    delivery::DeliveryTimings timings;
-    timings.reply_timeout = 300ms;
-    timings.write_timeout = 300ms;
-    timings.retry_delays = std::vector<delivery::Milliseconds>(8, 1ms);
-    return timings;
-}
-
-asio::awaitable<bool> completed(Session session) {
-    co_await run_session(std::move(session));
-    co_return true;
-}
 
 // Where the application is, seen from the session.
 enum class Application {
@@ -86,36 +37,6 @@ struct SessionCase {
 };
 
 void PrintTo(const SessionCase& c, std::ostream* out) { *out << c.name; }
-
-class SessionTest : public testing::Test {
-protected:
-    std::string endpoint() const { return dir_ / "app.sock"; }
-
-    app_peer::PeerProcess start_peer(const std::string& policy) {
-        auto peer = app_peer::PeerProcess::start(APP_PEER, {endpoint()}, {"--policy", policy}, dir_.path().string());
-        if (!peer) throw std::runtime_error("app-peer did not start");
-        return std::move(*peer);
-    }
-
-    // Runs one session over `input` to its end; true when it ended within the limit.
-    bool run(ByteSource& input, ByteSink& output, delivery::Launcher& launcher, bool with_endpoint) {
-        Session session{input, output, diagnostics_, launcher,
-                        with_endpoint ? std::optional<std::string>(endpoint()) : std::nullopt, quick_timings()};
-        return test::run(context_, completed(std::move(session)), 30s).has_value();
-    }
-
-    test::TempDir dir_;
-    asio::io_context context_{1};
-    CapturedDiagnostics diagnostics_;
-};
-
-std::vector<std::string> received_by(const app_peer::PeerProcess& peer) {
-    std::vector<std::string> bodies;
-    for (const auto& line : peer.log_lines()) {
-        bodies.push_back(boost::json::serialize(boost::json::parse(line).as_object()["received"]));
-    }
-    return bodies;
-}
 
 class SessionCases : public SessionTest, public testing::WithParamInterface<SessionCase> {};
 
@@ -182,6 +103,20 @@ INSTANTIATE_TEST_SUITE_P(
                     {"capture c-9 CapturePrepare -> Prepared/CapturePrepared",
                      "capture c-9 CaptureCommit -> Committed/Accepted"},
                     {PREPARE_RECEIVED, COMMIT_RECEIVED}},
+        SessionCase{"lone_surrogates_in_skipped_values",
+                    framed(R"({"protocolVersion":1,"requestId":"r-s1","action":"download","source":"context_menu",)"
+                           R"("url":"https://example.test/","x":"\ud800"})") +
+                        framed(R"({"protocolVersion":4,"requestId":"r-9","captureId":"c-9","action":"capture_prepare",)"
+                               R"("source":"automatic_download","browser":"chrome","url":"https://example.test/file.zip",)"
+                               R"("observed":{"mime":"application/zip","x-future":"name \udc00 here"}})"),
+                    Application::Listening,
+                    "accept",
+                    {host_reply("r-s1", "rejected", "INVALID_MESSAGE"), capture_reply("c-9", "prepared", "CAPTURE_PREPARED")},
+                    {"capture c-9 CapturePrepare -> Prepared/CapturePrepared"},
+                    {R"({"protocolVersion":4,"requestId":"r-9","captureId":"c-9","action":"capture_prepare",)"
+                     R"("browser":"chrome","browserDownloadId":null,"url":"https://example.test/file.zip",)"
+                     R"("observed":{"finalUrl":null,"mime":"application/zip","totalBytes":null,"etag":null},)"
+                     R"("cookies":null,"downloadName":null,"initiatorOrigin":null,"revalidateResponse":null})"}},
         SessionCase{"application_code_passed_on",
                     framed(simple("r-1", "https://example.test/")) + framed(capture("c-1", "capture_abort")),
                     Application::Listening,
@@ -280,14 +215,14 @@ public:
 
     IoResult read_some(char* data, std::size_t size) override {
         if (pending_.empty()) {
-            if (next_ == frames_.size()) return {0, {}};
+            if (next_ == frames_.size()) return std::size_t{0};
             replies_seen.push_back(frames_in(output_.written).size());
             pending_ = frames_[next_++];
         }
         std::size_t n = std::min(size, pending_.size());
         std::memcpy(data, pending_.data(), n);
         pending_.erase(0, n);
-        return {n, {}};
+        return n;
     }
 
     std::vector<std::size_t> replies_seen;
@@ -318,7 +253,7 @@ class BrokenSink final : public ByteSink {
 public:
     IoResult write_some(std::string_view) override {
         ++attempts;
-        return {0, std::make_error_code(std::errc::broken_pipe)};
+        return make_error_code(boost::system::errc::broken_pipe);
     }
     int attempts = 0;
 };

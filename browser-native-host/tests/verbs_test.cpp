@@ -17,6 +17,7 @@ namespace ondrake::verbs {
 namespace {
 
 namespace fs = std::filesystem;
+using test::ApplicationsBundle;
 using test::FakeBundle;
 using test::host_log;
 using test::read_file;
@@ -144,39 +145,8 @@ TEST_F(HostProcess, BundleOutsideApplicationsIsNotCanonical) {
     EXPECT_TRUE(home_is_empty());
 }
 
-// A bundle made directly in /Applications for one test, removed with everything it created,
-// /Applications included when the test had to create it.
-class ApplicationsBundle {
-public:
-    ApplicationsBundle() {
-        if (::mkdir("/Applications", 0755) == 0) {
-            created_applications_ = true;
-        } else if (errno != EEXIST) {
-            return;
-        }
-        std::random_device random;
-        std::string name = "ondrake-registration-test-" + std::to_string(::getpid()) + "-" +
-                           std::to_string(random());
-        if (::mkdir(("/Applications/" + name + ".app").c_str(), 0755) != 0) return;
-        bundle_.emplace(fs::path("/Applications"), name, "Ondrake Test", BUILT_HOST);
-    }
-    ApplicationsBundle(const ApplicationsBundle&) = delete;
-    ApplicationsBundle& operator=(const ApplicationsBundle&) = delete;
-    ~ApplicationsBundle() {
-        std::error_code ignored;
-        if (bundle_) fs::remove_all(bundle_->bundle, ignored);
-        if (created_applications_) ::rmdir("/Applications");
-    }
-
-    const FakeBundle* get() const { return bundle_ ? &*bundle_ : nullptr; }
-
-private:
-    bool created_applications_ = false;
-    std::optional<FakeBundle> bundle_;
-};
-
 TEST_F(HostProcess, RegistrationCycleFromApplications) {
-    ApplicationsBundle made;
+    ApplicationsBundle made(BUILT_HOST);
     if (made.get() == nullptr) {
         GTEST_SKIP() << "cannot create a bundle in /Applications (needs the right to write there)";
     }
@@ -192,7 +162,7 @@ TEST_F(HostProcess, RegistrationCycleFromApplications) {
     EXPECT_EQ(run.err, host_log({"firefox trust = browser-bridge@ondrake.download", "chrome -> Written",
                                 "edge -> Written", "firefox -> Written", "brave -> Written", "chromium -> Written",
                                 "opera -> SharesDestination", "vivaldi -> Unavailable"}));
-    EXPECT_EQ(read_file(chrome), registration::manifest_json_for(false, false, bundle.host.string()).value());
+    EXPECT_EQ(read_file(chrome), *registration::manifest_json_for(false, false, bundle.host.string()));
     EXPECT_EQ(read_file(record), bundle.app.string());
 
     run = run_host(bundle.host, {"register-development"}, home.path());
@@ -204,7 +174,7 @@ TEST_F(HostProcess, RegistrationCycleFromApplications) {
                        "chrome -> AlreadyCurrent", "edge -> AlreadyCurrent", "firefox -> Repaired",
                        "brave -> AlreadyCurrent", "chromium -> AlreadyCurrent", "opera -> SharesDestination",
                        "vivaldi -> Unavailable"}));
-    EXPECT_EQ(read_file(firefox), registration::manifest_json_for(true, true, bundle.host.string()).value());
+    EXPECT_EQ(read_file(firefox), *registration::manifest_json_for(true, true, bundle.host.string()));
 
     run = run_host(bundle.host, {"unregister"}, home.path());
     EXPECT_EQ(run.status, 0);

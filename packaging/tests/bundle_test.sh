@@ -4,8 +4,10 @@
 # the browsers and registration find there.
 #
 #   bundle_test.sh layout       <cmake> <build dir> <source dir>
-#       a bundle in a temporary directory: files, modes, signatures (macOS), and that the bundled
-#       host identifies itself and its application (registration then refuses the location)
+#       a bundle in a temporary directory: files, modes, signatures (macOS), the web extension's
+#       resources in the Safari extension (macOS) and the refusal of a directory without a usable
+#       manifest.json, and that the bundled host identifies itself and its application
+#       (registration then refuses the location)
 #   bundle_test.sh applications <cmake> <build dir> <source dir>
 #       a bundle directly in /Applications, registered and unregistered for real; exits 77
 #       (skipped) when this user may not create it
@@ -38,9 +40,12 @@ trap 'exit 1' HUP INT TERM
 
 on_macos() { [ "$(uname -s)" = Darwin ]; }
 
-# Lays the component out into the bundle directory $1; a failure here ends the test.
+# Lays the component out into the bundle directory $1, with the web extension directory $2 (as
+# `make bundle WEB_EXTENSION=...` passes it, relative to the working directory $3) or, without $2,
+# the default; a failure here ends the test.
 install_bundle() {
-    if ! "$cmake" --install "$build" --component bundle --prefix "$1" >"$scratch/install.log" 2>&1; then
+    if ! (cd "${3:-.}" && ONDRAKE_WEB_EXTENSION="${2:-}" \
+          "$cmake" --install "$build" --component bundle --prefix "$1") >"$scratch/install.log" 2>&1; then
         cat "$scratch/install.log" >&2
         fail "cmake --install of the bundle component into $1"
         exit 1
@@ -130,7 +135,50 @@ with open(sys.argv[1], "rb") as signed, open(sys.argv[2], "rb") as wanted:
 EOF
 }
 
+# Web extension directories that Safari could not load are refused before anything is laid out.
+check_web_extension_refused() {
+    local extensions="$scratch/web-extensions"
+    mkdir -p "$extensions/empty" "$extensions/not-json" "$extensions/manifest-dir/manifest.json"
+    printf 'manifest_version: 3\n' >"$extensions/not-json/manifest.json"
+    local directory reason
+    while IFS='|' read -r directory reason; do
+        local refused="$scratch/refused/Ondrake Download.app"
+        if (ONDRAKE_WEB_EXTENSION="$extensions/$directory" \
+            "$cmake" --install "$build" --component bundle --prefix "$refused") >"$scratch/refused.log" 2>&1; then
+            fail "web extension $directory: laid out"
+        elif ! tr -s ' \n' '  ' <"$scratch/refused.log" | grep -qF "$reason"; then  # cmake wraps lines
+            fail "web extension $directory: the refusal does not say \"$reason\": $(cat "$scratch/refused.log")"
+        fi
+        [ ! -e "$refused" ] || fail "web extension $directory: $refused was made although refused"
+        rm -rf "$scratch/refused"
+    done <<EOF
+missing|does not exist
+empty|has no manifest.json
+manifest-dir|has no manifest.json
+not-json|is no web extension manifest
+EOF
+}
+
+# expect_same_tree <directory> <expected directory>: the same files with the same bytes.
+expect_same_tree() {
+    diff -r "$2" "$1" >"$scratch/diff.log" 2>&1 || fail "$1 differs from $2: $(cat "$scratch/diff.log")"
+}
+
 check_layout() {
+    check_web_extension_refused
+
+    # A web extension of our own, named relative to the working directory as `make bundle` allows.
+    local own="$scratch/own-extension"
+    mkdir -p "$own/scripts"
+    printf '{"manifest_version": 3, "name": "t", "version": "1"}\n' >"$own/manifest.json"
+    printf 'void 0;\n' >"$own/scripts/background.js"
+    bundle="$scratch/own/Ondrake Download.app"
+    install_bundle "$bundle" own-extension "$scratch"
+    if on_macos; then
+        expect_same_tree "$bundle/Contents/PlugIns/OndrakeSafariExtension.appex/Contents/Resources" "$own"
+    fi
+    rm -rf "$bundle"
+
     bundle="$scratch/prefix/Ondrake Download.app"
     install_bundle "$bundle"
     local contents="$bundle/Contents"
@@ -157,6 +205,7 @@ $expected"
     if on_macos; then
         expect_mode "$contents/PlugIns" 755
         [ -f "$appex/Contents/Info.plist" ] || fail "$appex has no Info.plist"
+        expect_same_tree "$appex/Contents/Resources" "$source/safari-extension/web-extension"
         [ -x "$appex/Contents/MacOS/OndrakeSafariExtension" ] || fail "$appex has no executable"
         [ "$(plutil -extract CFBundleExecutable raw -o - "$appex/Contents/Info.plist")" = OndrakeSafariExtension ] ||
             fail "$appex: Info.plist does not name OndrakeSafariExtension"

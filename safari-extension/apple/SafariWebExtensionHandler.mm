@@ -29,11 +29,11 @@ using ondrake::safari::Value;
 NSString* string_from_utf8(std::string_view text) {
     // NSString drops a leading byte-order mark when it decodes UTF-8; the script must see the
     // text exactly as the application sent it, so a leading mark is put back explicitly.
-    static constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+    static constexpr std::string_view BYTE_ORDER_MARK = "\xEF\xBB\xBF";
     NSString* prefix = @"";
-    if (text.substr(0, kByteOrderMark.size()) == kByteOrderMark) {
+    if (text.substr(0, BYTE_ORDER_MARK.size()) == BYTE_ORDER_MARK) {
         prefix = @"\uFEFF";
-        text.remove_prefix(kByteOrderMark.size());
+        text.remove_prefix(BYTE_ORDER_MARK.size());
     }
     NSString* rest = [[NSString alloc] initWithBytes:text.data() length:text.size() encoding:NSUTF8StringEncoding];
     return rest == nil ? nil : [prefix stringByAppendingString:rest];

@@ -9,7 +9,7 @@
 #include "safari-extension/message.hpp"
 #include "safari-extension/socket_exchange.hpp"
 #include "safari-extension/tools/message_json.hpp"
-#include "safari-extension/utf8.hpp"
+#include "platform/utf8.hpp"
 
 namespace ondrake::safari {
 namespace {
@@ -23,7 +23,7 @@ struct Utf8Case {
 class Utf8 : public testing::TestWithParam<Utf8Case> {};
 
 TEST_P(Utf8, IsCheckedByTheUnicodeTable) {
-    EXPECT_EQ(is_well_formed_utf8(GetParam().bytes), GetParam().well_formed);
+    EXPECT_EQ(platform::is_valid_utf8(GetParam().bytes), GetParam().well_formed);
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -116,13 +116,13 @@ TEST_P(Replies, FollowTheOutcome) {
     EXPECT_EQ(reply_for(GetParam().outcome, GetParam().correlation), GetParam().reply);
 }
 
-const std::string kReplyText = " {\"protocolVersion\":1,\n\t\"code\":\"ACCEPTED\"} \xE2\x9C\x93\n";
+const std::string REPLY_TEXT = " {\"protocolVersion\":1,\n\t\"code\":\"ACCEPTED\"} \xE2\x9C\x93\n";
 
 INSTANTIATE_TEST_SUITE_P(
     Outcomes, Replies,
     testing::Values(
-        ReplyCase{"replied_text_exactly_without_ids", Replied{kReplyText}, Correlation{"r1", "c1"},
-                  dict({{"payload", Value(kReplyText)}})},
+        ReplyCase{"replied_text_exactly_without_ids", Replied{REPLY_TEXT}, Correlation{"r1", "c1"},
+                  dict({{"payload", Value(REPLY_TEXT)}})},
         ReplyCase{"replied_with_nul_byte", Replied{std::string("a\0b", 3)}, Correlation{},
                   dict({{"payload", Value(std::string("a\0b", 3))}})},
         ReplyCase{"replied_not_utf8", Replied{"{\"x\":\"\xC3\x28\"}"}, Correlation{"r1", "c1"},

@@ -19,7 +19,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using testing_support::elapsed_ms;
-using testing_support::frame;
+using testing_support::framed;
 using testing_support::PeerConnection;
 using testing_support::TempDir;
 using testing_support::TestPeer;
@@ -40,7 +40,7 @@ Value message(std::string payload, std::optional<Value> request_id = std::nullop
 // requests against it.
 class Relay : public testing::Test {
 protected:
-    std::string socket_path() const { return dir_.path() + "/ipc/browser.sock"; }
+    std::string socket_path() const { return dir_.path().string() + "/ipc/browser.sock"; }
 
     void listen(TestPeer::Handler handler) { peer_ = std::make_unique<TestPeer>(socket_path(), std::move(handler)); }
 
@@ -57,7 +57,7 @@ protected:
     }
 
     TempDir dir_;
-    DirectoryLocator containers_{std::string(APP_GROUP_ID), dir_.path()};
+    DirectoryLocator containers_{std::string(APP_GROUP_ID), dir_.path().string()};
     std::unique_ptr<TestPeer> peer_;
     ThreadQueue queue_;  // declared last: drained before the peer and the directory go
 };
@@ -65,10 +65,10 @@ protected:
 TEST_F(Relay, ReplyTextComesBackByteForByteWithoutIds) {
     const std::string text = "{\"protocolVersion\":1, \"requestId\":\"r1\",\n \"code\":\"ACCEPTED\"}\t ";
     listen([&](PeerConnection& c) {
-        if (c.read_request()) c.send(frame(text));
+        if (c.read_request()) c.send(framed(text));
     });
     EXPECT_EQ(run(message("{\"a\":1}", Value("r1"), Value("c1"))), std::vector{dict({{"payload", Value(text)}})});
-    EXPECT_EQ(peer_->requests(), std::vector<std::string>{frame("{\"a\":1}")});
+    EXPECT_EQ(peer_->requests(), std::vector<std::string>{framed("{\"a\":1}")});
 }
 
 TEST_F(Relay, NumericRequestIdIsRelayedButNotEchoed) {
@@ -82,7 +82,7 @@ TEST_F(Relay, NumericRequestIdIsRelayedButNotEchoed) {
 
 TEST_F(Relay, ReplyThatIsNotUtf8IsAnInternalError) {
     listen([](PeerConnection& c) {
-        if (c.read_request()) c.send(frame("{\"x\":\"\xED\xA0\x80\"}"));
+        if (c.read_request()) c.send(framed("{\"x\":\"\xED\xA0\x80\"}"));
     });
     EXPECT_EQ(run(message("{}", Value("r1"))), std::vector{dict({{"status", Value("indeterminate")},
                                                                  {"code", Value("INTERNAL_ERROR")},
@@ -92,7 +92,7 @@ TEST_F(Relay, ReplyThatIsNotUtf8IsAnInternalError) {
 TEST_F(Relay, ReplyDeclaringTooMuchIsAnInternalError) {
     listen([](PeerConnection& c) {
         if (!c.read_request()) return;
-        c.send(testing_support::header(65537));
+        c.send(testing_support::prefix(65537));
         c.hold_open();
     });
     const auto start = Steady::now();
@@ -128,7 +128,7 @@ TEST_F(Relay, ApplicationThatNeverAnswersIsIndeterminateAfterTheRealBudget) {
 
 TEST_F(Relay, ContainerPathTooLongForTheSocketIsUnavailable) {
     // "/ipc/browser.sock" makes the socket path 104 bytes: one more than the address holds.
-    const std::string container = dir_.path() + "/" + std::string(104 - dir_.path().size() - 18, 'c');
+    const std::string container = dir_.path().string() + "/" + std::string(104 - dir_.path().string().size() - 18, 'c');
     DirectoryLocator long_container(std::string(APP_GROUP_ID), container);
     auto context = std::make_shared<RecordingContext>(message("{}", Value("r1")));
     begin_request(context, RelayServices{long_container, queue_, monotonic_clock()});
@@ -141,7 +141,7 @@ TEST_F(Relay, ContainerPathTooLongForTheSocketIsUnavailable) {
 // Requests run side by side: the peer answers none of them until all have connected, which
 // only happens when no request waits for another to finish.
 TEST_F(Relay, ConcurrentRequestsAreEachAnsweredOnce) {
-    constexpr int kRequests = 6;
+    constexpr int REQUESTS = 6;
     std::mutex mutex;
     std::condition_variable all_arrived;
     int arrived = 0;
@@ -152,20 +152,20 @@ TEST_F(Relay, ConcurrentRequestsAreEachAnsweredOnce) {
             std::unique_lock lock(mutex);
             ++arrived;
             all_arrived.notify_all();
-            all_arrived.wait_for(lock, 5s, [&] { return arrived == kRequests; });
+            all_arrived.wait_for(lock, 5s, [&] { return arrived == REQUESTS; });
         }
-        c.send(frame("reply to " + *body));
+        c.send(framed("reply to " + *body));
     });
 
     std::vector<std::shared_ptr<RecordingContext>> contexts;
     const auto start = Steady::now();
-    for (int i = 0; i < kRequests; ++i) {
+    for (int i = 0; i < REQUESTS; ++i) {
         contexts.push_back(std::make_shared<RecordingContext>(message("request " + std::to_string(i))));
         begin_request(contexts.back(), services());
     }
     queue_.drain();
     EXPECT_LT(elapsed_ms(start), 2000);
-    for (int i = 0; i < kRequests; ++i) {
+    for (int i = 0; i < REQUESTS; ++i) {
         SCOPED_TRACE(i);
         EXPECT_EQ(contexts[i]->replies(),
                   std::vector{dict({{"payload", Value("reply to request " + std::to_string(i))}})});

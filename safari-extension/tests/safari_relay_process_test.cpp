@@ -2,85 +2,40 @@
 // directory as argument, reply as one JSON line on standard output.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <fstream>
-#include <optional>
-#include <spawn.h>
-#include <sstream>
 #include <string>
-#include <sys/wait.h>
 #include <vector>
 
+#include "browser-native-host/tests/support/program_run.hpp"
 #include "safari-extension/tests/test_peer.hpp"
-
-extern char** environ;
+#include "tools/app-peer/peer_process.hpp"
 
 namespace ondrake::safari {
 namespace {
 
-using testing_support::frame;
+using testing_support::framed;
 using testing_support::PeerConnection;
 using testing_support::TempDir;
 using testing_support::TestPeer;
 
-struct RunResult {
-    int exit_status = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string read_file(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
-
 // Runs safari-relay with `arguments`, `input` on its standard input.
-RunResult run_relay(const TempDir& scratch, const std::vector<std::string>& arguments, const std::string& input) {
-    const std::string in = scratch.path() + "/stdin", out = scratch.path() + "/stdout", err = scratch.path() + "/stderr";
-    std::ofstream(in, std::ios::binary) << input;
-
-    const std::string program = std::string(ONDRAKE_BIN_DIR) + "/safari-relay";
-    std::vector<std::string> words{program};
-    words.insert(words.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argv;
-    for (std::string& word : words) argv.push_back(word.data());
-    argv.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, in.c_str(), O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    pid_t pid = -1;
-    RunResult run;
-    int spawned = ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0) {
-        ADD_FAILURE() << "cannot start " << program;
-        return run;
-    }
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    run.exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    run.out = read_file(out);
-    run.err = read_file(err);
-    return run;
+test::ProgramRun run_relay(const std::vector<std::string>& arguments, const std::string& input) {
+    test::ProgramOptions options;
+    options.arguments = arguments;
+    options.input = input;
+    return test::run_program(std::string(ONDRAKE_BIN_DIR) + "/safari-relay", options);
 }
 
 TEST(SafariRelayProgram, RelaysToTheApplicationInTheContainer) {
-    TempDir scratch, container;
-    TestPeer peer(container.path() + "/ipc/browser.sock", [](PeerConnection& c) {
-        if (c.read_request()) c.send(frame("{\"protocolVersion\":1,\"requestId\":\"r1\",\"code\":\"ACCEPTED\"}"));
+    TempDir container;
+    TestPeer peer(container.path().string() + "/ipc/browser.sock", [](PeerConnection& c) {
+        if (c.read_request()) c.send(framed("{\"protocolVersion\":1,\"requestId\":\"r1\",\"code\":\"ACCEPTED\"}"));
     });
-    RunResult run = run_relay(scratch, {container.path()},
+    test::ProgramRun run = run_relay({container.path().string()},
                         R"({"payload":"{\"protocolVersion\":1,\"requestId\":\"r1\"}","requestId":"r1"})");
-    EXPECT_EQ(run.exit_status, 0) << run.err;
+    EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.out, "{\"payload\":\"{\\\"protocolVersion\\\":1,\\\"requestId\\\":\\\"r1\\\",\\\"code\\\":"
                        "\\\"ACCEPTED\\\"}\"}\n");
-    EXPECT_EQ(peer.requests(), std::vector<std::string>{frame("{\"protocolVersion\":1,\"requestId\":\"r1\"}")});
+    EXPECT_EQ(peer.requests(), std::vector<std::string>{framed("{\"protocolVersion\":1,\"requestId\":\"r1\"}")});
 }
 
 struct ProgramCase {
@@ -94,11 +49,11 @@ class SafariRelayReplies : public testing::TestWithParam<ProgramCase> {};
 
 // Nobody listens in the container, so every request ends without the application.
 TEST_P(SafariRelayReplies, PrintOneJsonLine) {
-    TempDir scratch, container;
+    TempDir container;
     std::vector<std::string> arguments;
-    if (GetParam().with_container) arguments.push_back(container.path());
-    RunResult run = run_relay(scratch, arguments, GetParam().input);
-    EXPECT_EQ(run.exit_status, 0) << run.err;
+    if (GetParam().with_container) arguments.push_back(container.path().string());
+    test::ProgramRun run = run_relay(arguments, GetParam().input);
+    EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.out, GetParam().out);
     EXPECT_EQ(run.err, "");
 }
@@ -120,20 +75,78 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return info.param.name; });
 
 TEST(SafariRelayProgram, RefusesInputThatIsNotJson) {
-    TempDir scratch;
-    RunResult run = run_relay(scratch, {}, "{\"payload\":");
-    EXPECT_EQ(run.exit_status, 2);
+    test::ProgramRun run = run_relay({}, "{\"payload\":");
+    EXPECT_EQ(run.status, 2);
     EXPECT_EQ(run.out, "");
     EXPECT_EQ(run.err.rfind("safari-relay: ", 0), 0u) << run.err;
 }
 
 TEST(SafariRelayProgram, RefusesExtraArguments) {
-    TempDir scratch;
-    RunResult run = run_relay(scratch, {"/a", "/b"}, "null");
-    EXPECT_EQ(run.exit_status, 2);
+    test::ProgramRun run = run_relay({"/a", "/b"}, "null");
+    EXPECT_EQ(run.status, 2);
     EXPECT_EQ(run.out, "");
     EXPECT_NE(run.err.find("usage: safari-relay"), std::string::npos) << run.err;
 }
+
+// ---- Against the reference application ----------------------------------------------------
+// Both sides are otherwise checked only against fakes of their own; here safari-relay and app-peer
+// run as the processes they are, on the socket inside the container.
+
+const std::string SIMPLE_REQUEST =
+    R"({"protocolVersion":1,"requestId":"r1","url":"https://example.test/file.zip"})";
+
+// The message dictionary that carries `payload`, as the extension's script sends it.
+std::string message_with(const std::string& payload) {
+    std::string escaped;
+    for (char c : payload) {
+        if (c == '"' || c == '\\') escaped.push_back('\\');
+        escaped.push_back(c);
+    }
+    return R"({"payload":")" + escaped + R"(","requestId":"r1"})";
+}
+
+struct PeerCase {
+    const char* name;
+    std::string policy;
+    std::string payload;
+    std::string out;  // the relay's one JSON line
+};
+
+class SafariRelayToAppPeer : public testing::TestWithParam<PeerCase> {};
+
+TEST_P(SafariRelayToAppPeer, RelaysTheRequestUnchangedAndAnswersAsTheApplicationDid) {
+    TempDir container, scratch;
+    auto peer = app_peer::PeerProcess::start(std::string(ONDRAKE_BIN_DIR) + "/app-peer",
+                                             {container.path().string() + "/ipc/browser.sock"},
+                                             {"--policy", GetParam().policy}, scratch.path().string());
+    ASSERT_TRUE(peer) << "app-peer did not start";
+
+    test::ProgramRun run = run_relay({container.path().string()}, message_with(GetParam().payload));
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, GetParam().out);
+    EXPECT_EQ(run.err, "");
+
+    EXPECT_EQ(peer->stop(), 0);
+    std::vector<std::string> log = peer->log_lines();
+    ASSERT_EQ(log.size(), 1u);
+    // The application received the request the script sent, whatever it then made of it.
+    EXPECT_NE(log[0].find(R"("received":)" + GetParam().payload), std::string::npos) << log[0];
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Policies, SafariRelayToAppPeer,
+    testing::Values(
+        PeerCase{"accepted", "accept", SIMPLE_REQUEST,
+                 R"({"payload":"{\"protocolVersion\":1,\"requestId\":\"r1\",\"code\":\"ACCEPTED\"}"})" "\n"},
+        PeerCase{"rejected", "code:APP_REJECTED", SIMPLE_REQUEST,
+                 R"({"payload":"{\"protocolVersion\":1,\"requestId\":\"r1\",\"code\":\"APP_REJECTED\"}"})" "\n"},
+        PeerCase{"reply_cut_short", "close-mid-reply", SIMPLE_REQUEST,
+                 R"({"status":"indeterminate","code":"DELIVERY_INDETERMINATE","requestId":"r1"})" "\n"},
+        PeerCase{"reply_declares_no_body", "length:0", SIMPLE_REQUEST,
+                 R"({"status":"indeterminate","code":"INTERNAL_ERROR","requestId":"r1"})" "\n"},
+        PeerCase{"reply_declares_too_much", "length:65537", SIMPLE_REQUEST,
+                 R"({"status":"indeterminate","code":"INTERNAL_ERROR","requestId":"r1"})" "\n"}),
+    [](const auto& info) { return info.param.name; });
 
 }  // namespace
 }  // namespace ondrake::safari

@@ -26,8 +26,8 @@ using namespace std::chrono_literals;
 using testing_support::BacklogFiller;
 using testing_support::describe;
 using testing_support::elapsed_ms;
-using testing_support::frame;
-using testing_support::header;
+using testing_support::framed;
+using testing_support::prefix;
 using testing_support::PeerConnection;
 using testing_support::TempDir;
 using testing_support::TestPeer;
@@ -35,10 +35,10 @@ using testing_support::TestPeer;
 using Steady = std::chrono::steady_clock;
 
 // Generous bounds: the machine running the tests may be heavily loaded.
-constexpr double kPromptMs = 1000;  // an exchange that must not wait for any time-out
-constexpr double kLateMs = 1000;    // how far past its budget a timed-out exchange may end
+constexpr double PROMPT_MS = 1000;  // an exchange that must not wait for any time-out
+constexpr double LATE_MS = 1000;    // how far past its budget a timed-out exchange may end
 
-std::string socket_in(const TempDir& dir) { return dir.path() + "/ipc/browser.sock"; }
+std::string socket_in(const TempDir& dir) { return dir.path().string() + "/ipc/browser.sock"; }
 
 TestPeer::Handler answer_with(std::string bytes, bool hold = false) {
     return [bytes, hold](PeerConnection& connection) {
@@ -63,29 +63,29 @@ TEST_P(MisbehavingPeer, DecidesTheOutcomePromptly) {
     const auto start = Steady::now();
     const Exchange outcome = exchange(peer.socket_path(), "{\"r\":1}", monotonic_clock());
     EXPECT_EQ(describe(outcome), GetParam().expected);
-    EXPECT_LT(elapsed_ms(start), kPromptMs);
+    EXPECT_LT(elapsed_ms(start), PROMPT_MS);
 }
 
-const std::string kMaxBody(65536, 'm');
+const std::string MAX_BODY(65536, 'm');
 
 INSTANTIATE_TEST_SUITE_P(
     Peers, MisbehavingPeer,
     testing::Values(
-        PeerCase{"answers", answer_with(frame(" {\"ok\": true}\n")), "replied: {\"ok\": true}\n"},
-        PeerCase{"answers_max_frame", answer_with(frame(kMaxBody)), "replied:" + kMaxBody},
-        PeerCase{"answers_not_utf8_left_to_the_caller", answer_with(frame("\xFF\xFE")), "replied:\xFF\xFE"},
-        PeerCase{"header_zero", answer_with(header(0), true), "indeterminate:INTERNAL_ERROR"},
+        PeerCase{"answers", answer_with(framed(" {\"ok\": true}\n")), "replied: {\"ok\": true}\n"},
+        PeerCase{"answers_max_frame", answer_with(framed(MAX_BODY)), "replied:" + MAX_BODY},
+        PeerCase{"answers_not_utf8_left_to_the_caller", answer_with(framed("\xFF\xFE")), "replied:\xFF\xFE"},
+        PeerCase{"header_zero", answer_with(prefix(0), true), "indeterminate:INTERNAL_ERROR"},
         // The peer sends no body and keeps the connection open: reading one would run into the budget.
-        PeerCase{"header_past_max_frame", answer_with(header(65537), true), "indeterminate:INTERNAL_ERROR"},
-        PeerCase{"header_largest", answer_with(header(0xFFFFFFFF), true), "indeterminate:INTERNAL_ERROR"},
+        PeerCase{"header_past_max_frame", answer_with(prefix(65537), true), "indeterminate:INTERNAL_ERROR"},
+        PeerCase{"header_largest", answer_with(prefix(0xFFFFFFFF), true), "indeterminate:INTERNAL_ERROR"},
         PeerCase{"closes_after_request", [](PeerConnection& c) { c.read_request(); },
                  "indeterminate:DELIVERY_INDETERMINATE"},
-        PeerCase{"closes_inside_header", answer_with(header(10).substr(0, 2)), "indeterminate:DELIVERY_INDETERMINATE"},
-        PeerCase{"closes_inside_body", answer_with(header(10) + "12345"), "indeterminate:DELIVERY_INDETERMINATE"},
+        PeerCase{"closes_inside_header", answer_with(prefix(10).substr(0, 2)), "indeterminate:DELIVERY_INDETERMINATE"},
+        PeerCase{"closes_inside_body", answer_with(prefix(10) + "12345"), "indeterminate:DELIVERY_INDETERMINATE"},
         PeerCase{"answers_in_pieces",
                  [](PeerConnection& c) {
                      if (!c.read_request()) return;
-                     for (std::string piece : {header(6).substr(0, 1), header(6).substr(1), std::string("ab"),
+                     for (std::string piece : {prefix(6).substr(0, 1), prefix(6).substr(1), std::string("ab"),
                                                std::string("cdef")}) {
                          c.send(piece);
                          std::this_thread::sleep_for(20ms);
@@ -96,7 +96,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(Exchange, SendsOneFrameWithThePayloadUnchanged) {
     TempDir dir;
-    TestPeer peer(socket_in(dir), answer_with(frame("ok")));
+    TestPeer peer(socket_in(dir), answer_with(framed("ok")));
     const std::string payload = "{ \"url\" : \"https://example.com/\xC3\xA9\" }\n";
     ASSERT_EQ(describe(exchange(peer.socket_path(), payload, monotonic_clock())), "replied:ok");
     EXPECT_EQ(peer.requests(), std::vector<std::string>{std::string("\x25\x00\x00\x00", 4) + payload});
@@ -128,7 +128,7 @@ TEST_P(NobodyListening, IsUnavailableAtOnce) {
     GetParam().prepare(path);
     const auto start = Steady::now();
     EXPECT_EQ(describe(exchange(path, "{}", monotonic_clock())), "unavailable:APP_UNAVAILABLE");
-    EXPECT_LT(elapsed_ms(start), kPromptMs);
+    EXPECT_LT(elapsed_ms(start), PROMPT_MS);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -155,17 +155,17 @@ TEST(Exchange, PeerThatNeverAnswersEndsWithTheBudget) {
     EXPECT_EQ(describe(exchange(peer.socket_path(), "{}", monotonic_clock(), budget)),
               "indeterminate:DELIVERY_INDETERMINATE");
     EXPECT_GE(elapsed_ms(start), 650);
-    EXPECT_LT(elapsed_ms(start), 700 + kLateMs);
+    EXPECT_LT(elapsed_ms(start), 700 + LATE_MS);
 }
 
 TEST(Exchange, HeaderWithoutBodyEndsWithTheBudget) {
     TempDir dir;
-    TestPeer peer(socket_in(dir), answer_with(header(10) + "1234", true));
+    TestPeer peer(socket_in(dir), answer_with(prefix(10) + "1234", true));
     const auto start = Steady::now();
     EXPECT_EQ(describe(exchange(peer.socket_path(), "{}", monotonic_clock(), 700ms)),
               "indeterminate:DELIVERY_INDETERMINATE");
     EXPECT_GE(elapsed_ms(start), 650);
-    EXPECT_LT(elapsed_ms(start), 700 + kLateMs);
+    EXPECT_LT(elapsed_ms(start), 700 + LATE_MS);
 }
 
 // The budget runs from the start of the exchange: time spent getting the request out counts.
@@ -194,7 +194,7 @@ TEST(Exchange, RequestThatCannotBeWrittenInTimeIsUnavailable) {
     const auto start = Steady::now();
     EXPECT_EQ(describe(exchange(peer.socket_path(), payload, monotonic_clock(), 700ms)), "unavailable:APP_UNAVAILABLE");
     EXPECT_GE(elapsed_ms(start), 650);
-    EXPECT_LT(elapsed_ms(start), 700 + kLateMs);
+    EXPECT_LT(elapsed_ms(start), 700 + LATE_MS);
 }
 
 // Writing to a peer that has closed fails with an error; no SIGPIPE ends the test process.
@@ -204,7 +204,7 @@ TEST(Exchange, PeerGoneWhileWritingIsUnavailableWithoutASignal) {
     const std::string payload(4 << 20, 'x');
     const auto start = Steady::now();
     EXPECT_EQ(describe(exchange(peer.socket_path(), payload, monotonic_clock())), "unavailable:APP_UNAVAILABLE");
-    EXPECT_LT(elapsed_ms(start), kPromptMs);
+    EXPECT_LT(elapsed_ms(start), PROMPT_MS);
 }
 
 // A listener whose backlog is full: Linux lets connect wait for room, bounded only by the send
@@ -223,7 +223,7 @@ TEST(Exchange, ConnectToAFullBacklogEndsWithinTheBudget) {
         peer.reset();  // closing the listener wakes a waiting connect
     }
     EXPECT_EQ(describe(outcome.get()), "unavailable:APP_UNAVAILABLE");
-    EXPECT_LT(elapsed_ms(start), 700 + kLateMs);
+    EXPECT_LT(elapsed_ms(start), 700 + LATE_MS);
 #if defined(__linux__)
     EXPECT_GE(elapsed_ms(start), 650);  // it did wait for room, and only as long as allowed
 #endif
@@ -233,25 +233,25 @@ TEST(Exchange, SocketPathLimitIs103BytesEverywhere) {
     TempDir dir;
     // dir is "/tmp/sfr-XXXXXX" (15 bytes); "/<name>" and "/ipc/browser.sock" (17 bytes) follow.
     const auto path_of_length = [&](std::size_t length) {
-        return dir.path() + "/" + std::string(length - dir.path().size() - 18, 'c') + "/ipc/browser.sock";
+        return dir.path().string() + "/" + std::string(length - dir.path().string().size() - 18, 'c') + "/ipc/browser.sock";
     };
     const std::string longest = path_of_length(103);
     const std::string too_long = path_of_length(104);
     ASSERT_EQ(longest.size(), 103u);
     ASSERT_EQ(too_long.size(), 104u);
 
-    TestPeer fits(longest, answer_with(frame("ok")));
+    TestPeer fits(longest, answer_with(framed("ok")));
     EXPECT_EQ(describe(exchange(longest, "{}", monotonic_clock())), "replied:ok");
 
     // Linux could reach this socket; the handler keeps the macOS limit anyway.
-    TestPeer beyond(too_long, answer_with(frame("ok")));
+    TestPeer beyond(too_long, answer_with(framed("ok")));
     EXPECT_EQ(describe(exchange(too_long, "{}", monotonic_clock())), "unavailable:APP_UNAVAILABLE");
     EXPECT_EQ(beyond.accepted(), 0);
 }
 
 TEST(Exchange, PathWithANulByteIsNotCut) {
     TempDir dir;
-    TestPeer peer(socket_in(dir), answer_with(frame("ok")));
+    TestPeer peer(socket_in(dir), answer_with(framed("ok")));
     EXPECT_EQ(describe(exchange(peer.socket_path() + std::string("\0x", 2), "{}", monotonic_clock())),
               "unavailable:APP_UNAVAILABLE");
     EXPECT_EQ(peer.accepted(), 0);
@@ -260,18 +260,18 @@ TEST(Exchange, PathWithANulByteIsNotCut) {
 // A clock that reads an arbitrary start once, then, however long the calls take, a moment that
 // leaves `left_ns` of the default budget.
 Clock with_only_left(std::uint64_t left_ns) {
-    constexpr std::uint64_t kStart = 1'000'000'000;
-    const std::uint64_t later = kStart + static_cast<std::uint64_t>(EXCHANGE_BUDGET.count()) - left_ns;
+    constexpr std::uint64_t START = 1'000'000'000;
+    const std::uint64_t later = START + static_cast<std::uint64_t>(EXCHANGE_BUDGET.count()) - left_ns;
     auto readings = std::make_shared<std::atomic<int>>(0);
-    return [=] { return readings->fetch_add(1) == 0 ? kStart : later; };
+    return [=] { return readings->fetch_add(1) == 0 ? START : later; };
 }
 
 TEST(Exchange, LessThanAMicrosecondLeftCountsAsSpent) {
     TempDir dir;
-    TestPeer peer(socket_in(dir), answer_with(frame("ok")));
+    TestPeer peer(socket_in(dir), answer_with(framed("ok")));
     const auto began = Steady::now();
     EXPECT_EQ(describe(exchange(peer.socket_path(), "{}", with_only_left(999))), "unavailable:APP_UNAVAILABLE");
-    EXPECT_LT(elapsed_ms(began), kPromptMs);
+    EXPECT_LT(elapsed_ms(began), PROMPT_MS);
     EXPECT_EQ(peer.accepted(), 0);  // it never got as far as connecting
 
     EXPECT_EQ(describe(exchange(peer.socket_path(), "{}", monotonic_clock(), 0ms)), "unavailable:APP_UNAVAILABLE");
@@ -289,7 +289,7 @@ TEST(Exchange, OneMicrosecondLeftStillConnects) {
     const auto began = Steady::now();
     EXPECT_EQ(describe(exchange(peer.socket_path(), "{}", with_only_left(1000))),
               "indeterminate:DELIVERY_INDETERMINATE");
-    EXPECT_LT(elapsed_ms(began), kPromptMs);
+    EXPECT_LT(elapsed_ms(began), PROMPT_MS);
 }
 
 void ignore_signal(int) {}
@@ -308,7 +308,7 @@ TEST(Exchange, InterruptedReadsAreRetried) {
     TestPeer peer(socket_in(dir), [](PeerConnection& c) {
         if (!c.read_request()) return;
         std::this_thread::sleep_for(400ms);
-        c.send(frame("late"));
+        c.send(framed("late"));
     });
     std::atomic<bool> done{false};
     std::string result;

@@ -27,27 +27,6 @@ sockaddr_un address_of(const std::string& path) {
 
 }  // namespace
 
-TempDir::TempDir() {
-    char pattern[] = "/tmp/sfr-XXXXXX";
-    if (::mkdtemp(pattern) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
-}
-
-TempDir::~TempDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-}
-
-std::string header(std::uint32_t length) {
-    std::string bytes(4, '\0');
-    for (int i = 0; i < 4; ++i) bytes[i] = static_cast<char>((length >> (8 * i)) & 0xFF);
-    return bytes;
-}
-
-std::string frame(std::string_view body) {
-    return header(static_cast<std::uint32_t>(body.size())) + std::string(body);
-}
-
 double elapsed_ms(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
 }

@@ -1,5 +1,5 @@
 // A stand-in for the desktop application on a real Unix-domain socket, which each test scripts to
-// behave well or badly, and a short-lived temporary directory to put the socket in.
+// behave well or badly. Directories and frames come from the shared test support.
 #pragma once
 
 #include <atomic>
@@ -13,24 +13,14 @@
 #include <thread>
 #include <vector>
 
+#include "browser-native-host/tests/support/frames.hpp"
+#include "browser-native-host/tests/support/test_support.hpp"
+
 namespace ondrake::safari::testing_support {
 
-// A fresh directory under /tmp, short enough for socket paths, removed with its contents.
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::string& path() const { return path_; }
-
-private:
-    std::string path_;
-};
-
-// The 4-byte little-endian header for a body of `length` bytes, and a whole frame.
-std::string header(std::uint32_t length);
-std::string frame(std::string_view body);
+using test::framed;
+using test::prefix;
+using test::TempDir;
 
 // Milliseconds since `start` on the steady clock.
 double elapsed_ms(std::chrono::steady_clock::time_point start);

@@ -24,7 +24,7 @@
 
 namespace {
 
-constexpr std::string_view kUsage = "usage: safari-relay [CONTAINER_DIR] < message.json\n";
+constexpr std::string_view USAGE = "usage: safari-relay [CONTAINER_DIR] < message.json\n";
 
 int fail(std::string_view message) {
     std::cerr << "safari-relay: " << message;
@@ -36,12 +36,12 @@ int fail(std::string_view message) {
 int main(int argc, char** argv) {
     using namespace ondrake::safari;
 
-    if (argc > 2) return fail(kUsage);
+    if (argc > 2) return fail(USAGE);
     std::optional<std::string> container;
     if (argc == 2) {
         std::string_view argument = argv[1];
         if (argument == "-h" || argument == "--help") {
-            std::cout << kUsage;
+            std::cout << USAGE;
             return 0;
         }
         if (!argument.empty()) container = std::string(argument);

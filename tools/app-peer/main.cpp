@@ -5,6 +5,7 @@
 #include "browser-native-host/framing.hpp"
 #include "browser-native-host/ipc.hpp"
 #include "browser-native-host/protocol.hpp"
+#include "platform/platform.hpp"
 #include "tools/app-peer/policy.hpp"
 
 #include <boost/asio/as_tuple.hpp>
@@ -20,13 +21,19 @@
 #include <boost/json.hpp>
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <list>
 #include <string>
+#include <optional>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -47,7 +54,9 @@ IpcCaptureRequest, logs it, answers as the policy says, and closes the connectio
 
 options:
   --socket PATH        listen on PATH (repeatable: a second path plays the Safari handler's
-                       socket); missing parent directories are created, a stale socket removed
+                       socket); missing parent directories are created, a stale socket (one
+                       nobody accepts connections on) removed. When a live peer listens on
+                       PATH, app-peer says so and exits with status 1.
   --policy POLICY      how to answer (default: accept), one of:
       accept               simple requests: ACCEPTED. Captures, per action:
                              capture_prepare            prepared / CAPTURE_PREPARED
@@ -77,7 +86,11 @@ options:
   --help               this text
 
 Once listening it prints "app-peer: listening on PATH" for every socket on standard output.
-SIGTERM and SIGINT end it cleanly (exit 0) and remove the socket files it created.
+SIGTERM and SIGINT end it cleanly (exit 0) and remove the socket files it created, unless
+another peer has replaced them meanwhile.
+
+The messages, the replies an application may send and how the host judges them, its time limits
+and its launch-and-retry schedule: docs/protocol.md, "Host and application".
 )";
 
 struct Options {
@@ -170,9 +183,11 @@ public:
             boost::system::error_code ignored;
             acceptor.close(ignored);
         }
-        for (const auto& path : created_) {
+        // Only the sockets that are still ours: another peer may have replaced one.
+        for (const auto& socket : created_) {
+            if (!socket.identity || identity_of(socket.path) != socket.identity) continue;
             std::error_code ignored;
-            fs::remove(path, ignored);
+            fs::remove(socket.path, ignored);
         }
         context_.stop();
     }
@@ -189,13 +204,13 @@ private:
                 std::fprintf(stderr, "app-peer: %s exists and is not a socket\n", path.c_str());
                 return false;
             }
-            fs::remove(path, fs_error);
+            if (!remove_stale_socket(path, info)) return false;
         }
         stream_protocol::acceptor acceptor(context_);
         boost::system::error_code error;
         acceptor.open(stream_protocol(), error);
         if (!error) acceptor.bind(stream_protocol::endpoint(path), error);
-        if (!error) created_.push_back(path);
+        if (!error) created_.push_back(Created{path, identity_of(path)});
         if (!error) acceptor.listen(asio::socket_base::max_listen_connections, error);
         if (error) {
             std::fprintf(stderr, "app-peer: cannot listen on %s: %s\n", path.c_str(), error.message().c_str());
@@ -203,6 +218,42 @@ private:
         }
         acceptors_.push_back(std::move(acceptor));
         return true;
+    }
+
+    // Removes the socket at `path` (described by `info`) when nobody accepts connections on it.
+    // A live peer's socket stays: taking it over would leave that peer running and unreachable.
+    static bool remove_stale_socket(const std::string& path, const struct stat& info) {
+        int probe = platform::open_unix_stream_socket(true);
+        if (probe < 0) {
+            std::fprintf(stderr, "app-peer: cannot make a socket: %s\n", std::strerror(errno));
+            return false;
+        }
+        stream_protocol::endpoint address(path);
+        int connected = ::connect(probe, address.data(), static_cast<socklen_t>(address.size()));
+        int error = connected == 0 ? 0 : errno;
+        ::close(probe);
+        if (error == ENOENT) return true;  // gone meanwhile
+        if (error != ECONNREFUSED) {
+            // Connected, or still connecting (Linux's EAGAIN: a listener with a full backlog):
+            // somebody listens there.
+            bool live = error == 0 || error == EINPROGRESS || error == EAGAIN;
+            std::fprintf(stderr, "app-peer: %s: %s\n", path.c_str(),
+                         live ? "another peer is listening there" : std::strerror(error));
+            return false;
+        }
+        // Only the stale socket probed, not one another peer bound there since.
+        if (identity_of(path) != Identity{info.st_dev, info.st_ino}) return true;
+        std::error_code ignored;
+        fs::remove(path, ignored);
+        return true;
+    }
+
+    // What tells one file at a path from another that replaced it.
+    using Identity = std::pair<dev_t, ino_t>;
+    static std::optional<Identity> identity_of(const std::string& path) {
+        struct stat info {};
+        if (::lstat(path.c_str(), &info) != 0) return std::nullopt;
+        return Identity{info.st_dev, info.st_ino};
     }
 
     void announce_ready() {
@@ -241,11 +292,11 @@ private:
 
         ipc::Connection connection(std::move(socket));
         auto frame = co_await ipc::read_frame(connection);
-        if (auto* failure = std::get_if<framing::FrameError>(&frame)) {
-            log(path, "frame_error", nullptr, nullptr, framing::display_text(*failure));
+        if (!frame) {
+            log(path, "frame_error", nullptr, nullptr, framing::display_text(frame.error()));
             co_return;
         }
-        const std::string& body = std::get<std::string>(frame);
+        const std::string& body = *frame;
 
         std::optional<std::string> reply;
         std::string kind;
@@ -267,7 +318,8 @@ private:
             co_await timer.async_wait(asio::as_tuple(asio::use_awaitable));
         }
         if (!reply) {
-            co_await hold_until_closed(connection.socket(), true);
+            // When the io_context cannot take the socket, the connection closes at once instead.
+            if (auto socket = connection.socket()) co_await hold_until_closed(**socket, true);
             co_return;
         }
         co_await send(connection, *reply);
@@ -284,10 +336,12 @@ private:
             auto prefix = framing::encode_length(length);
             bytes.append(prefix.data(), prefix.size());
             bytes.append(policy.behaviour == Behaviour::CloseMidReply ? reply.substr(0, reply.size() / 2) : reply);
-            co_await asio::async_write(connection.socket(), asio::buffer(bytes), asio::as_tuple(asio::use_awaitable));
+            if (auto socket = connection.socket()) {
+                co_await asio::async_write(**socket, asio::buffer(bytes), asio::as_tuple(asio::use_awaitable));
+            }
             co_return;
         }
-        co_await ipc::write_frame(connection, reply);
+        (void)co_await ipc::write_frame(connection, reply);  // a host that has gone needs no answer
     }
 
     // Keeps a connection open until the host closes it. A peer that does not read (`reading`
@@ -321,8 +375,13 @@ private:
     asio::io_context& context_;
     Options options_;
     std::FILE* log_;
+    struct Created {
+        std::string path;
+        std::optional<Identity> identity;  // the socket file as bind made it
+    };
+
     std::list<stream_protocol::acceptor> acceptors_;
-    std::vector<std::string> created_;
+    std::vector<Created> created_;
     app_peer::CaptureBook capture_book_;
     int exit_status_ = 0;
 };

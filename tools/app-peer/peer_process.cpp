@@ -1,17 +1,16 @@
 #include "tools/app-peer/peer_process.hpp"
 
+#include "platform/platform.hpp"
+
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
-
-extern char** environ;
 
 namespace ondrake::app_peer {
 
@@ -55,14 +54,12 @@ std::optional<PeerProcess> PeerProcess::start(const std::string& executable, con
     for (auto& word : words) argv.push_back(word.data());
     argv.push_back(nullptr);
 
-    posix_spawn_file_actions_t actions;
-    ::posix_spawn_file_actions_init(&actions);
-    ::posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    ::posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    pid_t pid = 0;
-    int error = ::posix_spawn(&pid, executable.c_str(), &actions, nullptr, argv.data(), environ);
-    ::posix_spawn_file_actions_destroy(&actions);
-    if (error != 0) return std::nullopt;
+    platform::SpawnSetup setup;
+    setup.open(0, "/dev/null", O_RDONLY);
+    setup.open(1, "/dev/null", O_WRONLY);
+    auto spawned = setup.spawn(executable.c_str(), argv.data());
+    if (!spawned) return std::nullopt;
+    pid_t pid = *spawned;
 
     PeerProcess peer(pid, log_path);
     auto deadline = std::chrono::steady_clock::now() + limit;

@@ -43,6 +43,19 @@ bool anything_at(const fs::path& path) {
     return ::lstat(path.c_str(), &info) == 0;
 }
 
+// What keeps register from writing a file at `path`: a directory standing at the path itself,
+// which no rename replaces, or something other than a directory where one of the directories
+// above it belongs, where creating the directories fails. None when nothing does.
+std::optional<fs::path> blocking_path(const fs::path& path) {
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) return path;
+    for (fs::path dir = path.parent_path(); dir.has_relative_path(); dir = dir.parent_path()) {
+        // Followed like the creation of directories follows them: a link to a directory serves.
+        if (::stat(dir.c_str(), &info) == 0 && !S_ISDIR(info.st_mode)) return dir;
+    }
+    return std::nullopt;
+}
+
 // The path with symbolic links resolved, as register resolves the running host; as given when
 // it cannot be resolved (it does not exist, then).
 fs::path resolved(const fs::path& path) {
@@ -95,7 +108,7 @@ std::optional<std::string> manifest_host(const HostFacts& host) {
     if (!host.path) return std::nullopt;
     auto checked = registration_macos::manifest_host_path(*host.path);
     if (!checked) return std::nullopt;
-    return checked.value();
+    return *checked;
 }
 
 // ---- Manifests -----------------------------------------------------------------------------
@@ -137,15 +150,18 @@ ManifestFacts examine_manifest(SupportedBrowser browser, const std::optional<std
     if (!dir) return facts;
     facts.path = *dir / registration::manifest_file_name();
 
-    auto content = whole_file::read_utf8(*facts.path);
+    auto content = whole_file::read_utf8(*facts.path, whole_file::MANIFEST_CEILING);
     if (!content) {
-        facts.state = anything_at(*facts.path) ? ManifestState::Unreadable : ManifestState::Missing;
+        facts.blocked_by = blocking_path(*facts.path);
+        facts.state = facts.blocked_by             ? ManifestState::Blocked
+                      : anything_at(*facts.path) ? ManifestState::Unreadable
+                                                 : ManifestState::Missing;
         return facts;
     }
     if (host) {
         // The production manifest: what a plain register leaves behind.
         auto expected = registration::manifest_json_for(registration::is_firefox(browser), false, *host);
-        if (expected) facts.matches_register = *content == expected.value();
+        if (expected) facts.matches_register = *content == *expected;
     }
     std::error_code error;
     json::value document = json::parse(*content, error);
@@ -182,7 +198,10 @@ RecordFacts examine_record(const std::optional<fs::path>& application) {
     record.path = *state_dir / registration_macos::APP_PATH_RECORD_NAME;
     auto value = launcher::recorded_application();
     if (!value) {
-        record.state = anything_at(*record.path) ? RecordState::Unreadable : RecordState::Missing;
+        record.blocked_by = blocking_path(*record.path);
+        record.state = record.blocked_by            ? RecordState::Blocked
+                       : anything_at(*record.path) ? RecordState::Unreadable
+                                                   : RecordState::Missing;
         return record;
     }
     record.state = RecordState::Present;
@@ -199,41 +218,41 @@ OverrideFacts examine_override() {
 
 // ---- The socket ----------------------------------------------------------------------------
 
-Connection classify_connect_error(const boost::system::error_code& error) {
+ConnectOutcome classify_connect_error(const boost::system::error_code& error) {
     namespace errc = boost::system::errc;
-    if (error == errc::no_such_file_or_directory) return Connection::NoSocketFile;
-    if (error == errc::connection_refused) return Connection::Refused;
+    if (error == errc::no_such_file_or_directory) return ConnectOutcome::NoSocketFile;
+    if (error == errc::connection_refused) return ConnectOutcome::Refused;
     if (error == errc::permission_denied || error == errc::operation_not_permitted) {
-        return Connection::PermissionDenied;
+        return ConnectOutcome::PermissionDenied;
     }
     // Linux turns down a connection to a listener whose backlog is full at once instead of
     // letting it wait.
     if (error == errc::resource_unavailable_try_again || error == errc::not_connected) {
-        return Connection::NotAccepting;
+        return ConnectOutcome::NotAccepting;
     }
-    return Connection::Failed;
+    return ConnectOutcome::Failed;
 }
 
 // Connects with the host's own connect and closes again at once, writing nothing: whatever
 // listens sees a connection that ends without a request.
-asio::awaitable<Connection> connect_and_close(std::string endpoint) {
+asio::awaitable<ConnectOutcome> connect_and_close(std::string endpoint) {
     ipc::ConnectResult result = co_await ipc::connect(std::move(endpoint));
-    if (auto* connected = std::get_if<ipc::Connection>(&result)) {
-        connected->close();
-        co_return Connection::Accepted;
+    if (result) {
+        result->close();
+        co_return ConnectOutcome::Accepted;
     }
-    co_return classify_connect_error(std::get<boost::system::error_code>(result));
+    co_return classify_connect_error(result.error());
 }
 
-Connection probe(const std::string& endpoint, std::chrono::milliseconds limit) {
+ConnectOutcome probe(const std::string& endpoint, std::chrono::milliseconds limit) {
     asio::io_context io;
-    std::optional<Connection> outcome;
-    asio::co_spawn(io, connect_and_close(endpoint), [&](std::exception_ptr failure, Connection connection) {
-        outcome = failure ? Connection::Failed : connection;
+    std::optional<ConnectOutcome> outcome;
+    asio::co_spawn(io, connect_and_close(endpoint), [&](std::exception_ptr failure, ConnectOutcome connection) {
+        outcome = failure ? ConnectOutcome::Failed : connection;
     });
     // A connect still pending at the limit is abandoned, and its socket closed, with the io_context.
     io.run_for(limit);
-    return outcome.value_or(Connection::NotAccepting);
+    return outcome.value_or(ConnectOutcome::NotAccepting);
 }
 
 SocketFacts examine_socket(std::chrono::milliseconds limit) {
@@ -289,6 +308,8 @@ void diagnose_manifest(const ManifestFacts& manifest, std::vector<Finding>& out)
         case ManifestState::Missing: return report(Problem::ManifestMissing, path);
         case ManifestState::Unreadable:
         case ManifestState::NotJson: return report(Problem::ManifestUnreadable, path);
+        case ManifestState::Blocked:
+            return report(Problem::ManifestPathBlocked, manifest.blocked_by.value_or(path).string());
         case ManifestState::Present: break;
     }
     std::size_t before = out.size();
@@ -306,6 +327,9 @@ void diagnose_record(const RecordFacts& record, std::vector<Finding>& out) {
         case RecordState::NoStateDirectory: return;
         case RecordState::Missing: out.push_back({Problem::RecordMissing, std::nullopt, path}); return;
         case RecordState::Unreadable: out.push_back({Problem::RecordUnreadable, std::nullopt, path}); return;
+        case RecordState::Blocked:
+            out.push_back({Problem::RecordPathBlocked, std::nullopt, record.blocked_by.value_or(path).string()});
+            return;
         case RecordState::Present: break;
     }
     const CandidateFacts& candidate = *record.candidate;
@@ -331,13 +355,13 @@ void diagnose_socket(const SocketFacts& socket, std::vector<Finding>& out) {
     }
     std::optional<Problem> problem;
     switch (socket.connection) {
-        case Connection::Accepted:
-        case Connection::NotAttempted: break;
-        case Connection::NoSocketFile: problem = Problem::SocketMissing; break;
-        case Connection::Refused: problem = Problem::SocketNotListening; break;
-        case Connection::NotAccepting: problem = Problem::SocketNotAccepting; break;
-        case Connection::PermissionDenied: problem = Problem::SocketPermissionDenied; break;
-        case Connection::Failed: problem = Problem::SocketUnreachable; break;
+        case ConnectOutcome::Accepted:
+        case ConnectOutcome::NotAttempted: break;
+        case ConnectOutcome::NoSocketFile: problem = Problem::SocketMissing; break;
+        case ConnectOutcome::Refused: problem = Problem::SocketNotListening; break;
+        case ConnectOutcome::NotAccepting: problem = Problem::SocketNotAccepting; break;
+        case ConnectOutcome::PermissionDenied: problem = Problem::SocketPermissionDenied; break;
+        case ConnectOutcome::Failed: problem = Problem::SocketUnreachable; break;
     }
     if (problem) out.push_back({*problem, std::nullopt, path});
 }

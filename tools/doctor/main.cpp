@@ -5,19 +5,16 @@
 
 #include "platform/platform.hpp"
 
-#include <cstdio>
+#include <exception>
 #include <string>
 #include <string_view>
+#include <unistd.h>
 #include <vector>
 
 namespace {
 
 using namespace ondrake::doctor;
-
-void write_all(std::FILE* stream, std::string_view text) {
-    std::fwrite(text.data(), 1, text.size(), stream);
-    std::fflush(stream);
-}
+using ondrake::platform::write_all;
 
 }  // namespace
 
@@ -25,12 +22,12 @@ int main(int argc, char** argv) {
     std::vector<std::string_view> arguments(argv + 1, argv + argc);
     ParsedArguments parsed = parse_arguments(arguments);
     if (std::holds_alternative<ShowHelp>(parsed)) {
-        write_all(stdout, usage());
+        (void)write_all(STDOUT_FILENO, usage());
         return EXIT_HEALTHY;
     }
     if (auto* error = std::get_if<UsageError>(&parsed)) {
-        write_all(stderr, "ondrake-doctor: " + error->message + "\n" +
-                              "ondrake-doctor: run ondrake-doctor --help for usage\n");
+        (void)write_all(STDERR_FILENO, "ondrake-doctor: " + error->message + "\n" +
+                                       "ondrake-doctor: run ondrake-doctor --help for usage\n");
         return EXIT_USAGE;
     }
     const Options& options = std::get<Options>(parsed);
@@ -39,7 +36,16 @@ int main(int argc, char** argv) {
     inputs.host_option = options.host;
     if (auto self = ondrake::platform::running_executable_path()) inputs.doctor_executable = *self;
 
-    Report report = examine(inputs);
-    write_all(stdout, options.json ? render_json(report) : render_text(report));
-    return report.healthy() ? EXIT_HEALTHY : EXIT_PROBLEMS;
+    // Whatever the files under examination hold, the doctor ends with a word and its documented
+    // status; an exception leaving main() would abort it with nothing said.
+    try {
+        Report report = examine(inputs);
+        (void)write_all(STDOUT_FILENO, options.json ? render_json(report) : render_text(report));
+        return report.healthy() ? EXIT_HEALTHY : EXIT_PROBLEMS;
+    } catch (const std::exception& failure) {
+        (void)write_all(STDERR_FILENO, std::string("ondrake-doctor: the examination failed: ") + failure.what() + "\n");
+    } catch (...) {
+        (void)write_all(STDERR_FILENO, "ondrake-doctor: the examination failed\n");
+    }
+    return EXIT_FAILED;
 }

@@ -19,7 +19,8 @@ options:
   --json        print one JSON document instead of the report for people
   --help        this text
 
-exit status: 0 nothing is wrong, 1 at least one problem was found, 2 bad usage.
+exit status: 0 nothing is wrong, 1 at least one problem was found, 2 bad usage, 3 the
+examination itself failed (the reason is printed on standard error).
 
 The JSON document (keys are stable; a value that does not apply is null):
   healthy              true when "problems" is empty
@@ -31,10 +32,11 @@ The JSON document (keys are stable; a value that does not apply is null):
   registerCommand      the shell command that registers this host
   manifests[]          one per browser: browser, path, sharesWith (the browser whose manifest
                        file this one reads), state ("no_directory", "missing", "unreadable",
-                       "not_json", "present"), matchesRegister, hostPath, hostExecutable,
+                       "not_json", "present", "blocked"), blockedBy (what keeps register from
+                       writing the file), matchesRegister, hostPath, hostExecutable,
                        admitsExtension, firefoxTrust ("production", "development", "neither")
-  applicationRecord    path, state ("no_state_directory", "missing", "unreadable", "present"),
-                       candidate, matchesInstallation
+  applicationRecord    path, state ("no_state_directory", "missing", "unreadable", "present",
+                       "blocked"), blockedBy, candidate, matchesInstallation
   override             set, candidate: ONDRAKE_DOWNLOAD_EXE
   launchCandidate      what the host's launcher would start: the override, else the record
                        (a candidate is value, absolute, regularFile, executable)

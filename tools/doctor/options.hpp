@@ -13,6 +13,7 @@ namespace ondrake::doctor {
 inline constexpr int EXIT_HEALTHY = 0;
 inline constexpr int EXIT_PROBLEMS = 1;
 inline constexpr int EXIT_USAGE = 2;
+inline constexpr int EXIT_FAILED = 3;
 
 struct Options {
     std::optional<std::filesystem::path> host;

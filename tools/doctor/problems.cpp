@@ -4,6 +4,8 @@
 
 #include <array>
 
+#include "browser-native-host/enum_table.hpp"
+
 namespace ondrake::doctor {
 
 namespace {
@@ -15,7 +17,7 @@ struct ProblemEntry {
     Fix fix;
 };
 
-// Indexed by Problem; the first column is there to be checked against the index.
+// Indexed by Problem; the first column ties each row to its enumerator.
 constexpr std::array PROBLEMS = {
     ProblemEntry{Problem::NoHomeDirectory, "no_home_directory",
                  "HOME is not an absolute UTF-8 path, so the host finds neither the record nor "
@@ -54,6 +56,10 @@ constexpr std::array PROBLEMS = {
                  Fix::RunRegister},
     ProblemEntry{Problem::ManifestStale, "manifest_stale",
                  "the manifest differs from the one register writes for this host", Fix::RunRegister},
+    ProblemEntry{Problem::ManifestPathBlocked, "manifest_path_blocked",
+                 "register cannot write the manifest: a directory stands at its path, or a file "
+                 "where one of the directories above it belongs",
+                 Fix::RemoveBlockingPath},
     ProblemEntry{Problem::RecordMissing, "record_missing",
                  "the application-path record is missing, so the host cannot start the application",
                  Fix::RunRegister},
@@ -71,6 +77,10 @@ constexpr std::array PROBLEMS = {
                  "the application-path record names another application than the one beside this "
                  "host",
                  Fix::RunRegister},
+    ProblemEntry{Problem::RecordPathBlocked, "record_path_blocked",
+                 "register cannot write the application-path record: a directory stands at its "
+                 "path, or a file where one of the directories above it belongs",
+                 Fix::RemoveBlockingPath},
     ProblemEntry{Problem::OverrideUnusable, "override_unusable",
                  "ONDRAKE_DOWNLOAD_EXE is set but does not name an executable file by an absolute "
                  "path, and it takes precedence over the record",
@@ -132,45 +142,80 @@ constexpr std::array FIXES = {
     FixEntry{Fix::RunAsSameUser, "run_as_same_user",
              "run Ondrake Download as the same user as the browser, and check the permissions of "
              "its ipc directory"},
+    FixEntry{Fix::RemoveBlockingPath, "remove_blocking_path",
+             "move away what stands at the path named, then run \"ondrake-native-host register\" "
+             "from Contents/MacOS of Ondrake Download in /Applications"},
 };
 
-constexpr bool problems_in_order() {
-    for (std::size_t i = 0; i < PROBLEMS.size(); ++i) {
-        if (static_cast<std::size_t>(PROBLEMS[i].problem) != i) return false;
-    }
-    return PROBLEMS.size() == static_cast<std::size_t>(Problem::SocketUnreachable) + 1;
-}
-
-constexpr bool fixes_in_order() {
-    for (std::size_t i = 0; i < FIXES.size(); ++i) {
-        if (static_cast<std::size_t>(FIXES[i].fix) != i) return false;
-    }
-    return FIXES.size() == static_cast<std::size_t>(Fix::RunAsSameUser) + 1;
-}
-
-static_assert(problems_in_order(), "one row per Problem, in the enumeration's order");
-static_assert(fixes_in_order(), "one row per Fix, in the enumeration's order");
+static_assert(enum_table::in_enum_order<Problem::SocketUnreachable>(PROBLEMS, &ProblemEntry::problem),
+              "one row per Problem, in the enumeration's order");
+static_assert(enum_table::in_enum_order<Fix::RemoveBlockingPath>(FIXES, &FixEntry::fix),
+              "one row per Fix, in the enumeration's order");
 
 const ProblemEntry& entry(Problem problem) { return PROBLEMS[static_cast<std::size_t>(problem)]; }
 const FixEntry& entry(Fix fix) { return FIXES[static_cast<std::size_t>(fix)]; }
 
-template <std::size_t N, class Enum>
-std::string_view name_in(const std::array<std::string_view, N>& names, Enum value) {
-    return names[static_cast<std::size_t>(value)];
+using enum_table::Named;
+
+template <class Enum, std::size_t N>
+std::string_view name_in(const Named<Enum> (&names)[N], Enum value) {
+    return names[static_cast<std::size_t>(value)].text;
 }
 
-constexpr std::array<std::string_view, 3> HOST_SOURCES = {"beside_doctor", "option", "unknown"};
-constexpr std::array<std::string_view, 4> LOCATIONS = {"canonical", "mounted_volume", "translocated",
-                                                       "elsewhere"};
-constexpr std::array<std::string_view, 5> MANIFEST_STATES = {"no_directory", "missing", "unreadable",
-                                                             "not_json", "present"};
-constexpr std::array<std::string_view, 3> FIREFOX_TRUSTS = {"production", "development", "neither"};
-constexpr std::array<std::string_view, 4> RECORD_STATES = {"no_state_directory", "missing",
-                                                           "unreadable", "present"};
-constexpr std::array<std::string_view, 3> SOCKET_FILES = {"none", "socket", "other"};
-constexpr std::array<std::string_view, 7> CONNECTIONS = {
-    "accepted", "no_socket_file", "refused", "not_accepting", "permission_denied", "failed",
-    "not_attempted"};
+constexpr Named<HostSource> HOST_SOURCES[] = {
+    {HostSource::BesideDoctor, "beside_doctor"},
+    {HostSource::Option, "option"},
+    {HostSource::Unknown, "unknown"},
+};
+constexpr Named<InstallLocation> LOCATIONS[] = {
+    {InstallLocation::Canonical, "canonical"},
+    {InstallLocation::MountedVolume, "mounted_volume"},
+    {InstallLocation::Translocated, "translocated"},
+    {InstallLocation::Elsewhere, "elsewhere"},
+};
+constexpr Named<ManifestState> MANIFEST_STATES[] = {
+    {ManifestState::NoDirectory, "no_directory"},
+    {ManifestState::Missing, "missing"},
+    {ManifestState::Unreadable, "unreadable"},
+    {ManifestState::NotJson, "not_json"},
+    {ManifestState::Present, "present"},
+    {ManifestState::Blocked, "blocked"},
+};
+constexpr Named<FirefoxTrust> FIREFOX_TRUSTS[] = {
+    {FirefoxTrust::Production, "production"},
+    {FirefoxTrust::Development, "development"},
+    {FirefoxTrust::Neither, "neither"},
+};
+constexpr Named<RecordState> RECORD_STATES[] = {
+    {RecordState::NoStateDirectory, "no_state_directory"},
+    {RecordState::Missing, "missing"},
+    {RecordState::Unreadable, "unreadable"},
+    {RecordState::Present, "present"},
+    {RecordState::Blocked, "blocked"},
+};
+constexpr Named<SocketFile> SOCKET_FILES[] = {
+    {SocketFile::None, "none"},
+    {SocketFile::Socket, "socket"},
+    {SocketFile::Other, "other"},
+};
+constexpr Named<ConnectOutcome> CONNECTIONS[] = {
+    {ConnectOutcome::Accepted, "accepted"},
+    {ConnectOutcome::NoSocketFile, "no_socket_file"},
+    {ConnectOutcome::Refused, "refused"},
+    {ConnectOutcome::NotAccepting, "not_accepting"},
+    {ConnectOutcome::PermissionDenied, "permission_denied"},
+    {ConnectOutcome::Failed, "failed"},
+    {ConnectOutcome::NotAttempted, "not_attempted"},
+};
+
+using enum_table::in_enum_order;
+static_assert(in_enum_order<HostSource::Unknown>(HOST_SOURCES));
+static_assert(in_enum_order<InstallLocation::Elsewhere>(LOCATIONS));
+static_assert(in_enum_order<ManifestState::Blocked>(MANIFEST_STATES));
+static_assert(in_enum_order<FirefoxTrust::Neither>(FIREFOX_TRUSTS));
+static_assert(in_enum_order<RecordState::Blocked>(RECORD_STATES));
+static_assert(in_enum_order<SocketFile::Other>(SOCKET_FILES));
+static_assert(in_enum_order<ConnectOutcome::NotAttempted>(CONNECTIONS));
 
 }  // namespace
 
@@ -186,7 +231,7 @@ std::string_view key(ManifestState state) { return name_in(MANIFEST_STATES, stat
 std::string_view key(FirefoxTrust trust) { return name_in(FIREFOX_TRUSTS, trust); }
 std::string_view key(RecordState state) { return name_in(RECORD_STATES, state); }
 std::string_view key(SocketFile file) { return name_in(SOCKET_FILES, file); }
-std::string_view key(Connection connection) { return name_in(CONNECTIONS, connection); }
+std::string_view key(ConnectOutcome connection) { return name_in(CONNECTIONS, connection); }
 
 std::optional<std::string> Report::register_command() const {
     if (!host.path) return std::nullopt;

@@ -91,6 +91,7 @@ json::object manifest(const ManifestFacts& facts) {
         {"path", path_or_null(facts.path)},
         {"sharesWith", browser_or_null(facts.shares_with)},
         {"state", key(facts.state)},
+        {"blockedBy", path_or_null(facts.blocked_by)},
         {"matchesRegister", bool_or_null(facts.matches_register)},
         {"hostPath", string_or_null(facts.host_path)},
         {"hostExecutable", present ? json::value(facts.host_executable) : json::value(nullptr)},
@@ -140,6 +141,7 @@ std::string render_json(const Report& report) {
          json::object{
              {"path", path_or_null(report.record.path)},
              {"state", key(report.record.state)},
+             {"blockedBy", path_or_null(report.record.blocked_by)},
              {"candidate", candidate(report.record.candidate)},
              {"matchesInstallation", bool_or_null(report.record.matches_installation)},
          }},

@@ -71,6 +71,7 @@ void manifest_lines(const ManifestFacts& manifest, Lines& out) {
         case ManifestState::Missing: return out.line(indent, "missing");
         case ManifestState::Unreadable: return out.line(indent, "present but not readable UTF-8 text");
         case ManifestState::NotJson: return out.line(indent, "present but not a JSON object");
+        case ManifestState::Blocked: return out.line(indent, "blocked by ", manifest.blocked_by->string());
         case ManifestState::Present: break;
     }
     std::string facts = "present";
@@ -111,6 +112,7 @@ void application_section(const Report& report, Lines& out) {
             case RecordState::NoStateDirectory: break;
             case RecordState::Missing: out.line("    missing"); break;
             case RecordState::Unreadable: out.line("    present but not readable UTF-8 text"); break;
+            case RecordState::Blocked: out.line("    blocked by ", record.blocked_by->string()); break;
             case RecordState::Present: out.line("    names ", candidate_text(*record.candidate)); break;
         }
         if (record.matches_installation) {
@@ -140,13 +142,13 @@ void socket_section(const SocketFacts& socket, Lines& out) {
                                                                : "no socket file";
     std::string_view connection;
     switch (socket.connection) {
-        case Connection::Accepted: connection = "the application accepted a connection"; break;
-        case Connection::NoSocketFile: connection = "nothing to connect to"; break;
-        case Connection::Refused: connection = "connection refused: nobody listens"; break;
-        case Connection::NotAccepting: connection = "the listener did not accept in time"; break;
-        case Connection::PermissionDenied: connection = "connection not permitted"; break;
-        case Connection::Failed: connection = "connection failed"; break;
-        case Connection::NotAttempted: connection = "no connection attempted"; break;
+        case ConnectOutcome::Accepted: connection = "the application accepted a connection"; break;
+        case ConnectOutcome::NoSocketFile: connection = "nothing to connect to"; break;
+        case ConnectOutcome::Refused: connection = "connection refused: nobody listens"; break;
+        case ConnectOutcome::NotAccepting: connection = "the listener did not accept in time"; break;
+        case ConnectOutcome::PermissionDenied: connection = "connection not permitted"; break;
+        case ConnectOutcome::Failed: connection = "connection failed"; break;
+        case ConnectOutcome::NotAttempted: connection = "no connection attempted"; break;
     }
     out.line("  ", file, "; ", connection);
 }

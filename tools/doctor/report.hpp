@@ -42,9 +42,10 @@ struct HostFacts {
 enum class ManifestState : std::uint8_t {
     NoDirectory,  // the browser reads no per-user manifest we write, or HOME is unusable
     Missing,
-    Unreadable,   // something is there, but not a readable UTF-8 file
+    Unreadable,   // something is there, but not a readable UTF-8 file of a manifest's size
     NotJson,      // readable, but not a JSON object
     Present,
+    Blocked,      // register cannot write there: see ManifestFacts::blocked_by
 };
 
 enum class FirefoxTrust : std::uint8_t {
@@ -66,6 +67,7 @@ struct ManifestFacts {
     bool host_executable = false;          // host_path names an executable regular file
     bool admits_extension = false;         // our extension's origin, or our production add-on
     std::optional<FirefoxTrust> firefox_trust;  // Firefox only
+    std::optional<std::filesystem::path> blocked_by;  // set with ManifestState::Blocked
 };
 
 // A path that is to be started as the application, and what the launcher would make of it.
@@ -79,8 +81,9 @@ struct CandidateFacts {
 enum class RecordState : std::uint8_t {
     NoStateDirectory,  // HOME is unusable
     Missing,
-    Unreadable,        // there, but not readable as UTF-8 text
+    Unreadable,        // there, but not readable as UTF-8 text of a path's size
     Present,
+    Blocked,           // register cannot write there: see RecordFacts::blocked_by
 };
 
 struct RecordFacts {
@@ -89,6 +92,7 @@ struct RecordFacts {
     std::optional<CandidateFacts> candidate;  // the trimmed content of a Present record
     // Whether it names the application identified beside the host; none when either is unknown.
     std::optional<bool> matches_installation;
+    std::optional<std::filesystem::path> blocked_by;  // set with RecordState::Blocked
 };
 
 struct OverrideFacts {
@@ -97,7 +101,7 @@ struct OverrideFacts {
 
 enum class SocketFile : std::uint8_t { None, Socket, Other };
 
-enum class Connection : std::uint8_t {
+enum class ConnectOutcome : std::uint8_t {
     Accepted,
     NoSocketFile,
     Refused,           // a socket file nobody listens on
@@ -113,7 +117,7 @@ struct SocketFacts {
     std::size_t limit = 0;  // the longest path a socket address holds on this system
     bool fits = false;
     SocketFile file = SocketFile::None;
-    Connection connection = Connection::NotAttempted;
+    ConnectOutcome connection = ConnectOutcome::NotAttempted;
 };
 
 // Everything that keeps a browser from reaching the application, one value per cause.
@@ -130,12 +134,14 @@ enum class Problem : std::uint8_t {
     ManifestExtensionNotAdmitted,
     FirefoxDevelopmentTrust,
     ManifestStale,
+    ManifestPathBlocked,
     RecordMissing,
     RecordUnreadable,
     RecordNotAbsolute,
     RecordTargetMissing,
     RecordTargetNotExecutable,
     RecordStale,
+    RecordPathBlocked,
     OverrideUnusable,
     SocketPathTooLong,
     SocketMissing,
@@ -160,6 +166,7 @@ enum class Fix : std::uint8_t {
     RemoveStrayFile,
     RestartApplication,
     RunAsSameUser,
+    RemoveBlockingPath,
 };
 
 struct Finding {
@@ -203,6 +210,6 @@ std::string_view key(ManifestState state);
 std::string_view key(FirefoxTrust trust);
 std::string_view key(RecordState state);
 std::string_view key(SocketFile file);
-std::string_view key(Connection connection);
+std::string_view key(ConnectOutcome connection);
 
 }  // namespace ondrake::doctor

@@ -9,6 +9,8 @@
 
 #include <atomic>
 #include <cerrno>
+#include <charconv>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -20,7 +22,6 @@
 #include <limits>
 #include <optional>
 #include <poll.h>
-#include <spawn.h>
 #include <sstream>
 #include <string>
 #include <sys/wait.h>
@@ -28,8 +29,6 @@
 #include <unistd.h>
 #include <variant>
 #include <vector>
-
-extern char** environ;
 
 namespace {
 
@@ -53,9 +52,16 @@ options:
   --pipeline      write all messages at once; by default each message waits for the reply to
                   the one before
   --transcript    print each message ("> " + message) above its reply ("< " + reply)
+  --reply-timeout SECONDS
+                  how long to wait for the host to take each message, for each reply,
+                  and for the host to end after its last one (default: 120, longer than
+                  the host's own limits for one message); a host that takes longer is
+                  reported and stopped
   --help          this text
 
 Arguments after -- go to the host (browsers pass the extension's origin there).
+
+Every message, field, limit, reply code and status of the protocol: docs/protocol.md.
 
 Exit status: 0 when every message got one well-formed reply and the host exited with 0;
 1 when not; 2 when the command line is wrong or the host could not be run.
@@ -68,18 +74,12 @@ struct Options {
     std::optional<std::string> stderr_file;
     bool pipeline = false;
     bool transcript = false;
+    std::chrono::seconds reply_timeout{120};
 };
 
 // Writes one whole line to standard error, so that our lines and the host's never mix inside a line.
 void say(const std::string& text) {
-    std::string line = text + "\n";
-    std::string_view rest = line;
-    while (!rest.empty()) {
-        ssize_t n = ::write(2, rest.data(), rest.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return;
-        rest.remove_prefix(static_cast<std::size_t>(n));
-    }
+    (void)platform::write_all(2, text + "\n");  // nowhere to report a lost line
 }
 
 std::string default_host() {
@@ -106,6 +106,15 @@ std::variant<Options, std::string> parse_options(int argc, char** argv) {
             auto given = value();
             if (!given) return std::string(argument) + " needs a value";
             (argument == "--host" ? options.host : options.stderr_file.emplace()) = *given;
+        } else if (argument == "--reply-timeout") {
+            auto given = value();
+            unsigned seconds = 0;
+            auto parsed = given ? std::from_chars(given->data(), given->data() + given->size(), seconds)
+                                : std::from_chars_result{nullptr, std::errc::invalid_argument};
+            if (!given || parsed.ec != std::errc() || parsed.ptr != given->data() + given->size() || seconds == 0) {
+                return "--reply-timeout needs a whole number of seconds above 0";
+            }
+            options.reply_timeout = std::chrono::seconds(seconds);
         } else if (argument == "--pipeline") {
             options.pipeline = true;
         } else if (argument == "--transcript") {
@@ -122,13 +131,27 @@ std::variant<Options, std::string> parse_options(int argc, char** argv) {
     return options;
 }
 
+// The most a message file may hold: hundreds of messages at the frame limit and beyond. A file
+// past it (a device, a sparse file, a path mistyped) is refused like an unreadable one instead of
+// being held in memory whole.
+constexpr std::size_t MESSAGE_FILE_CEILING = 16 * 1024 * 1024;
+
+std::optional<std::string> read_bounded(std::istream& in) {
+    std::string text;
+    char buffer[65536];
+    while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
+        text.append(buffer, static_cast<std::size_t>(in.gcount()));
+        if (text.size() > MESSAGE_FILE_CEILING) return std::nullopt;
+    }
+    if (in.bad()) return std::nullopt;
+    return text;
+}
+
 std::optional<std::string> read_all(const std::optional<std::string>& file) {
-    if (!file || *file == "-") return std::string(std::istreambuf_iterator<char>(std::cin), {});
+    if (!file || *file == "-") return read_bounded(std::cin);
     std::ifstream in(*file, std::ios::binary);
     if (!in) return std::nullopt;
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
+    return read_bounded(in);
 }
 
 // The host process and our ends of its standard streams.
@@ -147,6 +170,15 @@ struct Host {
         if (done == pid) ended = true;
         return ended;
     }
+    // True once the host has exited, false when it still runs after `limit`.
+    bool wait_for(std::chrono::seconds limit) {
+        auto deadline = std::chrono::steady_clock::now() + limit;
+        while (!has_ended()) {
+            if (std::chrono::steady_clock::now() >= deadline) return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return true;
+    }
     void wait() {
         while (!ended) {
             pid_t done = ::waitpid(pid, &wait_status, 0);
@@ -162,61 +194,70 @@ std::optional<std::string> start_host(const Options& options, Host& host) {
         (!options.stderr_file && platform::pipe_cloexec(err) != 0)) {
         return std::string("cannot make pipes: ") + std::strerror(errno);
     }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    platform::SpawnSetup setup;
+    setup.duplicate(in[0], 0);
+    setup.duplicate(out[1], 1);
     if (options.stderr_file) {
-        posix_spawn_file_actions_addopen(&actions, 2, options.stderr_file->c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        setup.open(2, options.stderr_file->c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     } else {
-        posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+        setup.duplicate(err[1], 2);
     }
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    platform::spawn_only_listed_descriptors(&attributes, &actions);
+    setup.only_listed_descriptors();
 
     std::vector<std::string> words{options.host};
     words.insert(words.end(), options.host_arguments.begin(), options.host_arguments.end());
     std::vector<char*> argv;
     for (auto& word : words) argv.push_back(word.data());
     argv.push_back(nullptr);
-    int spawned = ::posix_spawn(&host.pid, options.host.c_str(), &actions, &attributes, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
+    auto spawned = setup.spawn(options.host.c_str(), argv.data());
+    if (spawned) host.pid = *spawned;
 
     for (int fd : {in[0], out[1], err[1]}) {
         if (fd >= 0) ::close(fd);
     }
     host.input = in[1];
+    // Our end only: a host that stops reading must not hold a write up past the time limit.
+    ::fcntl(host.input, F_SETFL, ::fcntl(host.input, F_GETFL) | O_NONBLOCK);
     host.output = out[0];
     host.errors = err[0];
-    if (spawned != 0) return "cannot run the host " + options.host + ": " + std::strerror(spawned);
+    if (!spawned) return "cannot run the host " + options.host + ": " + spawned.error().message();
     return std::nullopt;
 }
 
 // The host's standard output. It normally ends when the host exits; a process the host left
-// behind may still hold the pipe open, so once the host is gone, a pause ends it as well.
+// behind may still hold the pipe open, so once the host is gone, a pause ends it as well. A read
+// still waiting at the deadline fails with timed_out.
 class HostOutput final : public ByteSource {
 public:
-    explicit HostOutput(Host& host) : host_(host) {}
+    HostOutput(Host& host, std::chrono::seconds limit) : host_(host), limit_(limit) {}
+
+    // The time limit starts again, for the next reply.
+    void start_waiting() { deadline_ = std::chrono::steady_clock::now() + limit_; }
 
     IoResult read_some(char* data, std::size_t size) override {
         for (;;) {
+            if (std::chrono::steady_clock::now() >= deadline_) return boost::system::errc::make_error_code(boost::system::errc::timed_out);
             pollfd ready{host_.output, POLLIN, 0};
             int count = ::poll(&ready, 1, 100);
-            if (count < 0 && errno != EINTR) return {0, std::error_code(errno, std::system_category())};
+            if (count < 0 && errno != EINTR) return last_error();
             if (count > 0) {
                 ssize_t n = ::read(host_.output, data, size);
                 if (n < 0 && errno == EINTR) continue;
-                if (n < 0) return {0, std::error_code(errno, std::system_category())};
-                return {static_cast<std::size_t>(n), {}};
+                if (n < 0) return last_error();
+                return static_cast<std::size_t>(n);
             }
-            if (count == 0 && host_.has_ended()) return {0, {}};
+            if (count == 0 && host_.has_ended()) return std::size_t{0};
         }
     }
 
 private:
+    static boost::system::error_code last_error() {
+        return {errno, boost::system::system_category()};
+    }
+
     Host& host_;
+    std::chrono::seconds limit_;
+    std::chrono::steady_clock::time_point deadline_ = std::chrono::steady_clock::now() + limit_;
 };
 
 // Copies the host's standard error to ours, each line behind "host: ", until the host has gone
@@ -242,8 +283,13 @@ void relay_errors(Host& host) {
     if (!pending.empty()) say("host: " + pending);
 }
 
-// Writes one frame holding `message`; false when the host no longer reads its input.
-bool send(int fd, std::string_view message) {
+using Clock = std::chrono::steady_clock;
+
+enum class Sent { All, HostGone, TimedOut };
+
+// Writes one frame holding `message` to `fd`, which is non-blocking; waits for room in the pipe
+// until `deadline` (none: as long as it takes). HostGone when the host no longer reads its input.
+Sent send(int fd, std::string_view message, std::optional<Clock::time_point> deadline) {
     auto prefix = framing::encode_length(static_cast<std::uint32_t>(message.size()));
     std::string frame(prefix.data(), prefix.size());
     frame.append(message);
@@ -251,10 +297,21 @@ bool send(int fd, std::string_view message) {
     while (!rest.empty()) {
         ssize_t n = ::write(fd, rest.data(), rest.size());
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            int wait_ms = -1;
+            if (deadline) {
+                auto left = std::chrono::duration_cast<std::chrono::milliseconds>(*deadline - Clock::now());
+                if (left.count() <= 0) return Sent::TimedOut;
+                wait_ms = static_cast<int>(std::min<long long>(left.count(), 1000 * 1000));
+            }
+            pollfd room{fd, POLLOUT, 0};
+            if (::poll(&room, 1, wait_ms) < 0 && errno != EINTR) return Sent::HostGone;
+            continue;
+        }
+        if (n <= 0) return Sent::HostGone;
         rest.remove_prefix(static_cast<std::size_t>(n));
     }
-    return true;
+    return Sent::All;
 }
 
 // The messages, the replies so far, and what went wrong on the way.
@@ -265,17 +322,25 @@ public:
 
     const std::vector<std::string>& messages() const { return messages_; }
 
-    // Reads and prints the next reply. False at the end of the host's output, and after a frame
-    // that leaves the stream out of step (which is reported).
-    bool take_reply(ByteSource& output) {
+    // Reads and prints the next reply. False at the end of the host's output, after a frame
+    // that leaves the stream out of step, and when the time for it runs out (both reported).
+    bool take_reply(HostOutput& output) {
+        output.start_waiting();
         framing::FrameResult frame = framing::read_frame(output);
-        if (auto* error = std::get_if<framing::FrameError>(&frame)) {
-            if (error->kind == framing::FrameError::Kind::EndOfStream) return false;
-            violation("reply " + std::to_string(replies_ + 1) + ": " + framing::display_text(*error));
+        if (!frame) {
+            const framing::FrameError error = frame.error();
+            if (error.kind == framing::FrameError::Kind::EndOfStream) return false;
+            if (error.error == boost::system::errc::timed_out) {
+                ran_out_of_time(replies_ < messages_.size()
+                                    ? "no reply to message " + std::to_string(replies_ + 1) + " " + within()
+                                    : "the host did not end " + within() + " of its last reply");
+                return false;
+            }
+            violation("reply " + std::to_string(replies_ + 1) + ": " + framing::display_text(error));
             out_of_step_ = true;
             return false;
         }
-        const std::string& body = std::get<std::string>(frame);
+        const std::string& body = *frame;
         std::size_t number = ++replies_;
         if (options_.transcript && number <= messages_.size()) print("> " + messages_[number - 1]);
         switch (nm_client::check_reply(body)) {
@@ -293,11 +358,25 @@ public:
         return true;
     }
 
+    // "within N s", the time limit in a report.
+    std::string within() const { return "within " + std::to_string(options_.reply_timeout.count()) + " s"; }
+
+    // Reports what did not happen in time; the caller stops the host.
+    void ran_out_of_time(const std::string& what) {
+        violation(what + "; the host was stopped");
+        timed_out_ = true;
+    }
+
+    // True once a reply, or the host's end, took longer than the time limit.
+    bool timed_out() const { return timed_out_; }
+
     // The closing report; true when everything went as a browser expects.
     bool finish(Host& host, std::optional<std::size_t> stopped_reading_at) {
         if (options_.transcript) {
             for (std::size_t i = replies_; i < messages_.size(); ++i) print("> " + messages_[i] + "\n< (no reply)");
         }
+        // A host that ran out of time was stopped here: its count and its end say nothing new.
+        if (timed_out_) return false;
         if (stopped_reading_at) {
             say("nm-client: the host stopped reading its input at message " + std::to_string(*stopped_reading_at + 1));
         }
@@ -330,12 +409,13 @@ private:
     std::size_t replies_ = 0;
     bool violated_ = false;
     bool out_of_step_ = false;
+    bool timed_out_ = false;
 };
 
 // The index of the first message the host did not take, if any.
 std::optional<std::size_t> send_all(int fd, const std::vector<std::string>& messages) {
     for (std::size_t i = 0; i < messages.size(); ++i) {
-        if (!send(fd, messages[i])) return i;
+        if (send(fd, messages[i], std::nullopt) != Sent::All) return i;
     }
     return std::nullopt;
 }
@@ -359,7 +439,7 @@ int main(int argc, char** argv) {
 
     auto text = read_all(options.message_file);
     if (!text) {
-        say("nm-client: cannot read " + *options.message_file);
+        say("nm-client: cannot read " + options.message_file.value_or("standard input"));
         return 2;
     }
     Exchange exchange(options, nm_client::read_messages(*text));
@@ -378,7 +458,7 @@ int main(int argc, char** argv) {
     std::thread relay;
     if (host.errors >= 0) relay = std::thread(relay_errors, std::ref(host));
 
-    HostOutput output(host);
+    HostOutput output(host, options.reply_timeout);
     std::optional<std::size_t> stopped_reading_at;
     if (options.pipeline) {
         // A second thread writes, so that a host that answers before it reads on is never stuck
@@ -389,11 +469,20 @@ int main(int argc, char** argv) {
         });
         while (exchange.take_reply(output)) {
         }
+        // A host that ran out of time may not be reading either: the writer is freed by its end.
+        if (exchange.timed_out()) ::kill(host.pid, SIGKILL);
         writer.join();
     } else {
         bool in_step = true;
         for (std::size_t i = 0; i < exchange.messages().size() && in_step; ++i) {
-            if (!send(host.input, exchange.messages()[i])) {
+            Sent sent = send(host.input, exchange.messages()[i], Clock::now() + options.reply_timeout);
+            if (sent == Sent::TimedOut) {
+                exchange.ran_out_of_time("the host did not read message " + std::to_string(i + 1) + " " +
+                                         exchange.within());
+                in_step = false;
+                break;
+            }
+            if (sent == Sent::HostGone) {
                 stopped_reading_at = i;
                 break;
             }
@@ -404,6 +493,11 @@ int main(int argc, char** argv) {
         while (in_step && exchange.take_reply(output)) {
         }
     }
+    // Its output has ended, yet the host may go on running.
+    if (!exchange.timed_out() && !host.wait_for(options.reply_timeout)) {
+        exchange.ran_out_of_time("the host did not end " + exchange.within() + " of closing its output");
+    }
+    if (exchange.timed_out() && !host.has_ended()) ::kill(host.pid, SIGKILL);
     ::close(host.output);
     host.wait();
     if (relay.joinable()) relay.join();

@@ -5,11 +5,15 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <optional>
+#include <random>
 #include <string>
 #include <string_view>
+#include <sys/stat.h>
 #include <system_error>
+#include <unistd.h>
 
 namespace ondrake::test {
 
@@ -51,6 +55,38 @@ struct FakeBundle {
             write_file(host, "stand-in host\n");
         }
     }
+};
+
+// A bundle made directly in /Applications for one test, holding a copy of `host_source`, removed
+// with everything it created, /Applications included when the test had to create it. get() is
+// null when the bundle could not be made (writing to /Applications needs root on most systems).
+class ApplicationsBundle {
+public:
+    explicit ApplicationsBundle(const std::filesystem::path& host_source) {
+        if (::mkdir("/Applications", 0755) == 0) {
+            created_applications_ = true;
+        } else if (errno != EEXIST) {
+            return;
+        }
+        std::random_device random;
+        std::string name = "ondrake-registration-test-" + std::to_string(::getpid()) + "-" +
+                           std::to_string(random());
+        if (::mkdir(("/Applications/" + name + ".app").c_str(), 0755) != 0) return;
+        bundle_.emplace(std::filesystem::path("/Applications"), name, "Ondrake Test", host_source);
+    }
+    ApplicationsBundle(const ApplicationsBundle&) = delete;
+    ApplicationsBundle& operator=(const ApplicationsBundle&) = delete;
+    ~ApplicationsBundle() {
+        std::error_code ignored;
+        if (bundle_) std::filesystem::remove_all(bundle_->bundle, ignored);
+        if (created_applications_) ::rmdir("/Applications");
+    }
+
+    const FakeBundle* get() const { return bundle_ ? &*bundle_ : nullptr; }
+
+private:
+    bool created_applications_ = false;
+    std::optional<FakeBundle> bundle_;
 };
 
 }  // namespace ondrake::test

@@ -1,7 +1,7 @@
-// Frames as the host reads and writes them: a four-byte length, then the body.
+// Frames as the host, the Safari handler and the application read and write them: a four-byte
+// little-endian length, then the body. Built here byte by byte rather than with the code under
+// test, so that a fault in its encoder cannot hide in the tests' expectations.
 #pragma once
-
-#include "browser-native-host/framing.hpp"
 
 #include <cstdint>
 #include <initializer_list>
@@ -11,8 +11,9 @@
 namespace ondrake::test {
 
 inline std::string prefix(std::uint32_t length) {
-    auto bytes = framing::encode_length(length);
-    return std::string(bytes.data(), bytes.size());
+    std::string bytes(4, '\0');
+    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>((length >> (8 * i)) & 0xFF);
+    return bytes;
 }
 
 inline std::string framed(std::string_view body) {

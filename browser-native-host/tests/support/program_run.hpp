@@ -84,13 +84,11 @@ inline std::vector<char*> pointers(std::vector<std::string>& strings) {
 
 // Sets up descriptor `fd` of the child as `mode` says; `parent_ends` receives the descriptors
 // that the caller closes once the child exists. False (and a test failure) when it cannot.
-inline bool arrange(posix_spawn_file_actions_t& actions, int fd, Stream mode, const std::string& file,
+inline bool arrange(platform::SpawnSetup& setup, int fd, Stream mode, const std::string& file,
                     std::vector<int>& parent_ends) {
     switch (mode) {
-        case Stream::Captured:
-            posix_spawn_file_actions_addopen(&actions, fd, file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            break;
-        case Stream::Closed: posix_spawn_file_actions_addclose(&actions, fd); break;
+        case Stream::Captured: setup.open(fd, file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600); break;
+        case Stream::Closed: setup.close(fd); break;
         case Stream::Unread: {
             int ends[2];
             if (platform::pipe_cloexec(ends) != 0) {
@@ -98,7 +96,7 @@ inline bool arrange(posix_spawn_file_actions_t& actions, int fd, Stream mode, co
                 return false;
             }
             ::close(ends[0]);  // before the program starts, so that even its first write fails
-            posix_spawn_file_actions_adddup2(&actions, ends[1], fd);
+            setup.duplicate(ends[1], fd);
             parent_ends.push_back(ends[1]);
             break;
         }
@@ -138,44 +136,34 @@ inline ProgramRun run_program(const std::string& program, const ProgramOptions& 
     ProgramRun result;
     int input[2] = {-1, -1};
     std::vector<int> parent_ends;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
+    platform::SpawnSetup setup;
     bool arranged = true;
     if (options.input_closed) {
-        posix_spawn_file_actions_addclose(&actions, 0);
+        setup.close(0);
     } else if (platform::pipe_cloexec(input) == 0) {
-        posix_spawn_file_actions_adddup2(&actions, input[0], 0);
+        setup.duplicate(input[0], 0);
     } else {
         ADD_FAILURE() << "cannot make a pipe: " << std::strerror(errno);
         input[0] = input[1] = -1;  // a failed call may leave numbers it has closed again
         arranged = false;
     }
-    arranged = arranged && detail::arrange(actions, 1, options.out, out_file, parent_ends) &&
-               detail::arrange(actions, 2, options.err, err_file, parent_ends);
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    platform::spawn_only_listed_descriptors(&attributes, &actions);
+    arranged = arranged && detail::arrange(setup, 1, options.out, out_file, parent_ends) &&
+               detail::arrange(setup, 2, options.err, err_file, parent_ends);
+    setup.only_listed_descriptors();
 
-    pid_t pid = -1;
-    int spawned = arranged ? ::posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), envp.data()) : 0;
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
+    boost::system::result<pid_t> spawned = pid_t{-1};
+    if (arranged) spawned = setup.spawn(argv[0], argv.data(), envp.data());
     for (int fd : parent_ends) ::close(fd);
     if (input[0] >= 0) ::close(input[0]);
 
-    if (!arranged || spawned != 0) {
+    if (!arranged || !spawned) {
         if (input[1] >= 0) ::close(input[1]);
-        if (spawned != 0) ADD_FAILURE() << "cannot start " << program << ": " << std::strerror(spawned);
+        if (!spawned) ADD_FAILURE() << "cannot start " << program << ": " << spawned.error().message();
         return result;
     }
+    pid_t pid = *spawned;
     if (input[1] >= 0) {
-        std::string_view rest = options.input;
-        while (!rest.empty()) {
-            ssize_t n = ::write(input[1], rest.data(), rest.size());
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) break;  // the program stopped reading
-            rest.remove_prefix(static_cast<std::size_t>(n));
-        }
+        (void)platform::write_all(input[1], options.input);  // fails when the program stops reading
         ::close(input[1]);
     }
 

@@ -2,6 +2,7 @@
 
 #include "browser-native-host/ipc.hpp"
 #include "browser-native-host/tests/support/asio_support.hpp"
+#include "browser-native-host/tests/support/program_run.hpp"
 #include "browser-native-host/tests/support/test_support.hpp"
 
 #include <boost/json.hpp>
@@ -9,6 +10,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <sys/stat.h>
+#include <utility>
 
 namespace ondrake::app_peer {
 namespace {
@@ -24,13 +27,11 @@ std::optional<std::string> ask(const std::string& path, const std::string& body)
     asio::io_context context;
     auto reply = test::run(context, [&]() -> asio::awaitable<std::optional<std::string>> {
         auto connected = co_await ipc::connect(path);
-        auto* connection = std::get_if<ipc::Connection>(&connected);
-        if (connection == nullptr) co_return std::nullopt;
-        if (co_await ipc::write_frame(*connection, body)) co_return std::nullopt;
-        auto frame = co_await ipc::read_frame(*connection);
-        auto* reply_body = std::get_if<std::string>(&frame);
-        if (reply_body == nullptr) co_return std::nullopt;
-        co_return *reply_body;
+        if (!connected) co_return std::nullopt;
+        if (!co_await ipc::write_frame(*connected, body)) co_return std::nullopt;
+        auto frame = co_await ipc::read_frame(*connected);
+        if (!frame) co_return std::nullopt;
+        co_return *frame;
     }());
     return reply ? *reply : std::nullopt;
 }
@@ -65,15 +66,78 @@ TEST(PeerProcess, ListensAnswersLogsAndCleansUp) {
     EXPECT_FALSE(fs::exists(second_socket));
 }
 
-TEST(PeerProcess, ReplacesAStaleSocketFile) {
+// What is at the socket path when a peer starts.
+enum class Occupant {
+    StaleSocket,  // a socket file whose listener has gone
+    LivePeer,     // another app-peer listening
+};
+
+struct StartCase {
+    const char* name;
+    Occupant occupant;
+    std::string refusal;  // what the second peer says before it exits with 1; empty: it starts
+};
+
+class PeerStart : public testing::TestWithParam<StartCase> {};
+
+TEST_P(PeerStart, TakesOverOnlyAStaleSocket) {
+    const StartCase& c = GetParam();
     test::TempDir dir;
     std::string socket_path = dir / "app.sock";
     asio::io_context context;
-    { auto stale = test::listen_at(context, socket_path); }  // closed, the file stays
+    std::optional<PeerProcess> first;
+    if (c.occupant == Occupant::LivePeer) {
+        first = PeerProcess::start(APP_PEER, {socket_path}, {}, dir.path().string());
+        ASSERT_TRUE(first.has_value());
+    } else {
+        auto stale = test::listen_at(context, socket_path);  // closed at the end of this block
+    }
     ASSERT_TRUE(fs::exists(socket_path));
+
+    const std::string request = R"({"protocolVersion":1,"requestId":"r","url":"u"})";
+    if (c.refusal.empty()) {
+        auto peer = PeerProcess::start(APP_PEER, {socket_path}, {}, dir.path().string());
+        ASSERT_TRUE(peer.has_value());
+        EXPECT_TRUE(ask(socket_path, request).has_value());
+        EXPECT_EQ(peer->log_lines().size(), 1u);
+        return;
+    }
+    test::ProgramOptions options;
+    options.arguments = {"--socket", socket_path};
+    auto second = test::run_program(APP_PEER, options);
+    EXPECT_EQ(second.status, 1);
+    EXPECT_EQ(second.err, "app-peer: " + socket_path + ": " + c.refusal + "\n");
+    EXPECT_EQ(second.out, "");
+    // The first peer still listens where it did, and still answers (it logged the second
+    // peer's probe, a connection that brought nothing, before).
+    EXPECT_TRUE(ask(socket_path, request).has_value());
+    auto log = first->log_lines();
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(boost::json::parse(log.back()).as_object()["kind"], "IpcRequest");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Occupants, PeerStart,
+    testing::Values(StartCase{"stale_socket", Occupant::StaleSocket, ""},
+                    StartCase{"live_peer", Occupant::LivePeer, "another peer is listening there"}),
+    [](const auto& info) { return info.param.name; });
+
+TEST(PeerProcess, ExitLeavesASocketThatReplacedItsOwn) {
+    test::TempDir dir;
+    std::string socket_path = dir / "app.sock";
     auto peer = PeerProcess::start(APP_PEER, {socket_path}, {}, dir.path().string());
     ASSERT_TRUE(peer.has_value());
-    EXPECT_TRUE(ask(socket_path, R"({"protocolVersion":1,"requestId":"r","url":"u"})").has_value());
+    // Another listener takes the path over, as a peer would that found it unreachable.
+    fs::remove(socket_path);
+    asio::io_context context;
+    auto replacement = test::listen_at(context, socket_path);
+    struct stat before {};
+    ASSERT_EQ(::lstat(socket_path.c_str(), &before), 0);
+
+    EXPECT_EQ(peer->stop(), 0);
+    struct stat after {};
+    ASSERT_EQ(::lstat(socket_path.c_str(), &after), 0) << "the replacement's socket was removed";
+    EXPECT_EQ(std::make_pair(after.st_dev, after.st_ino), std::make_pair(before.st_dev, before.st_ino));
 }
 
 TEST(PeerProcess, ListenDelayHoldsBackReadiness) {

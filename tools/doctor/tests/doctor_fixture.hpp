@@ -94,8 +94,8 @@ public:
             if (!registration::application_support_subdirectory(browser)) continue;
             auto manifest = registration::manifest_json_for(registration::is_firefox(browser),
                                                             development, for_host.string());
-            ASSERT_TRUE(manifest.ok());
-            write_file(this->manifest(browser), manifest.value());
+            ASSERT_TRUE(manifest.has_value());
+            write_file(this->manifest(browser), *manifest);
         }
     }
 

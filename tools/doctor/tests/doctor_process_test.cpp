@@ -1,6 +1,9 @@
 // The built ondrake-doctor, run as its own process with a chosen environment.
+#include "browser-native-host/tests/support/fake_bundle.hpp"
+#include "browser-native-host/tests/support/hostile_files.hpp"
 #include "browser-native-host/tests/support/program_run.hpp"
 #include "tools/app-peer/peer_process.hpp"
+#include "tools/doctor/options.hpp"
 #include "tools/doctor/report.hpp"
 #include "tools/doctor/tests/doctor_fixture.hpp"
 
@@ -90,7 +93,7 @@ TEST(DoctorProcess, ProblemsExitOneAndChangeNothing) {
     setup.make_healthy();
     fs::remove(setup.manifest(registration::SupportedBrowser::Edge));
     write_file(setup.manifest(registration::SupportedBrowser::Firefox),
-               registration::manifest_json_for(true, true, setup.host.string()).value());
+               *registration::manifest_json_for(true, true, setup.host.string()));
     write_file(setup.record(), "relative/app");
     setup.listener->close(false);  // the socket file stays, nobody listens
 
@@ -156,6 +159,115 @@ TEST(DoctorProcess, HelpExitsZero) {
     EXPECT_EQ(run.out.rfind("usage: ondrake-doctor", 0), 0u) << run.out;
     EXPECT_EQ(run.err, "");
 }
+
+// ---- Hostile files: each reported as a problem with its fix, never an abort or a hang ---------
+
+enum class HostilePlace { Manifest, ManifestDirectory, Record, StateDirectory, InfoPlist };
+
+struct HostileCase {
+    HostilePlace place;
+    test::Planted kind;
+    std::vector<std::string> problems;
+};
+
+const HostileCase HOSTILE_CASES[] = {
+    {HostilePlace::Manifest, test::Planted::SparseHuge, {"manifest_unreadable"}},
+    {HostilePlace::Manifest, test::Planted::Fifo, {"manifest_unreadable"}},
+    {HostilePlace::Manifest, test::Planted::Directory, {"manifest_path_blocked"}},
+    {HostilePlace::Manifest, test::Planted::HardLink, {"manifest_unreadable"}},  // the victim is no JSON
+    {HostilePlace::Manifest, test::Planted::SymbolicLink, {"manifest_unreadable"}},
+    {HostilePlace::ManifestDirectory, test::Planted::SparseHuge, {"manifest_path_blocked"}},
+    {HostilePlace::ManifestDirectory, test::Planted::Fifo, {"manifest_path_blocked"}},
+    {HostilePlace::ManifestDirectory, test::Planted::HardLink, {"manifest_path_blocked"}},
+    {HostilePlace::ManifestDirectory, test::Planted::SymbolicLink, {"manifest_path_blocked"}},
+    {HostilePlace::Record, test::Planted::SparseHuge, {"record_unreadable"}},
+    {HostilePlace::Record, test::Planted::Fifo, {"record_unreadable"}},
+    {HostilePlace::Record, test::Planted::Directory, {"record_path_blocked"}},
+    {HostilePlace::Record, test::Planted::HardLink, {"record_not_absolute"}},  // the victim's text
+    {HostilePlace::Record, test::Planted::SymbolicLink, {"record_not_absolute"}},
+    // The socket lies inside the state directory too.
+    {HostilePlace::StateDirectory, test::Planted::SparseHuge, {"record_path_blocked", "socket_unreachable"}},
+    {HostilePlace::StateDirectory, test::Planted::Fifo, {"record_path_blocked", "socket_unreachable"}},
+    {HostilePlace::StateDirectory, test::Planted::HardLink, {"record_path_blocked", "socket_unreachable"}},
+    {HostilePlace::StateDirectory, test::Planted::SymbolicLink, {"record_path_blocked", "socket_unreachable"}},
+    {HostilePlace::InfoPlist, test::Planted::SparseHuge, {"application_unidentified"}},
+    {HostilePlace::InfoPlist, test::Planted::Fifo, {"application_unidentified"}},
+    {HostilePlace::InfoPlist, test::Planted::Directory, {"application_unidentified"}},
+    {HostilePlace::InfoPlist, test::Planted::HardLink, {"application_unidentified"}},
+    {HostilePlace::InfoPlist, test::Planted::SymbolicLink, {"application_unidentified"}},
+};
+
+std::string_view name(HostilePlace place) {
+    switch (place) {
+        case HostilePlace::Manifest: return "manifest";
+        case HostilePlace::ManifestDirectory: return "manifest_directory";
+        case HostilePlace::Record: return "record";
+        case HostilePlace::StateDirectory: return "state_directory";
+        case HostilePlace::InfoPlist: return "info_plist";
+    }
+    return "?";
+}
+
+class HostileFile : public testing::TestWithParam<HostileCase> {};
+
+// A healthy set-up but for the one planted thing; the Info.plist cases examine a host inside a
+// bundle, whose application is then identified from it.
+TEST_P(HostileFile, IsOneProblemWithItsFix) {
+    const HostileCase& row = GetParam();
+    bool per_browser = row.place == HostilePlace::Manifest || row.place == HostilePlace::ManifestDirectory;
+    std::vector<SupportedBrowser> browsers = {SupportedBrowser::Chrome};
+    if (per_browser) {
+        browsers = {SupportedBrowser::Chrome, SupportedBrowser::Edge, SupportedBrowser::Firefox,
+                    SupportedBrowser::Brave, SupportedBrowser::Chromium};
+    }
+    for (SupportedBrowser browser : browsers) {
+        SCOPED_TRACE(registration::display_name(browser));
+        UserSetUp setup;
+        setup.make_healthy();
+        fs::path host = setup.host;
+        std::optional<test::FakeBundle> bundle;
+        if (row.place == HostilePlace::InfoPlist) {
+            bundle.emplace(setup.root, "Ondrake", "Ondrake", BUILT_HOST);
+            ::chmod(bundle->app.c_str(), 0755);
+            host = bundle->host;
+            setup.write_manifests(host);
+            write_file(setup.record(), bundle->app.string(), 0644);
+        }
+        fs::path victim = setup.root / "victim";
+        write_file(victim, test::VICTIM_CONTENT);
+        fs::path at;
+        switch (row.place) {
+            case HostilePlace::Manifest: at = setup.manifest(browser); break;
+            case HostilePlace::ManifestDirectory: at = setup.manifest(browser).parent_path(); break;
+            case HostilePlace::Record: at = setup.record(); break;
+            case HostilePlace::StateDirectory: at = setup.record().parent_path(); break;
+            case HostilePlace::InfoPlist: at = bundle->bundle / "Contents/Info.plist"; break;
+        }
+
+        test::ProgramOptions options;
+        options.arguments = {"--json", "--host", host.string()};
+        options.environment = {{"HOME", setup.home.string()}, {"ONDRAKE_DOWNLOAD_EXE", std::nullopt}};
+        options.limit = std::chrono::seconds(20);
+        DoctorRun run = test::run_with_planted(row.kind, at, victim, BUILT_DOCTOR.string(), options);
+        EXPECT_EQ(run.status, EXIT_PROBLEMS);
+        EXPECT_EQ(run.err, "");
+        json::object document = json_of(run);
+        EXPECT_EQ(problem_keys(document), row.problems);
+        // What blocks a write is named itself, so that the fix can say what to move away.
+        for (const json::value& problem : document["problems"].as_array()) {
+            std::string_view key = problem.as_object().at("problem").as_string();
+            if (key.find("_path_blocked") != std::string_view::npos) {
+                EXPECT_EQ(problem.as_object().at("subject"), at.c_str());
+                EXPECT_EQ(problem.as_object().at("fix"), "remove_blocking_path");
+            }
+        }
+        EXPECT_EQ(test::read_file(victim), std::string(test::VICTIM_CONTENT));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Planted, HostileFile, testing::ValuesIn(HOSTILE_CASES), [](const auto& info) {
+    return std::string(name(info.param.place)) + "_" + std::string(test::name(info.param.kind));
+});
 
 }  // namespace
 }  // namespace ondrake::doctor

@@ -88,7 +88,7 @@ TEST_F(ExamineTest, HealthySetUpHasNoProblems) {
     EXPECT_EQ(report.socket.path, setup_.endpoint());
     EXPECT_TRUE(report.socket.fits);
     EXPECT_EQ(report.socket.file, SocketFile::Socket);
-    EXPECT_EQ(report.socket.connection, Connection::Accepted);
+    EXPECT_EQ(report.socket.connection, ConnectOutcome::Accepted);
 }
 
 // The probing connection reaches the listener and ends without a single byte.
@@ -132,7 +132,7 @@ void set_override(const std::string& value) { ::setenv("ONDRAKE_DOWNLOAD_EXE", v
 
 // The manifest as register writes it for `host`, with `from` replaced by `to`.
 std::string edited_manifest(bool firefox, const fs::path& host, std::string_view from, std::string_view to) {
-    std::string manifest = registration::manifest_json_for(firefox, false, host.string()).value();
+    std::string manifest = *registration::manifest_json_for(firefox, false, host.string());
     std::size_t at = manifest.find(from);
     EXPECT_NE(at, std::string::npos);
     return manifest.replace(at, from.size(), to);
@@ -147,7 +147,7 @@ const Planted PLANTED[] = {
      {{Problem::ManifestMissing, SupportedBrowser::Firefox}}},
     {"manifest_with_a_trailing_line_feed",
      [](UserSetUp& s) {
-         auto bytes = registration::manifest_json_for(false, false, s.host.string()).value();
+         auto bytes = *registration::manifest_json_for(false, false, s.host.string());
          write_file(s.manifest(SupportedBrowser::Edge), bytes + "\n");
      },
      {{Problem::ManifestStale, SupportedBrowser::Edge}}},
@@ -155,14 +155,14 @@ const Planted PLANTED[] = {
      [](UserSetUp& s) {
          fs::path other = s.root / "other/ondrake-native-host";
          write_file(other, "#!/bin/sh\n", 0755);
-         auto bytes = registration::manifest_json_for(false, false, other.string()).value();
+         auto bytes = *registration::manifest_json_for(false, false, other.string());
          write_file(s.manifest(SupportedBrowser::Brave), bytes);
      },
      {{Problem::ManifestStale, SupportedBrowser::Brave}}},
     {"manifest_naming_a_removed_host",
      [](UserSetUp& s) {
          fs::path removed = s.root / "removed/ondrake-native-host";
-         auto bytes = registration::manifest_json_for(false, false, removed.string()).value();
+         auto bytes = *registration::manifest_json_for(false, false, removed.string());
          write_file(s.manifest(SupportedBrowser::Chromium), bytes);
      },
      {{Problem::ManifestHostMissing, SupportedBrowser::Chromium}}},
@@ -170,7 +170,7 @@ const Planted PLANTED[] = {
      [](UserSetUp& s) {
          fs::path plain = s.root / "plain/ondrake-native-host";
          write_file(plain, "not a program", 0644);
-         auto bytes = registration::manifest_json_for(false, false, plain.string()).value();
+         auto bytes = *registration::manifest_json_for(false, false, plain.string());
          write_file(s.manifest(SupportedBrowser::Chrome), bytes);
      },
      {{Problem::ManifestHostMissing, SupportedBrowser::Chrome}}},
@@ -182,7 +182,7 @@ const Planted PLANTED[] = {
      {{Problem::ManifestHostMissing, SupportedBrowser::Edge}}},
     {"firefox_development_trust",
      [](UserSetUp& s) {
-         auto bytes = registration::manifest_json_for(true, true, s.host.string()).value();
+         auto bytes = *registration::manifest_json_for(true, true, s.host.string());
          write_file(s.manifest(SupportedBrowser::Firefox), bytes);
      },
      {{Problem::FirefoxDevelopmentTrust, SupportedBrowser::Firefox}}},
@@ -215,7 +215,7 @@ const Planted PLANTED[] = {
          remove_file(s.manifest(SupportedBrowser::Edge));
          fs::create_directory(s.manifest(SupportedBrowser::Edge));
      },
-     {{Problem::ManifestUnreadable, SupportedBrowser::Edge}}},
+     {{Problem::ManifestPathBlocked, SupportedBrowser::Edge}}},
     {"record_missing", [](UserSetUp& s) { remove_file(s.record()); }, {{Problem::RecordMissing}}},
     {"record_relative",
      [](UserSetUp& s) { write_file(s.record(), "app/Ondrake Download"); },
@@ -332,7 +332,7 @@ TEST_F(ExamineTest, SocketPathOverTheLimit) {
     EXPECT_EQ(problems_of(report), std::vector<Expected>{{Problem::SocketPathTooLong}});
     EXPECT_EQ(report.socket.length, deep.endpoint().size());
     EXPECT_GT(report.socket.length, report.socket.limit);
-    EXPECT_EQ(report.socket.connection, Connection::NotAttempted);
+    EXPECT_EQ(report.socket.connection, ConnectOutcome::NotAttempted);
 }
 
 TEST_F(ExamineTest, SocketPathOfExactlyTheLimitFits) {
@@ -346,7 +346,7 @@ TEST_F(ExamineTest, SocketPathOfExactlyTheLimitFits) {
     Report at_limit = examine_with_host(exact.host);
     EXPECT_EQ(at_limit.socket.length, at_limit.socket.limit);
     EXPECT_TRUE(at_limit.socket.fits);
-    EXPECT_EQ(at_limit.socket.connection, Connection::Accepted);
+    EXPECT_EQ(at_limit.socket.connection, ConnectOutcome::Accepted);
     EXPECT_EQ(problems_of(at_limit), std::vector<Expected>{});
 }
 
@@ -506,7 +506,7 @@ Report healthy_facts() {
     report.socket.path = "/Users/example/Library/Application Support/OndrakeDownload/ipc/browser.sock";
     report.socket.fits = true;
     report.socket.file = SocketFile::Socket;
-    report.socket.connection = Connection::Accepted;
+    report.socket.connection = ConnectOutcome::Accepted;
     return report;
 }
 
@@ -528,13 +528,13 @@ TEST(Diagnose, EveryInstallLocation) {
 }
 
 TEST(Diagnose, EveryConnectionOutcome) {
-    const std::pair<Connection, std::optional<Problem>> cases[] = {
-        {Connection::Accepted, std::nullopt},
-        {Connection::NoSocketFile, Problem::SocketMissing},
-        {Connection::Refused, Problem::SocketNotListening},
-        {Connection::NotAccepting, Problem::SocketNotAccepting},
-        {Connection::PermissionDenied, Problem::SocketPermissionDenied},
-        {Connection::Failed, Problem::SocketUnreachable},
+    const std::pair<ConnectOutcome, std::optional<Problem>> cases[] = {
+        {ConnectOutcome::Accepted, std::nullopt},
+        {ConnectOutcome::NoSocketFile, Problem::SocketMissing},
+        {ConnectOutcome::Refused, Problem::SocketNotListening},
+        {ConnectOutcome::NotAccepting, Problem::SocketNotAccepting},
+        {ConnectOutcome::PermissionDenied, Problem::SocketPermissionDenied},
+        {ConnectOutcome::Failed, Problem::SocketUnreachable},
     };
     for (const auto& [connection, problem] : cases) {
         SCOPED_TRACE(key(connection));
@@ -549,7 +549,7 @@ TEST(Diagnose, EveryConnectionOutcome) {
 TEST(Diagnose, AnythingButASocketAtThePathOutranksTheConnection) {
     Report report = healthy_facts();
     report.socket.file = SocketFile::Other;
-    report.socket.connection = Connection::Refused;
+    report.socket.connection = ConnectOutcome::Refused;
     EXPECT_EQ(problems_in(diagnose(report)), std::vector<Expected>{{Problem::SocketNotASocket}});
 }
 

@@ -35,11 +35,11 @@ Report full_report() {
         report.manifests.push_back(manifest);
     }
     report.record = {"/Users/example/Library/Application Support/OndrakeDownload/app-path",
-                     RecordState::Present, CandidateFacts{APP, true, true, true}, true};
+                     RecordState::Present, CandidateFacts{APP, true, true, true}, true, std::nullopt};
     report.override_path.candidate = CandidateFacts{"relative", false, false, false};
     report.launch_candidate = report.override_path.candidate;
     report.socket = {"/Users/example/Library/Application Support/OndrakeDownload/ipc/browser.sock",
-                     75, 103, true, SocketFile::Socket, Connection::Accepted};
+                     75, 103, true, SocketFile::Socket, ConnectOutcome::Accepted};
     report.findings = {
         {Problem::FirefoxDevelopmentTrust, SupportedBrowser::Firefox, "/Users/example/firefox.json"},
         {Problem::OverrideUnusable, std::nullopt, "relative"},
@@ -76,11 +76,11 @@ TEST(RenderJson, KeysAreTheDocumentedOnes) {
     ASSERT_EQ(document["manifests"].as_array().size(), registration::ALL_BROWSERS.size());
     for (const json::value& manifest : document["manifests"].as_array()) {
         EXPECT_EQ(keys_of(manifest.as_object()),
-                  (Keys{"browser", "path", "sharesWith", "state", "matchesRegister", "hostPath",
+                  (Keys{"browser", "path", "sharesWith", "state", "blockedBy", "matchesRegister", "hostPath",
                         "hostExecutable", "admitsExtension", "firefoxTrust"}));
     }
     EXPECT_EQ(keys_of(document["applicationRecord"].as_object()),
-              (Keys{"path", "state", "candidate", "matchesInstallation"}));
+              (Keys{"path", "state", "blockedBy", "candidate", "matchesInstallation"}));
     EXPECT_EQ(keys_of(document["applicationRecord"].as_object()["candidate"].as_object()),
               (Keys{"value", "absolute", "regularFile", "executable"}));
     EXPECT_EQ(keys_of(document["override"].as_object()), (Keys{"set", "candidate"}));

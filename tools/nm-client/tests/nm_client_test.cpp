@@ -117,11 +117,19 @@ std::string script_writing(const std::string& bytes, int status = 0) {
     return "#!/bin/sh\nprintf '" + escaped + "'\nexit " + std::to_string(status) + "\n";
 }
 
+// A host that writes `bytes`, then runs the shell commands `rest` instead of exiting.
+std::string script_writing_then(const std::string& bytes, std::string_view rest) {
+    std::string script = script_writing(bytes);
+    return script.substr(0, script.rfind("exit ")) + std::string(rest) + "\n";
+}
+
 struct BrokenHostCase {
     const char* name;
     std::string script;
     std::string report;  // the line nm-client must print, without its "nm-client: " prefix
     std::string out;     // what it prints on standard output
+    std::vector<std::string> options{};  // nm-client's, besides --host
+    std::string input = "{}\n";
 };
 
 void PrintTo(const BrokenHostCase& c, std::ostream* out) { *out << c.name; }
@@ -136,7 +144,8 @@ TEST_P(BrokenHost, ReportedPlainlyWithAFailingStatus) {
     std::filesystem::permissions(host, std::filesystem::perms::owner_all);
     ProgramOptions options;
     options.arguments = {"--host", host};
-    options.input = "{}\n";
+    options.arguments.insert(options.arguments.end(), c.options.begin(), c.options.end());
+    options.input = c.input;
     auto run = run_program(NM_CLIENT, options);
     EXPECT_EQ(run.status, 1);
     EXPECT_TRUE(contains(run.err, "nm-client: " + c.report + "\n")) << run.err;
@@ -160,7 +169,22 @@ INSTANTIATE_TEST_SUITE_P(
         BrokenHostCase{"two_replies", script_writing(framed(REPLY) + framed(REPLY)), "1 message, 2 replies",
                        REPLY + "\n" + REPLY + "\n"},
         BrokenHostCase{"failing_exit", script_writing(framed(REPLY), 3), "the host exited with status 3", REPLY + "\n"},
-        BrokenHostCase{"killed", "#!/bin/sh\nkill -9 $$\n", "the host was ended by signal 9", ""}),
+        BrokenHostCase{"killed", "#!/bin/sh\nkill -9 $$\n", "the host was ended by signal 9", ""},
+        BrokenHostCase{"never_replies", "#!/bin/sh\nexec sleep 600\n",
+                       "no reply to message 1 within 1 s; the host was stopped", "", {"--reply-timeout", "1"}},
+        BrokenHostCase{"never_replies_to_a_pipeline", "#!/bin/sh\nexec sleep 600\n",
+                       "no reply to message 1 within 1 s; the host was stopped", "",
+                       {"--pipeline", "--reply-timeout", "1"}},
+        BrokenHostCase{"never_reads_a_message_larger_than_the_pipe", "#!/bin/sh\nexec sleep 600\n",
+                       "the host did not read message 1 within 1 s; the host was stopped", "",
+                       {"--reply-timeout", "1"}, std::string(1 << 20, 'x') + "\n"},
+        BrokenHostCase{"never_ends_after_its_reply", script_writing_then(framed(REPLY), "exec sleep 600"),
+                       "the host did not end within 1 s of its last reply; the host was stopped", REPLY + "\n",
+                       {"--reply-timeout", "1"}},
+        BrokenHostCase{"never_ends_after_closing_its_output",
+                       script_writing_then(framed(REPLY), "exec >&-\nexec sleep 600"),
+                       "the host did not end within 1 s of closing its output; the host was stopped",
+                       REPLY + "\n", {"--reply-timeout", "1"}}),
     [](const auto& info) { return info.param.name; });
 
 TEST(NmClientUse, ArgumentsAfterTheMarkerGoToTheHost) {
@@ -185,6 +209,10 @@ TEST(NmClientUse, WrongCommandLinesAndMissingHosts) {
     const std::vector<Case> cases = {
         {{"--bogus"}, "nm-client: unknown option --bogus (see nm-client --help)\n"},
         {{"--host"}, "nm-client: --host needs a value (see nm-client --help)\n"},
+        {{"--reply-timeout", "0"},
+         "nm-client: --reply-timeout needs a whole number of seconds above 0 (see nm-client --help)\n"},
+        {{"--reply-timeout", "2s"},
+         "nm-client: --reply-timeout needs a whole number of seconds above 0 (see nm-client --help)\n"},
         {{"a.txt", "b.txt"}, "nm-client: one message file at most (the second is b.txt) (see nm-client --help)\n"},
         {{"/nonexistent/messages.txt"}, "nm-client: cannot read /nonexistent/messages.txt\n"},
         {{"--host", "/nonexistent/host"}, "nm-client: cannot run the host /nonexistent/host: No such file or directory\n"},

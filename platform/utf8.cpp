@@ -1,9 +1,9 @@
-#include "safari-extension/utf8.hpp"
+#include "platform/utf8.hpp"
 
 #include <cstddef>
 #include <cstdint>
 
-namespace ondrake::safari {
+namespace ondrake::platform {
 namespace {
 
 // One row of the table of well-formed byte sequences: lead bytes in [lead_low, lead_high] are
@@ -18,7 +18,7 @@ struct SequenceRule {
     std::uint8_t second_high;
 };
 
-constexpr SequenceRule kRules[] = {
+constexpr SequenceRule RULES[] = {
     {0xC2, 0xDF, 1, 0x80, 0xBF},
     {0xE0, 0xE0, 2, 0xA0, 0xBF},
     {0xE1, 0xEC, 2, 0x80, 0xBF},
@@ -30,7 +30,7 @@ constexpr SequenceRule kRules[] = {
 };
 
 const SequenceRule* rule_for(std::uint8_t lead) {
-    for (const SequenceRule& rule : kRules) {
+    for (const SequenceRule& rule : RULES) {
         if (lead >= rule.lead_low && lead <= rule.lead_high) return &rule;
     }
     return nullptr;
@@ -40,7 +40,7 @@ bool in_range(std::uint8_t byte, std::uint8_t low, std::uint8_t high) { return b
 
 }  // namespace
 
-bool is_well_formed_utf8(std::string_view bytes) {
+bool is_valid_utf8(std::string_view bytes) {
     std::size_t at = 0;
     while (at < bytes.size()) {
         auto lead = static_cast<std::uint8_t>(bytes[at]);
@@ -59,4 +59,4 @@ bool is_well_formed_utf8(std::string_view bytes) {
     return true;
 }
 
-}  // namespace ondrake::safari
+}  // namespace ondrake::platform

@@ -1,0 +1,28 @@
+# Checks each file named in DIR/SHA256SUMS (lines as sha256sum writes them) against its SHA-256, so
+# that an edited, truncated or missing conformance file fails the run instead of quietly changing
+# what the conformance tests measure.
+#   cmake -DDIR=<directory> -P check_sha256.cmake
+if(NOT EXISTS "${DIR}/SHA256SUMS")
+  message(FATAL_ERROR "no SHA256SUMS in ${DIR}")
+endif()
+file(STRINGS "${DIR}/SHA256SUMS" lines)
+if(NOT lines)
+  message(FATAL_ERROR "${DIR}/SHA256SUMS lists no file")
+endif()
+foreach(line IN LISTS lines)
+  if(NOT line MATCHES "^([0-9a-f]+)  (.+)$")
+    message(FATAL_ERROR "${DIR}/SHA256SUMS: unreadable line \"${line}\"")
+  endif()
+  set(expected "${CMAKE_MATCH_1}")
+  set(name "${CMAKE_MATCH_2}")
+  if(NOT EXISTS "${DIR}/${name}")
+    message(SEND_ERROR "${name}: missing from ${DIR}")
+    continue()
+  endif()
+  file(SHA256 "${DIR}/${name}" actual)
+  if(NOT actual STREQUAL expected)
+    message(SEND_ERROR "${name}: SHA-256 ${actual}, want ${expected}")
+  else()
+    message(STATUS "${name}: OK")
+  endif()
+endforeach()
