@@ -33,8 +33,8 @@ std::string_view text_or_empty(const std::optional<std::string>& text) {
     return text ? std::string_view(*text) : std::string_view();
 }
 
-std::string valid_id_or_empty(std::string_view id) {
-    return is_valid_id(id) ? std::string(id) : std::string();
+std::string valid_id_or_empty(std::string id) {
+    return is_valid_id(id) ? std::move(id) : std::string();
 }
 
 bool at_most(const std::optional<std::string>& text, std::size_t max_bytes) {
@@ -84,36 +84,42 @@ HostResponse rejected(std::string request_id, Code code) {
     return protocol::make_host_response(std::move(request_id), code);
 }
 
-// The id a simple reply echoes, or the rejection decided by the version and the id alone.
-std::variant<std::string, HostResponse> simple_reply_id(std::optional<std::uint32_t> version,
-                                                        std::string_view request_id) {
-    std::string reply_id = valid_id_or_empty(request_id);
+// The rejection that the version and the id alone decide, if any. `request_id` is taken only
+// for a rejection; otherwise it is the id the reply echoes.
+std::optional<HostResponse> version_or_id_rejection(std::optional<std::uint32_t> version,
+                                                    std::string& request_id) {
+    bool valid_id = is_valid_id(request_id);
     // The version is judged first, so that an extension speaking another version learns that
     // even when its ids do not follow our rule.
     if (version != protocol::SIMPLE_PROTOCOL_VERSION) {
-        return rejected(std::move(reply_id), Code::UnsupportedProtocolVersion);
+        return rejected(valid_id ? std::move(request_id) : std::string(), Code::UnsupportedProtocolVersion);
     }
-    if (reply_id.empty()) return rejected({}, Code::InvalidMessage);
-    return reply_id;
+    if (!valid_id) return rejected({}, Code::InvalidMessage);
+    return std::nullopt;
 }
 
-RequestOutcome accept_request(std::string reply_id, const std::string& url) {
-    auto sanitized = url_policy::sanitize(url);
+RequestOutcome accept_request(std::string&& reply_id, std::string&& url) {
+    auto sanitized = url_policy::sanitize(std::move(url));
     if (auto* rejection = std::get_if<UrlRejection>(&sanitized)) {
         return rejected(std::move(reply_id), code_for(*rejection));
     }
     return ValidatedRequest{std::move(reply_id), std::move(std::get<std::string>(sanitized))};
 }
 
-// A body as the one reading of it found it; the ids and version come from its lenient reading.
-RequestOutcome check_request(const BrowserMessage& message) {
-    if (!message.envelope) return rejected({}, Code::InvalidMessage);
-    const Envelope& envelope = *message.envelope;
-    auto reply_id = simple_reply_id(envelope.protocol_version, text_or_empty(envelope.request_id));
-    if (auto* response = std::get_if<HostResponse>(&reply_id)) return std::move(*response);
-
-    if (!message.host_request) return rejected(std::move(std::get<std::string>(reply_id)), Code::InvalidMessage);
-    return accept_request(std::move(std::get<std::string>(reply_id)), message.host_request->url);
+// A body as the one reading of it found it: a simple request's own ids and version when it
+// decoded strictly, else those of its lenient reading.
+RequestOutcome check_request(BrowserMessage& message) {
+    if (auto& request = message.host_request) {
+        if (auto response = version_or_id_rejection(request->protocol_version, request->request_id)) {
+            return std::move(*response);
+        }
+        return accept_request(std::move(request->request_id), std::move(request->url));
+    }
+    std::optional<Envelope> envelope = message.envelope();
+    if (!envelope) return rejected({}, Code::InvalidMessage);
+    std::string request_id(text_or_empty(envelope->request_id));
+    if (auto response = version_or_id_rejection(envelope->protocol_version, request_id)) return std::move(*response);
+    return rejected(std::move(request_id), Code::InvalidMessage);
 }
 
 // ---- Capture requests ---------------------------------------------------------------------
@@ -146,7 +152,7 @@ CaptureOutcome check_capture(CaptureRequest& request) {
     }
 
     if (rule->url_required) {
-        auto sanitized = url_policy::sanitize(*message.url);
+        auto sanitized = url_policy::sanitize(std::move(*message.url));
         if (auto* rejection = std::get_if<UrlRejection>(&sanitized)) {
             return rejected(std::move(message.request_id), std::move(message.capture_id), code_for(*rejection));
         }
@@ -162,16 +168,27 @@ CaptureOutcome check_capture(CaptureRequest& request) {
 CaptureOutcome check_capture(BrowserMessage& message) {
     if (message.capture_request) return check_capture(*message.capture_request);
     // Only the lenient reading has ids to answer with.
-    if (!message.envelope) return rejected({}, {}, Code::InvalidMessage);
-    return rejected(valid_id_or_empty(text_or_empty(message.envelope->request_id)),
-                    valid_id_or_empty(text_or_empty(message.envelope->capture_id)), Code::InvalidMessage);
+    std::optional<Envelope> envelope = message.envelope();
+    if (!envelope) return rejected({}, {}, Code::InvalidMessage);
+    return rejected(valid_id_or_empty(std::string(text_or_empty(envelope->request_id))),
+                    valid_id_or_empty(std::string(text_or_empty(envelope->capture_id))),
+                    Code::InvalidMessage);
 }
 
 // A capture is marked by its version or by a non-empty capture id; anything else, including a
 // body that even the lenient reading refuses, is answered in the simple form.
-bool is_capture(const std::optional<Envelope>& envelope) {
-    return envelope && (envelope->protocol_version == protocol::CAPTURE_PROTOCOL_VERSION ||
-                        !text_or_empty(envelope->capture_id).empty());
+bool is_capture(std::optional<std::uint32_t> version, std::string_view capture_id) {
+    return version == protocol::CAPTURE_PROTOCOL_VERSION || !capture_id.empty();
+}
+
+// The same for a body as its readings found it, without copying ids into an envelope.
+bool is_capture(const BrowserMessage& message) {
+    if (const auto& capture = message.capture_request) {
+        return is_capture(capture->protocol_version, capture->message.capture_id);
+    }
+    if (const auto& request = message.host_request) return is_capture(request->protocol_version, {});
+    const auto& envelope = message.lenient_envelope;
+    return envelope && is_capture(envelope->protocol_version, text_or_empty(envelope->capture_id));
 }
 
 Classified encoded(RequestOutcome&& outcome) {
@@ -187,25 +204,33 @@ Classified encoded(CaptureOutcome&& outcome) {
 }  // namespace
 
 bool is_valid_id(std::string_view text) {
+    // One look-up per byte: every message has ids to check.
+    static constexpr std::array<bool, 256> ID_BYTES = [] {
+        std::array<bool, 256> bytes{};
+        for (int c = 0; c < 256; ++c) {
+            bytes[c] = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+                       c == '-' || c == '_';
+        }
+        return bytes;
+    }();
     if (text.empty() || text.size() > MAX_ID_BYTES) return false;
     for (char c : text) {
-        bool allowed = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-                       c == '-' || c == '_';
-        if (!allowed) return false;
+        if (!ID_BYTES[static_cast<unsigned char>(c)]) return false;
     }
     return true;
 }
 
 Classified classify_any(std::string_view body) {
-    // One reading yields the lenient envelope, which picks the family, and whichever strict
-    // request the body satisfies.
+    // The readings yield whichever strict request the body satisfies, or else its lenient
+    // envelope; either picks the family.
     BrowserMessage message = protocol::decode_browser_message(body);
-    if (is_capture(message.envelope)) return encoded(check_capture(message));
+    if (is_capture(message)) return encoded(check_capture(message));
     return encoded(check_request(message));
 }
 
 std::variant<ValidatedRequest, HostResponse> classify(std::string_view body) {
-    return check_request(protocol::decode_browser_message(body));
+    BrowserMessage message = protocol::decode_browser_message(body);
+    return check_request(message);
 }
 
 std::variant<ValidatedCapture, CaptureResponse> classify_capture(std::string_view body) {

@@ -184,6 +184,16 @@ Target target(const Table<Record>& table, std::optional<Record>& slot) {
     return Target{&table, &slot.emplace(), &clear<Record>};
 }
 
+// Decodes `body` into `slot` in place, without the move of decode(); `slot` is empty afterwards
+// when the body does not decode.
+template <class Record>
+bool decode_into(const Table<Record>& table, std::string_view body, std::optional<Record>& slot) {
+    Target record = target(table, slot);
+    decode_records(std::span<Target>(&record, 1), body);
+    if (!record.decoded) slot.reset();
+    return record.decoded;
+}
+
 // Appends the compact JSON of `record`; on failure `out` is left as it was.
 template <class Record>
 bool encode(const Table<Record>& table, const Record& record, std::string& out) {

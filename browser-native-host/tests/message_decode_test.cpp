@@ -120,7 +120,7 @@ TEST(BrowserMessageDecoding, EachPartAgreesWithDecodingThatTypeAlone) {
     for (const std::string& body : bodies) {
         SCOPED_TRACE(body.substr(0, 200));
         BrowserMessage message = decode_browser_message(body);
-        EXPECT_EQ(message.envelope, decode_envelope(body));
+        EXPECT_EQ(message.envelope(), decode_envelope(body));
         EXPECT_EQ(message.host_request, decode_host_request(body));
         EXPECT_EQ(message.capture_request, decode_capture_request(body));
     }
