@@ -54,14 +54,7 @@ bool is_white_space(char32_t c) {
            c == 0x205F || c == 0x3000;
 }
 
-std::string_view trim_white_space(std::string_view utf8) {
-    // Most texts have nothing to trim, and an ASCII byte other than the control bytes and the
-    // space is never white space nor part of a longer sequence: two looks settle those.
-    auto settles = [](char c) {
-        auto byte = static_cast<unsigned char>(c);
-        return byte > 0x20 && byte < 0x80;
-    };
-    if (!utf8.empty() && settles(utf8.front()) && settles(utf8.back())) return utf8;
+std::string_view detail::trim_decoded_white_space(std::string_view utf8) {
     std::size_t begin = 0;
     while (begin < utf8.size()) {
         auto decoded = decode_forward(utf8, begin);
