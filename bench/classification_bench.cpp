@@ -1,8 +1,9 @@
 // What checking a message costs on top of decoding it. The decode-only figures of the same bytes
 // are measured in the same run, and the ratio lines at the end are the figures to watch (goals:
 // at most 2 us per capture request, classification at most 1.3x the strict decoding alone).
-// classify_any reads a body once, as both requests at the same time (read_message); the
-// figures against that reading show what the checks themselves cost, the URL policy most of it.
+// classify_any reads a body as the strict request it most likely is, and as the other only when
+// that fails (read_message); the figures against that reading show what the checks themselves
+// cost, the URL policy most of it.
 //
 // classify_any parses each URL with a fresh parser. The last figures show what keeping one
 // parser across messages would save, on URLs that take the parser's canonical shortcut, its
@@ -38,7 +39,7 @@ void decode_simple(benchmark::State& state) {
     }
 }
 
-// The one reading classify_any makes of a body: both strict requests at once.
+// The reading classify_any makes of a body: one strict decode for an accepted request.
 void read_message(benchmark::State& state, std::string_view body) {
     for (auto _ : state) {
         auto message = protocol::decode_browser_message(body);
