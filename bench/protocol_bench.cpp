@@ -68,18 +68,8 @@ void encode_host_response(benchmark::State& state) {
 
 IpcCaptureRequest typical_ipc_capture_request() {
     auto decoded = decode_capture_request(CAPTURE_BODY);
-    IpcCaptureRequest request;
-    request.request_id = decoded->request_id;
-    request.capture_id = decoded->capture_id;
-    request.action = decoded->action;
+    IpcCaptureRequest request = std::move(decoded->message);
     request.browser = std::string(browser_text(decoded->browser));
-    request.browser_download_id = decoded->browser_download_id;
-    request.url = decoded->url;
-    request.observed = decoded->observed;
-    request.cookies = decoded->cookies;
-    request.download_name = decoded->download_name;
-    request.initiator_origin = decoded->initiator_origin;
-    request.revalidate_response = decoded->revalidate_response;
     return request;
 }
 

@@ -13,14 +13,15 @@ namespace {
 
 using download_core::BrowserCookie;
 using download_core::ObservedResponse;
+using protocol::BrowserMessage;
 using protocol::CaptureAction;
 using protocol::CaptureRequest;
 using protocol::CaptureResponse;
 using protocol::CaptureStatus;
 using protocol::Code;
 using protocol::Envelope;
-using protocol::HostRequest;
 using protocol::HostResponse;
+using protocol::IpcCaptureRequest;
 using url_policy::UrlRejection;
 
 Code code_for(UrlRejection rejection) {
@@ -32,8 +33,8 @@ std::string_view text_or_empty(const std::optional<std::string>& text) {
     return text ? std::string_view(*text) : std::string_view();
 }
 
-std::string valid_id_or_empty(std::string_view id) {
-    return is_valid_id(id) ? std::string(id) : std::string();
+std::string valid_id_or_empty(std::string id) {
+    return is_valid_id(id) ? std::move(id) : std::string();
 }
 
 bool at_most(const std::optional<std::string>& text, std::size_t max_bytes) {
@@ -60,7 +61,7 @@ bool cookies_within_limits(const std::vector<BrowserCookie>& cookies) {
     return true;
 }
 
-bool within_limits(const CaptureRequest& request) {
+bool within_limits(const IpcCaptureRequest& request) {
     return (!request.observed || observed_within_limits(*request.observed)) &&
            (!request.cookies || cookies_within_limits(*request.cookies)) &&
            at_most(request.download_name, MAX_DOWNLOAD_NAME_BYTES) &&
@@ -71,7 +72,7 @@ const ActionRule* rule_for(CaptureAction action) {
     return enum_table::row_of(ACTION_RULES, action);
 }
 
-bool allowed_combination(const CaptureRequest& request, const ActionRule& rule) {
+bool allowed_combination(const IpcCaptureRequest& request, const ActionRule& rule) {
     return (rule.cookies_allowed || !request.cookies) && (rule.observed_allowed || !request.observed);
 }
 
@@ -83,103 +84,95 @@ HostResponse rejected(std::string request_id, Code code) {
     return protocol::make_host_response(std::move(request_id), code);
 }
 
-// The id a simple reply echoes, or the rejection decided by the version and the id alone.
-std::variant<std::string, HostResponse> simple_reply_id(std::optional<std::uint32_t> version,
-                                                        std::string_view request_id) {
-    std::string reply_id = valid_id_or_empty(request_id);
+// The rejection that the version and the id alone decide, if any. `request_id` is taken only
+// for a rejection; otherwise it is the id the reply echoes.
+std::optional<HostResponse> version_or_id_rejection(std::optional<std::uint32_t> version,
+                                                    std::string& request_id) {
+    bool valid_id = is_valid_id(request_id);
     // The version is judged first, so that an extension speaking another version learns that
     // even when its ids do not follow our rule.
     if (version != protocol::SIMPLE_PROTOCOL_VERSION) {
-        return rejected(std::move(reply_id), Code::UnsupportedProtocolVersion);
+        return rejected(valid_id ? std::move(request_id) : std::string(), Code::UnsupportedProtocolVersion);
     }
-    if (reply_id.empty()) return rejected({}, Code::InvalidMessage);
-    return reply_id;
+    if (!valid_id) return rejected({}, Code::InvalidMessage);
+    return std::nullopt;
 }
 
-RequestOutcome accept_request(std::string reply_id, const std::string& url) {
-    auto sanitized = url_policy::sanitize(url);
+RequestOutcome accept_request(std::string&& reply_id, std::string&& url) {
+    auto sanitized = url_policy::sanitize(std::move(url));
     if (auto* rejection = std::get_if<UrlRejection>(&sanitized)) {
         return rejected(std::move(reply_id), code_for(*rejection));
     }
     return ValidatedRequest{std::move(reply_id), std::move(std::get<std::string>(sanitized))};
 }
 
-// A body whose lenient reading is `envelope` (absent when even that failed).
-RequestOutcome check_request(std::string_view body, const std::optional<Envelope>& envelope) {
+// A body as the one reading of it found it: a simple request's own ids and version when it
+// decoded strictly, else those of its lenient reading.
+RequestOutcome check_request(BrowserMessage& message) {
+    if (auto& request = message.host_request) {
+        if (auto response = version_or_id_rejection(request->protocol_version, request->request_id)) {
+            return std::move(*response);
+        }
+        return accept_request(std::move(request->request_id), std::move(request->url));
+    }
+    std::optional<Envelope> envelope = message.envelope();
     if (!envelope) return rejected({}, Code::InvalidMessage);
-    auto reply_id = simple_reply_id(envelope->protocol_version, text_or_empty(envelope->request_id));
-    if (auto* response = std::get_if<HostResponse>(&reply_id)) return std::move(*response);
-
-    auto request = protocol::decode_host_request(body);
-    if (!request) return rejected(std::move(std::get<std::string>(reply_id)), Code::InvalidMessage);
-    return accept_request(std::move(std::get<std::string>(reply_id)), request->url);
-}
-
-// A body already decoded strictly; its lenient reading has the same version and id.
-RequestOutcome check_request(const HostRequest& request) {
-    auto reply_id = simple_reply_id(request.protocol_version, request.request_id);
-    if (auto* response = std::get_if<HostResponse>(&reply_id)) return std::move(*response);
-    return accept_request(std::move(std::get<std::string>(reply_id)), request.url);
+    std::string request_id(text_or_empty(envelope->request_id));
+    if (auto response = version_or_id_rejection(envelope->protocol_version, request_id)) return std::move(*response);
+    return rejected(std::move(request_id), Code::InvalidMessage);
 }
 
 // ---- Capture requests ---------------------------------------------------------------------
 
-using CaptureOutcome = std::variant<ValidatedCapture, CaptureResponse>;
+// An accepted capture goes straight to the heap, where classify_any hands it over.
+using CaptureOutcome = std::variant<std::unique_ptr<ValidatedCapture>, CaptureResponse>;
 
 CaptureResponse rejected(std::string request_id, std::string capture_id, Code code) {
     return protocol::make_capture_response(std::move(request_id), std::move(capture_id),
                                            CaptureStatus::Unknown, code);
 }
 
-// A capture request that decoded strictly.
-CaptureOutcome check_capture(CaptureRequest request) {
+// A capture request that decoded strictly. Its message becomes the validated capture: only the
+// url and the browser text change on the way.
+CaptureOutcome check_capture(CaptureRequest& request) {
+    IpcCaptureRequest& message = request.message;
     // Echoed exactly as received: the extension matches the reply to its request by them.
     if (request.protocol_version != protocol::CAPTURE_PROTOCOL_VERSION) {
-        return rejected(std::move(request.request_id), std::move(request.capture_id),
+        return rejected(std::move(message.request_id), std::move(message.capture_id),
                         Code::UnsupportedProtocolVersion);
     }
-    if (!is_valid_id(request.request_id) || !is_valid_id(request.capture_id)) {
+    if (!is_valid_id(message.request_id) || !is_valid_id(message.capture_id)) {
         return rejected({}, {}, Code::InvalidMessage);
     }
 
-    const ActionRule* rule = rule_for(request.action);
-    if (rule == nullptr || !within_limits(request) || !allowed_combination(request, *rule) ||
-        rule->url_required != request.url.has_value()) {
-        return rejected(std::move(request.request_id), std::move(request.capture_id), Code::InvalidMessage);
+    const ActionRule* rule = rule_for(message.action);
+    if (rule == nullptr || !within_limits(message) || !allowed_combination(message, *rule) ||
+        rule->url_required != message.url.has_value()) {
+        return rejected(std::move(message.request_id), std::move(message.capture_id), Code::InvalidMessage);
     }
 
-    std::optional<std::string> url;
     if (rule->url_required) {
-        auto sanitized = url_policy::sanitize(*request.url);
+        auto sanitized = url_policy::sanitize(std::move(*message.url));
         if (auto* rejection = std::get_if<UrlRejection>(&sanitized)) {
-            return rejected(std::move(request.request_id), std::move(request.capture_id), code_for(*rejection));
+            return rejected(std::move(message.request_id), std::move(message.capture_id), code_for(*rejection));
         }
-        url = std::move(std::get<std::string>(sanitized));
+        message.url = std::move(std::get<std::string>(sanitized));
     }
-
-    return ValidatedCapture{
-        std::move(request.request_id),
-        std::move(request.capture_id),
-        request.action,
-        std::string(protocol::browser_text(request.browser)),
-        request.browser_download_id,
-        std::move(url),
-        std::move(request.observed),
-        std::move(request.cookies),
-        std::move(request.download_name),
-        std::move(request.initiator_origin),
-        request.revalidate_response,
-    };
+    message.browser = protocol::browser_text(request.browser);
+    auto capture = std::make_unique<ValidatedCapture>();
+    capture->message = std::move(message);
+    return capture;
 }
 
-// A body whose lenient reading is `envelope` (absent when even that failed).
-CaptureOutcome check_capture(std::string_view body, const std::optional<Envelope>& envelope) {
-    auto request = protocol::decode_capture_request(body);
-    if (request) return check_capture(std::move(*request));
+// A body as the one reading of it found it.
+CaptureOutcome check_capture(BrowserMessage& message) {
+    if (message.capture_request) return check_capture(*message.capture_request);
     // Only the lenient reading has ids to answer with.
+    std::optional<Envelope> envelope = message.envelope();
     if (!envelope) return rejected({}, {}, Code::InvalidMessage);
-    return rejected(valid_id_or_empty(text_or_empty(envelope->request_id)),
-                    valid_id_or_empty(text_or_empty(envelope->capture_id)), Code::InvalidMessage);
+    return rejected(valid_id_or_empty(std::string(text_or_empty(envelope->request_id))),
+                    valid_id_or_empty(std::string(text_or_empty(envelope->capture_id))),
+                    Code::InvalidMessage);
 }
 
 // A capture is marked by its version or by a non-empty capture id; anything else, including a
@@ -188,8 +181,14 @@ bool is_capture(std::optional<std::uint32_t> version, std::string_view capture_i
     return version == protocol::CAPTURE_PROTOCOL_VERSION || !capture_id.empty();
 }
 
-bool is_capture(const Envelope& envelope) {
-    return is_capture(envelope.protocol_version, text_or_empty(envelope.capture_id));
+// The same for a body as its readings found it, without copying ids into an envelope.
+bool is_capture(const BrowserMessage& message) {
+    if (const auto& capture = message.capture_request) {
+        return is_capture(capture->protocol_version, capture->message.capture_id);
+    }
+    if (const auto& request = message.host_request) return is_capture(request->protocol_version, {});
+    const auto& envelope = message.lenient_envelope;
+    return envelope && is_capture(envelope->protocol_version, text_or_empty(envelope->capture_id));
 }
 
 Classified encoded(RequestOutcome&& outcome) {
@@ -199,46 +198,46 @@ Classified encoded(RequestOutcome&& outcome) {
 
 Classified encoded(CaptureOutcome&& outcome) {
     if (auto* response = std::get_if<CaptureResponse>(&outcome)) return Reply{protocol::to_json(*response)};
-    return Capture{std::make_unique<ValidatedCapture>(std::move(std::get<ValidatedCapture>(outcome)))};
+    return Capture{std::move(std::get<std::unique_ptr<ValidatedCapture>>(outcome))};
 }
 
 }  // namespace
 
 bool is_valid_id(std::string_view text) {
+    // One look-up per byte: every message has ids to check.
+    static constexpr std::array<bool, 256> ID_BYTES = [] {
+        std::array<bool, 256> bytes{};
+        for (int c = 0; c < 256; ++c) {
+            bytes[c] = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+                       c == '-' || c == '_';
+        }
+        return bytes;
+    }();
     if (text.empty() || text.size() > MAX_ID_BYTES) return false;
     for (char c : text) {
-        bool allowed = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-                       c == '-' || c == '_';
-        if (!allowed) return false;
+        if (!ID_BYTES[static_cast<unsigned char>(c)]) return false;
     }
     return true;
 }
 
 Classified classify_any(std::string_view body) {
-    // A message that decodes strictly reads the same leniently (same version, same ids), so it
-    // needs no lenient reading to find its family. Nearly every message is such a one; the
-    // lenient reading, a second pass over the body, is kept for those that fail.
-    if (auto request = protocol::decode_host_request(body);
-        request && !is_capture(request->protocol_version, {})) {
-        return encoded(check_request(*request));
-    }
-    if (auto request = protocol::decode_capture_request(body);
-        request && is_capture(request->protocol_version, request->capture_id)) {
-        return encoded(check_capture(std::move(*request)));
-    }
-    auto envelope = protocol::decode_envelope(body);
-    if (envelope && is_capture(*envelope)) {
-        return encoded(check_capture(body, envelope));
-    }
-    return encoded(check_request(body, envelope));
+    // The readings yield whichever strict request the body satisfies, or else its lenient
+    // envelope; either picks the family.
+    BrowserMessage message = protocol::decode_browser_message(body);
+    if (is_capture(message)) return encoded(check_capture(message));
+    return encoded(check_request(message));
 }
 
 std::variant<ValidatedRequest, HostResponse> classify(std::string_view body) {
-    return check_request(body, protocol::decode_envelope(body));
+    BrowserMessage message = protocol::decode_browser_message(body);
+    return check_request(message);
 }
 
 std::variant<ValidatedCapture, CaptureResponse> classify_capture(std::string_view body) {
-    return check_capture(body, protocol::decode_envelope(body));
+    BrowserMessage message = protocol::decode_browser_message(body);
+    CaptureOutcome outcome = check_capture(message);
+    if (auto* response = std::get_if<CaptureResponse>(&outcome)) return std::move(*response);
+    return std::move(*std::get<std::unique_ptr<ValidatedCapture>>(outcome));
 }
 
 }  // namespace ondrake::classification

@@ -5,17 +5,12 @@
 // Everything here is pure: no I/O, no logging. The session writes the replies and logs.
 #pragma once
 
-#include <cstdint>
 #include <memory>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <variant>
-#include <vector>
 
 #include "browser-native-host/protocol.hpp"
-#include "download_core/capture_identity.hpp"
-#include "download_core/request_credentials.hpp"
 
 namespace ondrake::classification {
 
@@ -27,19 +22,10 @@ struct ValidatedRequest {
     bool operator==(const ValidatedRequest&) const = default;
 };
 
-// One capture step as it was accepted, ready to be re-encoded for the application.
+// One capture step as it was accepted: the message for the application, built once while the
+// request was decoded and checked (its url sanitised, its browser text set), sent as it is.
 struct ValidatedCapture {
-    std::string request_id;
-    std::string capture_id;
-    protocol::CaptureAction action = protocol::CaptureAction::CapturePrepare;
-    std::string browser;                       // wire name, or "undeclared"
-    std::optional<std::int64_t> browser_download_id;
-    std::optional<std::string> url;           // sanitised; absent for actions without url
-    std::optional<download_core::ObservedResponse> observed;
-    std::optional<std::vector<download_core::BrowserCookie>> cookies;
-    std::optional<std::string> download_name;
-    std::optional<std::string> initiator_origin;
-    std::optional<bool> revalidate_response;
+    protocol::IpcCaptureRequest message;
 
     bool operator==(const ValidatedCapture&) const = default;
 };

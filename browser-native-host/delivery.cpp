@@ -25,7 +25,7 @@ using Transfer = std::variant<Unreachable, Code, std::string>;
 // Connects, then sends and receives. The message is encoded by the caller before the connect,
 // but a failed encoding (no `body`) counts only once a connection exists: an unreachable
 // application stays Unreachable.
-asio::awaitable<Transfer> transfer(const std::string& endpoint, std::optional<std::string> body,
+asio::awaitable<Transfer> transfer(const std::string& endpoint, const std::optional<std::string>& body,
                                    const DeliveryTimings& timings, Observer* observer) {
     auto reached = [observer](Milestone milestone) {
         if (observer != nullptr) observer->reached(milestone);
@@ -45,7 +45,8 @@ asio::awaitable<Transfer> transfer(const std::string& endpoint, std::optional<st
 
 // None when the message cannot be encoded, or is too long for one frame: the accepted message
 // can be longer than the browser's (null members, percent-encoded URL), and a frame that is
-// never written cannot have reached the application.
+// never written cannot have reached the application. A request is encoded once and the same
+// bytes serve every attempt.
 template <class Message>
 std::optional<std::string> encoded(const Message& message) {
     std::string body = protocol::to_json(message);
@@ -53,28 +54,42 @@ std::optional<std::string> encoded(const Message& message) {
     return body;
 }
 
-protocol::IpcRequest ipc_request(const classification::ValidatedRequest& request) {
-    return {protocol::SIMPLE_PROTOCOL_VERSION, request.request_id, request.url};
-}
-
-protocol::IpcCaptureRequest ipc_capture_request(const classification::ValidatedCapture& capture) {
-    return {protocol::CAPTURE_PROTOCOL_VERSION,
-            capture.request_id,
-            capture.capture_id,
-            capture.action,
-            capture.browser,
-            capture.browser_download_id,
-            capture.url,
-            capture.observed,
-            capture.cookies,
-            capture.download_name,
-            capture.initiator_origin,
-            capture.revalidate_response};
+std::optional<std::string> encoded(const classification::ValidatedRequest& request) {
+    return encoded(protocol::IpcRequest{protocol::SIMPLE_PROTOCOL_VERSION, request.request_id, request.url});
 }
 
 // What delivery answers itself for a failure code: the capture state that goes with it.
 CaptureOutcome capture_failure(Code code) {
     return {code == Code::DeliveryIndeterminate ? CaptureStatus::Indeterminate : CaptureStatus::Unknown, code};
+}
+
+// One attempt with an encoded simple request (`body`) whose id is `request_id`.
+asio::awaitable<ExchangeResult> attempt_request(const std::string& endpoint, const std::optional<std::string>& body,
+                                                const std::string& request_id, const DeliveryTimings& timings,
+                                                Observer* observer) {
+    Transfer transferred = co_await transfer(endpoint, body, timings, observer);
+    if (std::holds_alternative<Unreachable>(transferred)) co_return Unreachable{};
+    if (auto* failure = std::get_if<Code>(&transferred)) co_return *failure;
+
+    auto reply = ipc::decode_ipc_response(std::get<std::string>(transferred));
+    if (!reply || reply->request_id != request_id) co_return Code::DeliveryIndeterminate;
+    co_return reply->code;
+}
+
+// One attempt with an encoded capture (`body`) of `message`.
+asio::awaitable<CaptureExchangeResult> attempt_capture(const std::string& endpoint,
+                                                       const std::optional<std::string>& body,
+                                                       const protocol::IpcCaptureRequest& message,
+                                                       const DeliveryTimings& timings, Observer* observer) {
+    Transfer transferred = co_await transfer(endpoint, body, timings, observer);
+    if (std::holds_alternative<Unreachable>(transferred)) co_return Unreachable{};
+    if (auto* failure = std::get_if<Code>(&transferred)) co_return capture_failure(*failure);
+
+    auto reply = ipc::decode_ipc_capture_response(std::get<std::string>(transferred));
+    if (!reply || reply->request_id != message.request_id || reply->capture_id != message.capture_id) {
+        co_return capture_failure(Code::DeliveryIndeterminate);
+    }
+    co_return CaptureOutcome{reply->status, reply->code};
 }
 
 }  // namespace
@@ -91,28 +106,13 @@ asio::awaitable<std::optional<std::string>> send_and_receive(ipc::Connection& co
 asio::awaitable<ExchangeResult> exchange(const std::string& endpoint,
                                          const classification::ValidatedRequest& request,
                                          DeliveryTimings timings, Observer* observer) {
-    Transfer transferred = co_await transfer(endpoint, encoded(ipc_request(request)), timings, observer);
-    if (std::holds_alternative<Unreachable>(transferred)) co_return Unreachable{};
-    if (auto* failure = std::get_if<Code>(&transferred)) co_return *failure;
-
-    auto reply = ipc::decode_ipc_response(std::get<std::string>(transferred));
-    if (!reply || reply->request_id != request.request_id) co_return Code::DeliveryIndeterminate;
-    co_return reply->code;
+    co_return co_await attempt_request(endpoint, encoded(request), request.request_id, timings, observer);
 }
 
 asio::awaitable<CaptureExchangeResult> exchange_capture(const std::string& endpoint,
                                                         const classification::ValidatedCapture& capture,
                                                         DeliveryTimings timings, Observer* observer) {
-    Transfer transferred =
-        co_await transfer(endpoint, encoded(ipc_capture_request(capture)), timings, observer);
-    if (std::holds_alternative<Unreachable>(transferred)) co_return Unreachable{};
-    if (auto* failure = std::get_if<Code>(&transferred)) co_return capture_failure(*failure);
-
-    auto reply = ipc::decode_ipc_capture_response(std::get<std::string>(transferred));
-    if (!reply || reply->request_id != capture.request_id || reply->capture_id != capture.capture_id) {
-        co_return capture_failure(Code::DeliveryIndeterminate);
-    }
-    co_return CaptureOutcome{reply->status, reply->code};
+    co_return co_await attempt_capture(endpoint, encoded(capture.message), capture.message, timings, observer);
 }
 
 template <class Result>
@@ -139,7 +139,10 @@ template asio::awaitable<CaptureOutcome> retry_after_launch(Attempt<CaptureOutco
 
 asio::awaitable<Code> deliver(const std::string& endpoint, const classification::ValidatedRequest& request,
                               Launcher& launcher, DeliveryTimings timings, Observer* observer) {
-    Attempt<Code> attempt = [&]() { return exchange(endpoint, request, timings, observer); };
+    const std::optional<std::string> body = encoded(request);
+    Attempt<Code> attempt = [&]() {
+        return attempt_request(endpoint, body, request.request_id, timings, observer);
+    };
     co_return co_await retry_after_launch(std::move(attempt), launcher, timings.retry_delays,
                                           Code::AppUnavailable);
 }
@@ -148,7 +151,10 @@ asio::awaitable<CaptureOutcome> deliver_capture(const std::string& endpoint,
                                                 const classification::ValidatedCapture& capture,
                                                 Launcher& launcher, DeliveryTimings timings,
                                                 Observer* observer) {
-    Attempt<CaptureOutcome> attempt = [&]() { return exchange_capture(endpoint, capture, timings, observer); };
+    const std::optional<std::string> body = encoded(capture.message);
+    Attempt<CaptureOutcome> attempt = [&]() {
+        return attempt_capture(endpoint, body, capture.message, timings, observer);
+    };
     co_return co_await retry_after_launch(std::move(attempt), launcher, timings.retry_delays,
                                           capture_failure(Code::AppUnavailable));
 }

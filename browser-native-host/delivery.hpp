@@ -102,7 +102,7 @@ boost::asio::awaitable<CaptureExchangeResult> exchange_capture(
 
 // One exchange; when it finds nobody listening, one launch and then one exchange after each
 // retry delay. APP_UNAVAILABLE (capture: status "unknown") when the launch fails or no attempt
-// connects.
+// connects. The message is encoded once, and every attempt sends the same bytes.
 boost::asio::awaitable<protocol::Code> deliver(const std::string& endpoint,
                                                const classification::ValidatedRequest& request,
                                                Launcher& launcher, DeliveryTimings timings = {},

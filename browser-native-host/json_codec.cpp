@@ -3,6 +3,8 @@
 #include <array>
 #include <charconv>
 #include <new>
+#include <optional>
+#include <span>
 
 #include <boost/json/basic_parser_impl.hpp>
 
@@ -18,9 +20,162 @@ namespace json = boost::json;
 // Deeper values only ever occur inside skipped members, which need no frame.
 constexpr std::size_t MAX_RECORD_FRAMES = 8;
 
-// Receives the parser's events and fills one record through its table. Values of unknown keys
-// that the table skips are followed only to find their end; the parser has already checked
-// that they are well formed.
+// Fills one record through its table from the parser's events, as far as the record's rules
+// allow: a call returns false at the first event that breaks them, and the record has then
+// failed. Values of unknown keys that the table skips are followed only to find their end; the
+// parser has already checked that they are well formed.
+class RecordFiller {
+public:
+    // `check_texts`: the parser does not check UTF-8 in this reading, so every text a member
+    // takes is checked here.
+    RecordFiller(const Schema& root, void* record, bool check_texts)
+        : root_schema_(&root), root_record_(record), check_texts_(check_texts) {}
+
+    bool object_begin() {
+        if (skipping_) return enter_skipped();
+        if (depth_ == 0) {
+            if (root_done_) return false;
+            return push(Frame{root_schema_, root_record_, 0, nullptr});
+        }
+        Frame& top = frames_[depth_ - 1];
+        if (top.list_field != nullptr) {  // the next element of a list of records
+            void* element = top.list_field->append(top.target);
+            return push(Frame{top.list_field->nested, element, 0, nullptr});
+        }
+        const Field* field = take_pending();
+        if (field->shape != Shape::Record) return false;
+        return push(Frame{field->nested, field->open(holder(*field, top.target)), 0, nullptr});
+    }
+
+    bool object_end() {
+        if (skipping_) return leave_skipped();
+        const Frame& top = frames_[depth_ - 1];
+        const auto& fields = top.schema->fields;
+        for (std::size_t i = 0; i < fields.size(); ++i) {
+            if (fields[i].presence == Presence::Required && (top.seen & bit(i)) == 0) return false;
+        }
+        --depth_;
+        if (depth_ == 0) root_done_ = true;
+        return true;
+    }
+
+    bool array_begin() {
+        if (skipping_) return enter_skipped();
+        if (depth_ == 0) return false;  // every message is an object
+        Frame& top = frames_[depth_ - 1];
+        if (top.list_field != nullptr) return false;  // lists hold records only
+        const Field* field = take_pending();
+        if (field->shape != Shape::List) return false;
+        return push(Frame{field->nested, field->open(holder(*field, top.target)), 0, field});
+    }
+
+    bool array_end() {
+        if (skipping_) return leave_skipped();
+        --depth_;
+        return true;
+    }
+
+    bool key(std::string_view key) {
+        if (skipping_) return true;  // a key inside a skipped object
+        Frame& top = frames_[depth_ - 1];
+        const auto& fields = top.schema->fields;
+        // Senders mostly write members in the table's order, so the search starts at the field
+        // after the last one found.
+        for (std::size_t step = 0, i = top.next; step < fields.size(); ++step, ++i) {
+            if (i == fields.size()) i = 0;
+            if (!same_key(fields[i].key, key)) continue;
+            if ((top.seen & bit(i)) != 0) return false;  // a listed key given twice
+            top.seen |= bit(i);
+            top.next = static_cast<std::uint32_t>(i + 1);
+            pending_ = &fields[i];
+            return true;
+        }
+        if (top.schema->unknown_keys == UnknownKeys::Reject) return false;
+        skipping_ = true;
+        skip_depth_ = 0;
+        return true;
+    }
+
+    // A scalar in value position: nullptr stands for null.
+    bool scalar(const Scalar* value) {
+        if (skipping_) {
+            if (skip_depth_ == 0) skipping_ = false;  // the whole skipped value was this scalar
+            return true;
+        }
+        if (depth_ == 0) return false;
+        const Frame& top = frames_[depth_ - 1];
+        if (top.list_field != nullptr) return false;
+        const Field* field = take_pending();
+        if (value == nullptr) return field->nullable;
+        if (field->shape != Shape::Scalar) return false;
+        if (check_texts_ && value->type == Scalar::Type::Text && !text::is_valid_utf8(value->text)) {
+            return false;
+        }
+        return field->put(holder(*field, top.target), *value);
+    }
+
+private:
+    struct Frame {
+        const Schema* schema;
+        void* target;                // the record being filled, or the list for a list frame
+        std::uint32_t seen;          // bit i: fields[i] has occurred in this object
+        const Field* list_field;     // set for a list frame
+        std::uint32_t next = 0;      // where the search for the next key starts
+    };
+
+    static std::uint32_t bit(std::size_t index) { return std::uint32_t{1} << index; }
+
+    // Listed keys often share a length ("action", "source"); their first letters tell most of
+    // them apart without a call to compare the rest.
+    static bool same_key(std::string_view listed, std::string_view key) {
+        return listed.size() == key.size() && (key.empty() || listed[0] == key[0]) && listed == key;
+    }
+
+    // The record that holds the field's member: the frame's own, or one of its member records.
+    static void* holder(const Field& field, void* target) {
+        return field.holder == nullptr ? target : field.holder(target);
+    }
+
+    bool push(const Frame& frame) {
+        if (depth_ == MAX_RECORD_FRAMES) return false;
+        frames_[depth_++] = frame;
+        return true;
+    }
+
+    const Field* take_pending() {
+        const Field* field = pending_;
+        pending_ = nullptr;
+        return field;
+    }
+
+    bool enter_skipped() {
+        ++skip_depth_;
+        return true;
+    }
+
+    bool leave_skipped() {
+        if (--skip_depth_ == 0) skipping_ = false;
+        return true;
+    }
+
+    const Schema* root_schema_;
+    void* root_record_;
+    bool check_texts_;
+    std::array<Frame, MAX_RECORD_FRAMES> frames_;  // [0, depth_) in use
+    std::size_t depth_ = 0;
+    bool root_done_ = false;
+    const Field* pending_ = nullptr;  // the field whose value comes next
+    bool skipping_ = false;
+    std::size_t skip_depth_ = 0;      // open arrays and objects inside the skipped value
+};
+
+// The most records one reading fills: a browser's message is read as both requests at once.
+constexpr std::size_t MAX_TARGETS = 2;
+
+// Receives the parser's events, puts keys and strings delivered in pieces back together, and
+// hands every event to each of the `Count` records that has not failed yet. The parse stops once
+// all have. (The count is a template argument so that the loop over the records unrolls.)
+template <std::size_t Count>
 class Handler {
 public:
     static constexpr std::size_t max_array_size = std::size_t(-1);
@@ -30,85 +185,56 @@ public:
 
     // `check_texts`: the parser does not check UTF-8 in this pass, so every text a member
     // takes is checked here.
-    Handler(const Schema& root, void* record, bool check_texts)
-        : root_schema_(root), root_record_(record), check_texts_(check_texts) {}
+    Handler(std::span<Target> targets, bool check_texts) {
+        for (std::size_t i = 0; i < Count; ++i) {
+            fillers_[i].emplace(*targets[i].schema, targets[i].record, check_texts);
+        }
+    }
 
-    // True once the table, not the parser, has refused the body.
+    // Whether the record of target `index` survived every event.
+    bool filled(std::size_t index) const { return fillers_[index].has_value(); }
+
+    // True once the tables, not the parser, have refused the body: every record has failed.
     bool refused() const { return refused_; }
 
     bool on_document_begin(json::error_code&) { return true; }
     bool on_document_end(json::error_code&) { return true; }
 
     bool on_object_begin(json::error_code& ec) {
-        if (skipping_) return enter_skipped();
-        if (depth_ == 0) {
-            if (root_done_) return fail(ec);
-            return push(Frame{&root_schema_, root_record_, 0, nullptr}, ec);
-        }
-        Frame& top = frames_[depth_ - 1];
-        if (top.list_field != nullptr) {  // the next element of a list of records
-            void* element = top.list_field->append(top.target);
-            return push(Frame{top.list_field->nested, element, 0, nullptr}, ec);
-        }
-        const Field* field = take_pending();
-        if (field->shape != Shape::Record) return fail(ec);
-        return push(Frame{field->nested, field->open(top.target), 0, nullptr}, ec);
+        return each([](RecordFiller& filler) { return filler.object_begin(); }, ec);
     }
-
     bool on_object_end(std::size_t, json::error_code& ec) {
-        if (skipping_) return leave_skipped();
-        const Frame& top = frames_[depth_ - 1];
-        const auto& fields = top.schema->fields;
-        for (std::size_t i = 0; i < fields.size(); ++i) {
-            if (fields[i].presence == Presence::Required && (top.seen & bit(i)) == 0) {
-                return fail(ec);
-            }
-        }
-        --depth_;
-        if (depth_ == 0) root_done_ = true;
-        return true;
+        return each([](RecordFiller& filler) { return filler.object_end(); }, ec);
     }
-
     bool on_array_begin(json::error_code& ec) {
-        if (skipping_) return enter_skipped();
-        if (depth_ == 0) return fail(ec);  // every message is an object
-        Frame& top = frames_[depth_ - 1];
-        if (top.list_field != nullptr) return fail(ec);  // lists hold records only
-        const Field* field = take_pending();
-        if (field->shape != Shape::List) return fail(ec);
-        return push(Frame{field->nested, field->open(top.target), 0, field}, ec);
+        return each([](RecordFiller& filler) { return filler.array_begin(); }, ec);
     }
-
-    bool on_array_end(std::size_t, json::error_code&) {
-        if (skipping_) return leave_skipped();
-        --depth_;
-        return true;
+    bool on_array_end(std::size_t, json::error_code& ec) {
+        return each([](RecordFiller& filler) { return filler.array_end(); }, ec);
     }
 
     bool on_key_part(json::string_view part, std::size_t, json::error_code&) {
-        if (!skipping_) key_.append(part.data(), part.size());
+        key_.append(part.data(), part.size());
         return true;
     }
 
     bool on_key(json::string_view last, std::size_t, json::error_code& ec) {
-        if (skipping_) return true;  // a key inside a skipped object
         std::string_view key(last.data(), last.size());
         if (!key_.empty()) {
             key_.append(key);
             key = key_;
         }
-        bool ok = select_field(key, ec);
+        bool ok = each([key](RecordFiller& filler) { return filler.key(key); }, ec);
         key_.clear();
         return ok;
     }
 
     bool on_string_part(json::string_view part, std::size_t, json::error_code&) {
-        if (!skipping_) text_.append(part.data(), part.size());
+        text_.append(part.data(), part.size());
         return true;
     }
 
     bool on_string(json::string_view last, std::size_t, json::error_code& ec) {
-        if (skipping_) return skip_scalar();
         Scalar value = Scalar::of_text(std::string_view(last.data(), last.size()));
         if (!text_.empty()) {
             text_.append(value.text);
@@ -124,112 +250,56 @@ public:
 
     bool on_int64(std::int64_t number, json::string_view, json::error_code& ec) {
         Scalar value = Scalar::of_signed(number);
-        return skipping_ ? skip_scalar() : scalar(&value, ec);
+        return scalar(&value, ec);
     }
 
     bool on_uint64(std::uint64_t number, json::string_view, json::error_code& ec) {
         Scalar value = Scalar::of_unsigned(number);
-        return skipping_ ? skip_scalar() : scalar(&value, ec);
+        return scalar(&value, ec);
     }
 
     bool on_double(double, json::string_view, json::error_code& ec) {
         Scalar value = Scalar::inexact();
-        return skipping_ ? skip_scalar() : scalar(&value, ec);
+        return scalar(&value, ec);
     }
 
     bool on_bool(bool flag, json::error_code& ec) {
         Scalar value = Scalar::of_boolean(flag);
-        return skipping_ ? skip_scalar() : scalar(&value, ec);
+        return scalar(&value, ec);
     }
 
-    bool on_null(json::error_code& ec) { return skipping_ ? skip_scalar() : scalar(nullptr, ec); }
+    bool on_null(json::error_code& ec) { return scalar(nullptr, ec); }
 
     // Comments are not enabled in the parse options, so these are never called.
     bool on_comment_part(json::string_view, json::error_code&) { return true; }
     bool on_comment(json::string_view, json::error_code&) { return true; }
 
 private:
-    struct Frame {
-        const Schema* schema;
-        void* target;                // the record being filled, or the list for a list frame
-        std::uint32_t seen;          // bit i: fields[i] has occurred in this object
-        const Field* list_field;     // set for a list frame
-    };
+    // A scalar in value position: nullptr stands for null.
+    bool scalar(const Scalar* value, json::error_code& ec) {
+        return each([value](RecordFiller& filler) { return filler.scalar(value); }, ec);
+    }
 
-    static std::uint32_t bit(std::size_t index) { return std::uint32_t{1} << index; }
-
-    bool fail(json::error_code& ec) {
+    // Runs `event` on every record still being filled; one that refuses the event has failed.
+    template <class Event>
+    bool each(Event event, json::error_code& ec) {
+        std::size_t live = 0;
+        for (std::size_t i = 0; i < Count; ++i) {
+            if (!fillers_[i]) continue;
+            if (event(*fillers_[i])) {
+                ++live;
+            } else {
+                fillers_[i].reset();
+            }
+        }
+        if (live > 0) return true;
         refused_ = true;
         ec = json::error::syntax;  // the wording of a decoding failure is never shown
         return false;
     }
 
-    bool push(const Frame& frame, json::error_code& ec) {
-        if (depth_ == MAX_RECORD_FRAMES) return fail(ec);
-        frames_[depth_++] = frame;
-        return true;
-    }
-
-    const Field* take_pending() {
-        const Field* field = pending_;
-        pending_ = nullptr;
-        return field;
-    }
-
-    bool select_field(std::string_view key, json::error_code& ec) {
-        Frame& top = frames_[depth_ - 1];
-        const auto& fields = top.schema->fields;
-        for (std::size_t i = 0; i < fields.size(); ++i) {
-            if (fields[i].key != key) continue;
-            if ((top.seen & bit(i)) != 0) return fail(ec);  // a listed key given twice
-            top.seen |= bit(i);
-            pending_ = &fields[i];
-            return true;
-        }
-        if (top.schema->unknown_keys == UnknownKeys::Reject) return fail(ec);
-        skipping_ = true;
-        skip_depth_ = 0;
-        return true;
-    }
-
-    // A scalar in value position: nullptr stands for null.
-    bool scalar(const Scalar* value, json::error_code& ec) {
-        if (depth_ == 0) return fail(ec);
-        if (frames_[depth_ - 1].list_field != nullptr) return fail(ec);
-        const Field* field = take_pending();
-        if (value == nullptr) return field->nullable || fail(ec);
-        if (field->shape != Shape::Scalar) return fail(ec);
-        if (check_texts_ && value->type == Scalar::Type::Text && !text::is_valid_utf8(value->text)) {
-            return fail(ec);
-        }
-        return field->put(frames_[depth_ - 1].target, *value) || fail(ec);
-    }
-
-    bool enter_skipped() {
-        ++skip_depth_;
-        return true;
-    }
-
-    bool leave_skipped() {
-        if (--skip_depth_ == 0) skipping_ = false;
-        return true;
-    }
-
-    bool skip_scalar() {
-        if (skip_depth_ == 0) skipping_ = false;  // the whole skipped value was this scalar
-        return true;
-    }
-
-    const Schema& root_schema_;
-    void* root_record_;
-    bool check_texts_;
+    std::array<std::optional<RecordFiller>, Count> fillers_;
     bool refused_ = false;
-    std::array<Frame, MAX_RECORD_FRAMES> frames_{};
-    std::size_t depth_ = 0;
-    bool root_done_ = false;
-    const Field* pending_ = nullptr;  // the field whose value comes next
-    bool skipping_ = false;
-    std::size_t skip_depth_ = 0;      // open arrays and objects inside the skipped value
     std::string key_;                 // a key delivered in pieces
     std::string text_;                // a string value delivered in pieces
 };
@@ -343,45 +413,60 @@ std::optional<Mended> mended(std::string_view body) {
 
 enum class Parse { Decoded, Refused, Malformed };
 
-// `check_texts`: the parser lets any bytes through in strings, and the handler checks the texts
-// that members take instead.
-Parse parse(const Schema& schema, std::string_view body, void* record, bool check_texts) {
+// One reading of `body`; sets `decoded` of each of the `Count` targets. `check_texts`: the
+// parser lets any bytes through in strings, and the fillers check the texts that members take
+// instead.
+template <std::size_t Count>
+Parse parse(std::span<Target> targets, std::string_view body, bool check_texts) {
     json::parse_options options;
     options.max_depth = MAX_NESTING;
     options.allow_invalid_utf8 = check_texts;
-    json::basic_parser<Handler> parser(options, schema, record, check_texts);
+    json::basic_parser<Handler<Count>> parser(options, targets, check_texts);
     json::error_code ec;
     std::size_t consumed = parser.write_some(false, body.data(), body.size(), ec);
-    if (parser.handler().refused()) return Parse::Refused;
     // The parser stops after one document and its trailing white space; anything left over is
     // a second document or garbage.
-    if (ec || !parser.done() || consumed != body.size()) return Parse::Malformed;
-    return Parse::Decoded;
+    bool complete = !ec && parser.done() && consumed == body.size();
+    for (std::size_t i = 0; i < targets.size(); ++i) {
+        targets[i].decoded = complete && parser.handler().filled(i);
+    }
+    if (parser.handler().refused()) return Parse::Refused;
+    return complete ? Parse::Decoded : Parse::Malformed;
 }
 
 }  // namespace
 
+void decode_records(std::span<Target> targets, std::string_view body) {
+    for (Target& target : targets) target.decoded = false;
+    if (targets.empty() || targets.size() > MAX_TARGETS) return;
+    auto parse_all = targets.size() == 1 ? &parse<1> : &parse<2>;
+    try {
+        // Only a body the parser refused pays for mending; one the tables refused stays refused,
+        // since the parser had accepted everything before the refusal.
+        if (parse_all(targets, body, false) != Parse::Malformed) return;
+        std::optional<Mended> copy = mended(body);
+        if (!copy) return;
+        for (Target& target : targets) target.clear(target.record);
+        parse_all(targets, copy->body, copy->marked_surrogates);
+    } catch (const std::bad_alloc&) {
+        for (Target& target : targets) target.decoded = false;
+    }
+}
+
 bool decode_record(const Schema& schema, std::string_view body, void* record,
                    void (*clear)(void* record)) {
-    try {
-        Parse outcome = parse(schema, body, record, false);
-        // Only a body the parser refused pays for mending; one the table refused stays refused,
-        // since the parser had accepted everything before the refusal.
-        if (outcome != Parse::Malformed) return outcome == Parse::Decoded;
-        std::optional<Mended> copy = mended(body);
-        if (!copy) return false;
-        clear(record);
-        return parse(schema, copy->body, record, copy->marked_surrogates) == Parse::Decoded;
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
+    Target target{&schema, record, clear};
+    decode_records(std::span<Target>(&target, 1), body);
+    return target.decoded;
 }
 
 bool encode_record(const Schema& schema, const void* record, std::string& out) {
     out.push_back('{');
     bool first = true;
     for (const Field& field : schema.fields) {
-        bool absent = field.is_absent(record);
+        // Finding the holder only computes an address; nothing is written through it.
+        const void* holder = field.holder == nullptr ? record : field.holder(const_cast<void*>(record));
+        bool absent = field.is_absent(holder);
         if (absent && schema.absent_members == AbsentMembers::Omit) continue;
         if (!first) out.push_back(',');
         first = false;
@@ -390,7 +475,7 @@ bool encode_record(const Schema& schema, const void* record, std::string& out) {
         out.append("\":");
         if (absent) {
             out.append("null");
-        } else if (!field.write(record, out)) {
+        } else if (!field.write(holder, out)) {
             return false;
         }
     }

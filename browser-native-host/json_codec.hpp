@@ -14,6 +14,8 @@
 // Whether a member may be null follows from its C++ type (std::optional accepts null and is
 // written as null or left out when empty); whether its key must appear follows from
 // required<>/optional<>. Nested records and lists of records name the table of their element.
+// A table lists members of its own record only (checked when the table is built), or, through
+// within<>, members of one of its member records that the JSON carries at the same level.
 //
 // This header is for the files that declare message tables; callers use protocol.hpp and ipc.hpp.
 #pragma once
@@ -89,6 +91,12 @@ struct Field {
     bool (*write)(const void* record, std::string& out);
 
     const ValueInfo* value;  // the member's (inner) value, for descriptions only
+
+    // The record type whose member this is (an identity to compare, see detail::type_id), and
+    // how to reach that record from the one the table describes: null when it is that record,
+    // set by within<> when it is one of its member records.
+    const void* record_type;
+    void* (*holder)(void* record);
 };
 
 struct Schema {
@@ -104,10 +112,26 @@ struct Table : Schema {};
 // Seen keys are tracked in one 32-bit mask per object.
 inline constexpr std::size_t MAX_FIELDS = 32;
 
+namespace detail {
+
+// One address per type: a type identity that constant evaluation can compare.
+template <class T>
+inline constexpr char type_id = 0;
+
+// Stops constant evaluation, and so the build, with the message in the compiler's report.
+inline void table_error(const char*) {}
+
+}  // namespace detail
+
 template <class Record, std::size_t N>
 constexpr Table<Record> table(const Field (&fields)[N], UnknownKeys unknown_keys,
                               AbsentMembers absent_members) {
     static_assert(N <= MAX_FIELDS, "a record lists at most 32 members");
+    for (const Field& field : fields) {
+        if (field.record_type != &detail::type_id<Record>) {
+            detail::table_error("a table lists members of its own record (or within<> ones)");
+        }
+    }
     return Table<Record>{{std::span<const Field>(fields), unknown_keys, absent_members}};
 }
 
@@ -120,6 +144,18 @@ inline constexpr std::size_t MAX_NESTING = 1000;
 // carriage return around it. On failure `record` holds whatever was filled in.
 bool decode_record(const Schema& schema, std::string_view body, void* record,
                    void (*clear)(void* record));
+
+// One of several records that a single reading of a body fills; `decoded` tells the outcome.
+struct Target {
+    const Schema* schema;
+    void* record;                 // in its initial state
+    void (*clear)(void* record);  // as for decode_record
+    bool decoded = false;
+};
+// Reads `body` once and decodes it into every target (at most two), each succeeding or failing
+// exactly as decode_record would on its own: a body read as several message types costs one
+// parse. The reading stops early once every target has failed.
+void decode_records(std::span<Target> targets, std::string_view body);
 // Appends the record's compact JSON to `out`; on failure `out` may hold a partial object.
 bool encode_record(const Schema& schema, const void* record, std::string& out);
 
@@ -131,11 +167,31 @@ void write_integer(std::string& out, std::int64_t value);
 void write_integer(std::string& out, std::uint64_t value);
 
 template <class Record>
+void clear(void* record) {
+    *static_cast<Record*>(record) = Record{};
+}
+
+template <class Record>
 std::optional<Record> decode(const Table<Record>& table, std::string_view body) {
     Record record{};
-    auto clear = [](void* target) { *static_cast<Record*>(target) = Record{}; };
-    if (!decode_record(table, body, &record, clear)) return std::nullopt;
+    if (!decode_record(table, body, &record, &clear<Record>)) return std::nullopt;
     return record;
+}
+
+// A target for decode_records that fills `slot` in place; reset it when the target failed.
+template <class Record>
+Target target(const Table<Record>& table, std::optional<Record>& slot) {
+    return Target{&table, &slot.emplace(), &clear<Record>};
+}
+
+// Decodes `body` into `slot` in place, without the move of decode(); `slot` is empty afterwards
+// when the body does not decode.
+template <class Record>
+bool decode_into(const Table<Record>& table, std::string_view body, std::optional<Record>& slot) {
+    Target record = target(table, slot);
+    decode_records(std::span<Target>(&record, 1), body);
+    if (!record.decoded) slot.reset();
+    return record.decoded;
 }
 
 // Appends the compact JSON of `record`; on failure `out` is left as it was.
@@ -355,11 +411,17 @@ bool write_nested(const void* record, std::string& out) {
 }
 
 template <auto Member>
+void* member_record(void* record) {
+    return &slot<Member>(record);
+}
+
+template <auto Member>
 constexpr Field scalar_field(std::string_view key, Presence presence) {
     constexpr bool nullable = Optional<ValueOf<Member>>::value;
     return Field{key,           presence,  nullable,        Shape::Scalar,
                  nullptr,       &put<Member>, nullptr,      nullptr,
-                 &is_absent<Member>, &write_scalar<Member>, &VALUE_INFO<Member>};
+                 &is_absent<Member>, &write_scalar<Member>, &VALUE_INFO<Member>,
+                 &type_id<RecordOf<Member>>, nullptr};
 }
 
 template <auto Member, const auto& Nested>
@@ -372,13 +434,15 @@ constexpr Field nested_field(std::string_view key, Presence presence) {
                       "a list member names the table of its element type");
         return Field{key,     presence,        nullable,        Shape::List,
                      &Nested, nullptr,         &open<Member>,   &append<Member>,
-                     &is_absent<Member>, &write_nested<Member, Nested>, &VALUE_INFO<Member>};
+                     &is_absent<Member>, &write_nested<Member, Nested>, &VALUE_INFO<Member>,
+                     &type_id<RecordOf<Member>>, nullptr};
     } else {
         static_assert(std::is_same_v<NestedRecord, Table<Inner>>,
                       "a record member names the table of its own type");
         return Field{key,     presence,        nullable,      Shape::Record,
                      &Nested, nullptr,         &open<Member>, nullptr,
-                     &is_absent<Member>, &write_nested<Member, Nested>, &VALUE_INFO<Member>};
+                     &is_absent<Member>, &write_nested<Member, Nested>, &VALUE_INFO<Member>,
+                     &type_id<RecordOf<Member>>, nullptr};
     }
 }
 
@@ -406,6 +470,19 @@ constexpr Field optional(std::string_view key) {
     static_assert(detail::Optional<detail::ValueOf<Member>>::value,
                   "a member whose key may be missing must be a std::optional");
     return detail::nested_field<Member, Nested>(key, Presence::Optional);
+}
+
+// A member of the record that `Member` names, read and written as if it were a member of the
+// record that holds `Member`: a message that carries another message's members beside its own
+// (the same keys, at the same level) decodes them straight into that other message.
+template <auto Member>
+constexpr Field within(Field field) {
+    if (field.record_type != &detail::type_id<detail::ValueOf<Member>> || field.holder != nullptr) {
+        detail::table_error("within<> takes a plain member of the record that Member names");
+    }
+    field.record_type = &detail::type_id<detail::RecordOf<Member>>;
+    field.holder = &detail::member_record<Member>;
+    return field;
 }
 
 }  // namespace ondrake::json_codec

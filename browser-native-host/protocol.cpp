@@ -1,6 +1,7 @@
 #include "browser-native-host/protocol.hpp"
 
 #include <array>
+#include <charconv>
 #include <new>
 #include <type_traits>
 
@@ -210,6 +211,50 @@ std::optional<HostRequest> decode_host_request(std::string_view body) {
 std::optional<CaptureRequest> decode_capture_request(std::string_view body) {
     return json_codec::decode(tables::CAPTURE_REQUEST, body);
 }
+namespace {
+
+// Whether a body seems to be a capture request by its first member: extensions write
+// "protocolVersion" first, and the two families' versions differ. A guess that only orders
+// the strict readings of decode_browser_message.
+bool looks_like_capture(std::string_view body) {
+    constexpr std::string_view LEAD = R"({"protocolVersion":)";
+    if (!body.starts_with(LEAD)) return false;
+    std::uint32_t version = 0;
+    auto [end, error] = std::from_chars(body.data() + LEAD.size(), body.data() + body.size(), version);
+    return error == std::errc() && end != body.data() + body.size() && *end == ',' &&
+           version == CAPTURE_PROTOCOL_VERSION;
+}
+
+}  // namespace
+
+BrowserMessage decode_browser_message(std::string_view body) {
+    BrowserMessage message;
+    // The strict requests exclude each other: a capture request needs "captureId", a key the
+    // simple request refuses. So the body is read as the request it most likely is, and only
+    // when that fails as the other one: the order saves work and changes no result.
+    if (looks_like_capture(body)) {
+        if (!json_codec::decode_into(tables::CAPTURE_REQUEST, body, message.capture_request)) {
+            json_codec::decode_into(tables::HOST_REQUEST, body, message.host_request);
+        }
+    } else if (!json_codec::decode_into(tables::HOST_REQUEST, body, message.host_request)) {
+        json_codec::decode_into(tables::CAPTURE_REQUEST, body, message.capture_request);
+    }
+
+    if (!message.host_request && !message.capture_request) message.lenient_envelope = decode_envelope(body);
+    return message;
+}
+
+std::optional<Envelope> BrowserMessage::envelope() const {
+    // A body that decodes strictly reads the same leniently: its envelope is the request's
+    // version and ids.
+    if (host_request) return Envelope{host_request->protocol_version, host_request->request_id, std::nullopt};
+    if (capture_request) {
+        return Envelope{capture_request->protocol_version, capture_request->message.request_id,
+                        capture_request->message.capture_id};
+    }
+    return lenient_envelope;
+}
+
 std::optional<IpcRequest> decode_ipc_request(std::string_view body) {
     return json_codec::decode(tables::IPC_REQUEST, body);
 }

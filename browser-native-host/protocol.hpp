@@ -96,6 +96,35 @@ std::string_view browser_text(std::optional<Browser> browser);
 // for the rest.
 Status status_for(Code code);
 
+// ---- Messages to the application -----------------------------------------------------------
+
+struct IpcRequest {
+    std::uint32_t protocol_version = SIMPLE_PROTOCOL_VERSION;
+    std::string request_id;
+    std::string url;  // as checked and normalised by the host
+
+    bool operator==(const IpcRequest&) const = default;
+};
+
+// One step of a capture as the application gets it. Every member is always written, absent
+// ones as null, and so must be present when decoded.
+struct IpcCaptureRequest {
+    std::uint32_t protocol_version = CAPTURE_PROTOCOL_VERSION;
+    std::string request_id;
+    std::string capture_id;
+    CaptureAction action = CaptureAction::CapturePrepare;
+    std::string browser;  // a Browser JSON text, or BROWSER_UNDECLARED
+    std::optional<std::int64_t> browser_download_id;
+    std::optional<std::string> url;
+    std::optional<download_core::ObservedResponse> observed;
+    std::optional<std::vector<download_core::BrowserCookie>> cookies;
+    std::optional<std::string> download_name;
+    std::optional<std::string> initiator_origin;
+    std::optional<bool> revalidate_response;
+
+    bool operator==(const IpcCaptureRequest&) const = default;
+};
+
 // ---- Messages from the browser -----------------------------------------------------------
 
 // A lenient first reading of any message: only the version and the ids, unknown keys skipped.
@@ -121,50 +150,37 @@ struct HostRequest {
 
 // One step of handing a browser-started download over to the application (protocol version 4).
 // Unknown keys are refused; unknown keys inside "observed" are skipped.
+//
+// Most members travel on to the application unchanged, so they are decoded straight into the
+// message the application will get: checking then fills in its browser text, replaces its url
+// by the sanitised one and keeps the message, and no member is ever copied one by one.
 struct CaptureRequest {
-    std::uint32_t protocol_version = 0;
-    std::string request_id;
-    std::string capture_id;
-    CaptureAction action = CaptureAction::CapturePrepare;
+    std::uint32_t protocol_version = 0;  // as received; `message` always says 4
     CaptureSource source = CaptureSource::AutomaticDownload;
     std::optional<Browser> browser;
-    std::optional<std::int64_t> browser_download_id;
-    std::optional<std::string> url;
-    std::optional<download_core::ObservedResponse> observed;
-    std::optional<std::vector<download_core::BrowserCookie>> cookies;
-    std::optional<std::string> download_name;
-    std::optional<std::string> initiator_origin;
-    std::optional<bool> revalidate_response;
+    // Every other member ("requestId", "captureId", "action", "browserDownloadId", "url",
+    // "observed", "cookies", "downloadName", "initiatorOrigin", "revalidateResponse"), the url
+    // as received; `message.browser` is left empty.
+    IpcCaptureRequest message;
 
     bool operator==(const CaptureRequest&) const = default;
 };
 
-// ---- Messages to the application -----------------------------------------------------------
+// A frame body from the browser read as each message it may be: both strict requests, each
+// present exactly when decoding the body as that type alone succeeds, and the lenient envelope.
+struct BrowserMessage {
+    // Provided, and empty: with the implicit one g++ 12 clears all the optionals' storage,
+    // hundreds of bytes, for every message.
+    BrowserMessage() {}
 
-struct IpcRequest {
-    std::uint32_t protocol_version = SIMPLE_PROTOCOL_VERSION;
-    std::string request_id;
-    std::string url;  // as checked and normalised by the host
+    std::optional<HostRequest> host_request;
+    std::optional<CaptureRequest> capture_request;
+    // The lenient reading, made only when neither strict request decoded: one that did reads
+    // the same leniently, so its envelope needs no reading of its own.
+    std::optional<Envelope> lenient_envelope;
 
-    bool operator==(const IpcRequest&) const = default;
-};
-
-// Every member is always written, absent ones as null, and so must be present when decoded.
-struct IpcCaptureRequest {
-    std::uint32_t protocol_version = CAPTURE_PROTOCOL_VERSION;
-    std::string request_id;
-    std::string capture_id;
-    CaptureAction action = CaptureAction::CapturePrepare;
-    std::string browser;  // a Browser JSON text, or BROWSER_UNDECLARED
-    std::optional<std::int64_t> browser_download_id;
-    std::optional<std::string> url;
-    std::optional<download_core::ObservedResponse> observed;
-    std::optional<std::vector<download_core::BrowserCookie>> cookies;
-    std::optional<std::string> download_name;
-    std::optional<std::string> initiator_origin;
-    std::optional<bool> revalidate_response;
-
-    bool operator==(const IpcCaptureRequest&) const = default;
+    // What decode_envelope gives for the body.
+    std::optional<Envelope> envelope() const;
 };
 
 // ---- Replies -------------------------------------------------------------------------------
@@ -214,6 +230,8 @@ CaptureResponse make_capture_response(std::string request_id, std::string captur
 std::optional<Envelope> decode_envelope(std::string_view body);
 std::optional<HostRequest> decode_host_request(std::string_view body);
 std::optional<CaptureRequest> decode_capture_request(std::string_view body);
+// The three above in one reading of the body (two when neither request accepts it).
+BrowserMessage decode_browser_message(std::string_view body);
 // For the application's side of the socket and for tools.
 std::optional<IpcRequest> decode_ipc_request(std::string_view body);
 std::optional<IpcCaptureRequest> decode_ipc_capture_request(std::string_view body);

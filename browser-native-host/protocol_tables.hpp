@@ -54,20 +54,25 @@ inline constexpr Field HOST_REQUEST_FIELDS[] = {
 inline constexpr auto HOST_REQUEST =
     json_codec::table<HostRequest>(HOST_REQUEST_FIELDS, UnknownKeys::Reject, AbsentMembers::Omit);
 
+// A member that a capture request decodes straight into the message for the application.
+constexpr Field in_message(Field field) {
+    return json_codec::within<&CaptureRequest::message>(field);
+}
+
 inline constexpr Field CAPTURE_REQUEST_FIELDS[] = {
     json_codec::required<&CaptureRequest::protocol_version>("protocolVersion"),
-    json_codec::required<&CaptureRequest::request_id>("requestId"),
-    json_codec::required<&CaptureRequest::capture_id>("captureId"),
-    json_codec::required<&CaptureRequest::action>("action"),
+    in_message(json_codec::required<&IpcCaptureRequest::request_id>("requestId")),
+    in_message(json_codec::required<&IpcCaptureRequest::capture_id>("captureId")),
+    in_message(json_codec::required<&IpcCaptureRequest::action>("action")),
     json_codec::required<&CaptureRequest::source>("source"),
     json_codec::optional<&CaptureRequest::browser>("browser"),
-    json_codec::optional<&CaptureRequest::browser_download_id>("browserDownloadId"),
-    json_codec::optional<&CaptureRequest::url>("url"),
-    json_codec::optional<&CaptureRequest::observed, OBSERVED>("observed"),
-    json_codec::optional<&CaptureRequest::cookies, COOKIE>("cookies"),
-    json_codec::optional<&CaptureRequest::download_name>("downloadName"),
-    json_codec::optional<&CaptureRequest::initiator_origin>("initiatorOrigin"),
-    json_codec::optional<&CaptureRequest::revalidate_response>("revalidateResponse"),
+    in_message(json_codec::optional<&IpcCaptureRequest::browser_download_id>("browserDownloadId")),
+    in_message(json_codec::optional<&IpcCaptureRequest::url>("url")),
+    in_message(json_codec::optional<&IpcCaptureRequest::observed, OBSERVED>("observed")),
+    in_message(json_codec::optional<&IpcCaptureRequest::cookies, COOKIE>("cookies")),
+    in_message(json_codec::optional<&IpcCaptureRequest::download_name>("downloadName")),
+    in_message(json_codec::optional<&IpcCaptureRequest::initiator_origin>("initiatorOrigin")),
+    in_message(json_codec::optional<&IpcCaptureRequest::revalidate_response>("revalidateResponse")),
 };
 inline constexpr auto CAPTURE_REQUEST =
     json_codec::table<CaptureRequest>(CAPTURE_REQUEST_FIELDS,

@@ -54,7 +54,7 @@ bool is_white_space(char32_t c) {
            c == 0x205F || c == 0x3000;
 }
 
-std::string_view trim_white_space(std::string_view utf8) {
+std::string_view detail::trim_decoded_white_space(std::string_view utf8) {
     std::size_t begin = 0;
     while (begin < utf8.size()) {
         auto decoded = decode_forward(utf8, begin);

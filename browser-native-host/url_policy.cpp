@@ -5,10 +5,11 @@
 
 namespace ondrake::url_policy {
 
-Sanitized sanitize(std::string_view url) {
+Sanitized sanitize(std::string url) {
     // Extensions hand over what users copied from pages, often with a no-break or ideographic
     // space around it that the URL parser would not strip.
-    auto parsed = whatwg::parse(text::trim_white_space(url));
+    std::string_view trimmed = text::trim_white_space(url);
+    auto parsed = trimmed.size() == url.size() ? whatwg::parse_owned(std::move(url)) : whatwg::parse(trimmed);
     if (!parsed) return UrlRejection::Malformed;
 
     std::string_view scheme = parsed->scheme();

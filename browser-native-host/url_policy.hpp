@@ -19,7 +19,8 @@ enum class UrlRejection {
 using Sanitized = std::variant<std::string, UrlRejection>;
 
 // Trims Unicode white space from both ends, parses without a base URL, checks scheme, host and
-// credentials, drops the fragment and returns the serialisation. Expects valid UTF-8.
-Sanitized sanitize(std::string_view url);
+// credentials, drops the fragment and returns the serialisation. Expects valid UTF-8. A URL that
+// is already canonical and untrimmed comes back in its own buffer.
+Sanitized sanitize(std::string url);
 
 }  // namespace ondrake::url_policy

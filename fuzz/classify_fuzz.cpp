@@ -78,32 +78,21 @@ bool needs_url(protocol::CaptureAction action) {
 }
 
 void check_capture(const classification::ValidatedCapture& capture) {
-    require(is_valid_id(capture.request_id) && is_valid_id(capture.capture_id),
+    const protocol::IpcCaptureRequest& message = capture.message;
+    require(is_valid_id(message.request_id) && is_valid_id(message.capture_id),
             "an accepted capture's ids are valid");
-    require(capture.url.has_value() == needs_url(capture.action),
+    require(message.url.has_value() == needs_url(message.action),
             "an accepted capture has a url exactly when its action needs one");
-    if (capture.url) require_final_url(*capture.url);
-    if (capture.cookies) {
-        require(!capture.cookies->empty() && capture.cookies->size() <= 64,
+    if (message.url) require_final_url(*message.url);
+    if (message.cookies) {
+        require(!message.cookies->empty() && message.cookies->size() <= 64,
                 "an accepted capture hands over 1 to 64 cookies");
     }
     protocol::Browser browser{};
-    require(capture.browser == protocol::BROWSER_UNDECLARED ||
-                protocol::from_json_text(capture.browser, browser),
-            "an accepted capture names a known browser or none", capture.browser);
+    require(message.browser == protocol::BROWSER_UNDECLARED ||
+                protocol::from_json_text(message.browser, browser),
+            "an accepted capture names a known browser or none", message.browser);
 
-    protocol::IpcCaptureRequest message;
-    message.request_id = capture.request_id;
-    message.capture_id = capture.capture_id;
-    message.action = capture.action;
-    message.browser = capture.browser;
-    message.browser_download_id = capture.browser_download_id;
-    message.url = capture.url;
-    message.observed = capture.observed;
-    message.cookies = capture.cookies;
-    message.download_name = capture.download_name;
-    message.initiator_origin = capture.initiator_origin;
-    message.revalidate_response = capture.revalidate_response;
     std::string encoded = protocol::to_json(message);
     require(!encoded.empty(), "an accepted capture encodes for the application");
     require(protocol::decode_ipc_capture_request(encoded) == message,

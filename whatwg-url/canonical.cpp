@@ -9,9 +9,15 @@
 namespace whatwg::detail {
 namespace {
 
-constexpr bool is_canonical_domain_byte(char c) {
-    return is_ascii_lower_alpha(c) || is_ascii_digit(c) || c == '-' || c == '.' || c == '_';
-}
+constexpr std::array<bool, 256> CANONICAL_DOMAIN_BYTES = [] {
+    std::array<bool, 256> bytes{};
+    for (int c = 0; c < 256; ++c) {
+        bytes[c] = is_ascii_lower_alpha(c) || is_ascii_digit(c) || c == '-' || c == '.' || c == '_';
+    }
+    return bytes;
+}();
+
+bool is_canonical_domain_byte(char c) { return CANONICAL_DOMAIN_BYTES[static_cast<unsigned char>(c)]; }
 
 // The printable ASCII bytes a path segment keeps as they are: not encoded, not a delimiter.
 constexpr EncodeSet make_path_segment_stops() {
@@ -21,13 +27,14 @@ constexpr EncodeSet make_path_segment_stops() {
 }
 constexpr EncodeSet PATH_SEGMENT_STOPS = make_path_segment_stops();
 
-// The special scheme other than "file" that `input` starts with, followed by "://".
+// The special scheme other than "file" that `input` starts with, followed by "://". The bytes
+// after each candidate's name are looked at first, so that at most one name is compared.
 const SpecialScheme* network_scheme_with_slashes(std::string_view input) {
     for (const SpecialScheme& scheme : SPECIAL_SCHEMES) {
         if (scheme.type == SchemeType::File) continue;
         size_t size = scheme.name.size();
-        if (input.size() > size + 3 && input.substr(0, size) == scheme.name &&
-            input.substr(size, 3) == "://") {
+        if (input.size() > size + 3 && input[size] == ':' && input[size + 1] == '/' &&
+            input[size + 2] == '/' && input.starts_with(scheme.name)) {
             return &scheme;
         }
     }
@@ -71,6 +78,9 @@ std::optional<Layout> recognize_canonical(std::string_view input) {
     while (i < input.size() && input[i] == '/') {
         size_t segment_start = ++i;
         i = find_first_in_set(input, i, PATH_SEGMENT_STOPS);
+        // Every dot segment starts with "." or "%" ("%2e"); most segments need no closer look.
+        char first = segment_start < i ? input[segment_start] : '\0';
+        if (first != '.' && first != '%') continue;
         std::string_view segment = input.substr(segment_start, i - segment_start);
         if (is_single_dot_segment(segment) || is_double_dot_segment(segment)) return std::nullopt;
     }

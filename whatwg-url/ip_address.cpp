@@ -63,6 +63,12 @@ size_t split_on_dots(std::string_view input, std::string_view* parts, size_t cap
 
 // https://url.spec.whatwg.org/#ends-in-a-number-checker
 bool ends_in_a_number(std::string_view domain) {
+    // A number ends in a digit, a hex digit or the "x" of "0x". Most domains end in a letter
+    // past "f" (that of "com", "test"), which settles it without finding the last part.
+    std::string_view trimmed = domain.ends_with('.') ? domain.substr(0, domain.size() - 1) : domain;
+    if (!trimmed.empty() && !is_ascii_hex_digit(trimmed.back()) && (trimmed.back() | 0x20) != 'x') {
+        return false;
+    }
     // 2.-4. The last part, after removing one trailing empty part.
     size_t dot = domain.rfind('.');
     std::string_view last = dot == std::string_view::npos ? domain : domain.substr(dot + 1);

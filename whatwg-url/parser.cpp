@@ -31,4 +31,11 @@ std::optional<Url> parse(std::string_view input, const Url* base) {
     return parser.parse(input, base);
 }
 
+std::optional<Url> parse_owned(std::string&& input) {
+    // The shortcut needs none of a parser's buffers, so none is made for it.
+    if (auto layout = detail::recognize_canonical(input)) return Url(std::move(input), *layout);
+    Parser parser;
+    return parser.parse_without_shortcut(input);
+}
+
 }  // namespace whatwg

@@ -4,21 +4,6 @@
 
 namespace whatwg {
 
-size_t find_first_in_set(std::string_view bytes, size_t from, const EncodeSet& set) {
-    auto in_set = [&](size_t i) { return static_cast<unsigned>(set[static_cast<unsigned char>(bytes[i])]); };
-    // Most bytes of a URL are in no set: eight look-ups combined without a branch each let long
-    // queries and paths pass at several bytes per cycle.
-    while (from + 8 <= bytes.size()) {
-        if ((in_set(from) | in_set(from + 1) | in_set(from + 2) | in_set(from + 3) | in_set(from + 4) |
-             in_set(from + 5) | in_set(from + 6) | in_set(from + 7)) != 0) {
-            break;
-        }
-        from += 8;
-    }
-    while (from < bytes.size() && !in_set(from)) ++from;
-    return from;
-}
-
 void percent_encode_append(std::string& out, std::string_view bytes, const EncodeSet& set) {
     static constexpr char HEX[] = "0123456789ABCDEF";
     size_t run_start = 0;

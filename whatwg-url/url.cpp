@@ -18,33 +18,15 @@ void detail::UrlRecord::clear() {
     scheme_type = SchemeType::NotSpecial;
 }
 
-std::string_view Url::slice(uint32_t begin, uint32_t end) const noexcept {
-    return std::string_view(href_).substr(begin, end - begin);
-}
-
 uint32_t Url::query_end() const noexcept {
     return has_fragment() ? layout_.fragment_start : static_cast<uint32_t>(href_.size());
 }
 
 uint32_t Url::path_end() const noexcept { return has_query() ? layout_.query_start : query_end(); }
 
-std::string_view Url::scheme() const noexcept { return slice(0, layout_.scheme_end); }
-
 std::string_view Url::protocol() const noexcept { return slice(0, layout_.scheme_end + 1); }
 
 bool Url::is_special() const noexcept { return whatwg::is_special(scheme_type(scheme())); }
-
-std::string_view Url::username() const noexcept {
-    if (!layout_.has_host) return {};
-    return slice(layout_.scheme_end + 3, layout_.username_end);
-}
-
-std::string_view Url::password() const noexcept {
-    if (!layout_.has_host || layout_.host_start <= layout_.username_end + 1) return {};
-    return slice(layout_.username_end + 1, layout_.host_start - 1);
-}
-
-std::string_view Url::hostname() const noexcept { return slice(layout_.host_start, layout_.host_end); }
 
 std::string_view Url::host() const noexcept {
     return layout_.port < 0 ? hostname() : slice(layout_.host_start, layout_.path_start);
@@ -102,12 +84,6 @@ std::string Url::origin() const {
     }
     // "file" (left to the implementation; opaque here) and every other scheme: an opaque origin.
     return "null";
-}
-
-void Url::clear_fragment() noexcept {
-    if (!has_fragment()) return;
-    href_.resize(layout_.fragment_start);
-    layout_.fragment_start = detail::ABSENT;
 }
 
 }  // namespace whatwg

@@ -97,7 +97,8 @@ public:
 
 private:
     friend class Parser;
-    Url(std::string href, const detail::Layout& layout) : href_(std::move(href)), layout_(layout) {}
+    friend std::optional<Url> parse_owned(std::string&& input);
+    Url(std::string&& href, const detail::Layout& layout) : href_(std::move(href)), layout_(layout) {}
 
     std::string_view slice(uint32_t begin, uint32_t end) const noexcept;
     uint32_t path_end() const noexcept;
@@ -106,6 +107,31 @@ private:
     std::string href_;
     detail::Layout layout_;
 };
+
+// The accessors that every caller of the parser uses, inline since each is a slice or two.
+inline std::string_view Url::slice(uint32_t begin, uint32_t end) const noexcept {
+    return std::string_view(href_).substr(begin, end - begin);
+}
+
+inline std::string_view Url::scheme() const noexcept { return slice(0, layout_.scheme_end); }
+
+inline std::string_view Url::username() const noexcept {
+    if (!layout_.has_host) return {};
+    return slice(layout_.scheme_end + 3, layout_.username_end);
+}
+
+inline std::string_view Url::password() const noexcept {
+    if (!layout_.has_host || layout_.host_start <= layout_.username_end + 1) return {};
+    return slice(layout_.username_end + 1, layout_.host_start - 1);
+}
+
+inline std::string_view Url::hostname() const noexcept { return slice(layout_.host_start, layout_.host_end); }
+
+inline void Url::clear_fragment() noexcept {
+    if (!has_fragment()) return;
+    href_.resize(layout_.fragment_start);
+    layout_.fragment_start = detail::ABSENT;
+}
 
 // Parses URLs. Keeps its working buffers and its ICU object between calls, so one parser used for
 // many URLs allocates little. Not for concurrent use; each thread uses its own.
@@ -130,5 +156,9 @@ private:
 
 // Parses `input` against the optional `base` with a parser of its own.
 std::optional<Url> parse(std::string_view input, const Url* base = nullptr);
+
+// Parses `input` without a base URL, like parse(). When `input` is already canonical its own
+// buffer becomes the serialisation, so a caller that holds the text anyway pays no copy.
+std::optional<Url> parse_owned(std::string&& input);
 
 }  // namespace whatwg

@@ -64,10 +64,11 @@ asio::awaitable<std::string> answer_request(const classification::ValidatedReque
 
 // The log line of a capture step: the step and the state it left.
 std::string capture_line(const classification::ValidatedCapture& capture, CaptureStatus status, Code code) {
+    const protocol::IpcCaptureRequest& message = capture.message;
     std::string line = "capture ";
-    line.append(capture.capture_id)
+    line.append(message.capture_id)
         .append(" ")
-        .append(protocol::value_name(capture.action))
+        .append(protocol::value_name(message.action))
         .append(" -> ")
         .append(protocol::value_name(status))
         .append("/")
@@ -85,8 +86,9 @@ asio::awaitable<std::string> answer_capture(const classification::ValidatedCaptu
     }
     reach(session, Stage::Answering);
     session.diagnostics.line(capture_line(capture, outcome.status, outcome.code));
+    const protocol::IpcCaptureRequest& message = capture.message;
     co_return protocol::to_json(
-        protocol::make_capture_response(capture.request_id, capture.capture_id, outcome.status, outcome.code));
+        protocol::make_capture_response(message.request_id, message.capture_id, outcome.status, outcome.code));
 }
 
 std::string describe(std::exception_ptr failure) {
@@ -117,8 +119,8 @@ std::string answer_failure(const classification::Classified& classified, bool ma
             const classification::ValidatedCapture& capture = *accepted->capture;
             CaptureStatus status = may_have_arrived ? CaptureStatus::Indeterminate : CaptureStatus::Unknown;
             line = capture_line(capture, status, Code::InternalError);
-            reply = protocol::to_json(protocol::make_capture_response(capture.request_id, capture.capture_id,
-                                                                      status, Code::InternalError));
+            reply = protocol::to_json(protocol::make_capture_response(
+                capture.message.request_id, capture.message.capture_id, status, Code::InternalError));
         } else {
             line = "message -> " + std::string(protocol::value_name(Code::InternalError));
             reply = protocol::to_json(protocol::make_host_response("", Code::InternalError));

@@ -18,6 +18,7 @@ namespace {
 using download_core::BrowserCookie;
 using download_core::ObservedResponse;
 using protocol::CaptureAction;
+using protocol::IpcCaptureRequest;
 using samples::repeated;
 using samples::replaced;
 
@@ -73,14 +74,14 @@ std::string refused(std::string_view code) { return capture_reply("r-1", "c-1", 
 
 // The capture with ids r-1 and c-1 as delivery receives it, with `adjust` applied.
 ValidatedCapture accepted(CaptureAction action, std::optional<std::string> url,
-                          const std::function<void(ValidatedCapture&)>& adjust = {}) {
+                          const std::function<void(IpcCaptureRequest&)>& adjust = {}) {
     ValidatedCapture result;
-    result.request_id = "r-1";
-    result.capture_id = "c-1";
-    result.action = action;
-    result.browser = "undeclared";
-    result.url = std::move(url);
-    if (adjust) adjust(result);
+    result.message.request_id = "r-1";
+    result.message.capture_id = "c-1";
+    result.message.action = action;
+    result.message.browser = "undeclared";
+    result.message.url = std::move(url);
+    if (adjust) adjust(result.message);
     return result;
 }
 
@@ -109,12 +110,7 @@ struct ClassifyCase {
 
 void PrintTo(const ClassifyCase& c, std::ostream* out) { *out << c.name; }
 
-std::string describe(const ValidatedCapture& c) {
-    protocol::IpcCaptureRequest as_sent{4, c.request_id, c.capture_id, c.action, c.browser,
-                                        c.browser_download_id, c.url, c.observed, c.cookies,
-                                        c.download_name, c.initiator_origin, c.revalidate_response};
-    return "capture " + protocol::to_json(as_sent);
-}
+std::string describe(const ValidatedCapture& c) { return "capture " + protocol::to_json(c.message); }
 
 std::string describe(const Expected& expected) {
     if (auto* reply = std::get_if<std::string>(&expected)) return "reply " + *reply;
@@ -326,12 +322,12 @@ std::vector<ClassifyCase> capture_rule_cases() {
 // Each limit at its value in multi-byte characters, and one byte over.
 std::vector<ClassifyCase> capture_limit_cases() {
     auto status_with = [](std::string_view member) { return capture("capture_status", member); };
-    auto status_accepted = [](const std::function<void(ValidatedCapture&)>& adjust) {
+    auto status_accepted = [](const std::function<void(IpcCaptureRequest&)>& adjust) {
         return accepted(CaptureAction::CaptureStatus, std::nullopt, adjust);
     };
     auto observed_text = [](std::optional<std::string> final_url, std::optional<std::string> mime,
                             std::optional<std::string> etag) {
-        return [=](ValidatedCapture& c) { c.observed = ObservedResponse{final_url, mime, std::nullopt, etag}; };
+        return [=](IpcCaptureRequest& c) { c.observed = ObservedResponse{final_url, mime, std::nullopt, etag}; };
     };
     const std::string text_2048 = two_byte(2048);
     const std::string text_2049 = two_byte(2048) + "a";
@@ -342,7 +338,7 @@ std::vector<ClassifyCase> capture_limit_cases() {
     const std::string name_1024 = four_byte(1024);
     const std::string origin_512 = three_byte_then_ascii(512);
     auto one_cookie = [](std::string name, std::string value, std::string path) {
-        return [=](ValidatedCapture& c) { c.cookies = std::vector<BrowserCookie>{{name, value, path, true}}; };
+        return [=](IpcCaptureRequest& c) { c.cookies = std::vector<BrowserCookie>{{name, value, path, true}}; };
     };
     std::vector<BrowserCookie> sixty_four;
     for (int i = 0; i < 64; ++i) sixty_four.push_back({"n" + std::to_string(i), "v", "/", true});
@@ -408,17 +404,17 @@ std::vector<ClassifyCase> capture_content_cases() {
         R"({"secure":false,"path":"/a","value":"","name":"lang"}],)"
         R"("downloadName":"f \u00e9.zip","initiatorOrigin":"https://example.test","revalidateResponse":false})";
     ValidatedCapture expected;
-    expected.request_id = "r-9";
-    expected.capture_id = "c_9";
-    expected.action = CaptureAction::CapturePrepare;
-    expected.browser = "edge";
-    expected.browser_download_id = -5;
-    expected.url = "https://dl.example.test/f.zip";
-    expected.observed = ObservedResponse{"not even a url", "application/zip", 9223372036854775807, "\"abc\""};
-    expected.cookies = std::vector<BrowserCookie>{{"sid", "1", "/", true}, {"lang", "", "/a", false}};
-    expected.download_name = "f \xC3\xA9.zip";
-    expected.initiator_origin = "https://example.test";
-    expected.revalidate_response = false;
+    expected.message.request_id = "r-9";
+    expected.message.capture_id = "c_9";
+    expected.message.action = CaptureAction::CapturePrepare;
+    expected.message.browser = "edge";
+    expected.message.browser_download_id = -5;
+    expected.message.url = "https://dl.example.test/f.zip";
+    expected.message.observed = ObservedResponse{"not even a url", "application/zip", 9223372036854775807, "\"abc\""};
+    expected.message.cookies = std::vector<BrowserCookie>{{"sid", "1", "/", true}, {"lang", "", "/a", false}};
+    expected.message.download_name = "f \xC3\xA9.zip";
+    expected.message.initiator_origin = "https://example.test";
+    expected.message.revalidate_response = false;
 
     auto with_browser = [](std::string browser) {
         return accepted(CaptureAction::CaptureStatus, std::nullopt, [=](auto& c) { c.browser = browser; });
@@ -452,8 +448,8 @@ TEST_P(ClassifyAny, GivesTheExactReplyOrTheValidatedMessage) {
 INSTANTIATE_TEST_SUITE_P(Bodies, ClassifyAny, testing::ValuesIn(all_cases()),
                          [](const auto& param_info) { return param_info.param.name; });
 
-// classify_any skips the lenient reading for messages that decode strictly; the outcome must be
-// what the lenient reading would have chosen: a capture by version 4 or a non-empty captureId,
+// classify_any reads a body once, as every type at the same time; the outcome must be what the
+// lenient reading on its own would have chosen: a capture by version 4 or a non-empty captureId,
 // answered by classify_capture, anything else by classify.
 Expected by_lenient_reading(std::string_view body) {
     auto envelope = protocol::decode_envelope(body);

@@ -74,8 +74,12 @@ DeliveryTimings no_waits_allowed() {
 }
 
 ValidatedCapture capture_of(CaptureAction action, std::string capture_id = "c-1") {
-    return ValidatedCapture{"r-1", std::move(capture_id), action, "chrome", std::nullopt, std::nullopt,
-                            std::nullopt, std::nullopt, std::nullopt, std::nullopt, std::nullopt};
+    ValidatedCapture capture;
+    capture.message.request_id = "r-1";
+    capture.message.capture_id = std::move(capture_id);
+    capture.message.action = action;
+    capture.message.browser = "chrome";
+    return capture;
 }
 
 boost::json::object parse_object(const std::string& line) { return boost::json::parse(line).as_object(); }
@@ -251,7 +255,7 @@ TEST_F(DeliveryTest, MessageThatCannotBeEncodedIsAnInternalErrorOnceConnected) {
     FakeLauncher launcher(true);
     EXPECT_EQ(deliver_simple(not_utf8, launcher, quick_timings()), Code::InternalError);
     ValidatedCapture capture = capture_of(CaptureAction::CaptureCommit);
-    capture.download_name = "\xC0\xAF";
+    capture.message.download_name = "\xC0\xAF";
     EXPECT_EQ(deliver_one_capture(capture, launcher, quick_timings()),
               (CaptureOutcome{CaptureStatus::Unknown, Code::InternalError}));
     EXPECT_EQ(launcher.calls, 0);
@@ -295,27 +299,28 @@ TEST_F(DeliveryTest, CaptureTravelsWithEveryMemberInOrder) {
         R"("browserDownloadId":-5,"url":"https://example.test/f","observed":{"finalUrl":null,"mime":"text/plain",)"
         R"("totalBytes":10,"etag":null},"cookies":[{"name":"n","value":"v","path":"/","secure":true}],)"
         R"("downloadName":"f.txt","initiatorOrigin":"https://example.test","revalidateResponse":false})";
-    ValidatedCapture minimal_capture{"r1", "c1", CaptureAction::CaptureStatus, "undeclared", std::nullopt,
-                                     std::nullopt, std::nullopt, std::nullopt, std::nullopt, std::nullopt, std::nullopt};
-    ValidatedCapture full_capture{"r2",
-                                  "c2",
-                                  CaptureAction::CapturePrepare,
-                                  "firefox",
-                                  -5,
-                                  "https://example.test/f",
-                                  download_core::ObservedResponse{std::nullopt, "text/plain", 10, std::nullopt},
-                                  std::vector<download_core::BrowserCookie>{{"n", "v", "/", true}},
-                                  "f.txt",
-                                  "https://example.test",
-                                  false};
+    ValidatedCapture minimal_capture = capture_of(CaptureAction::CaptureStatus, "c1");
+    minimal_capture.message.request_id = "r1";
+    minimal_capture.message.browser = "undeclared";
+    ValidatedCapture full_capture = capture_of(CaptureAction::CapturePrepare, "c2");
+    protocol::IpcCaptureRequest& full_message = full_capture.message;
+    full_message.request_id = "r2";
+    full_message.browser = "firefox";
+    full_message.browser_download_id = -5;
+    full_message.url = "https://example.test/f";
+    full_message.observed = download_core::ObservedResponse{std::nullopt, "text/plain", 10, std::nullopt};
+    full_message.cookies = std::vector<download_core::BrowserCookie>{{"n", "v", "/", true}};
+    full_message.download_name = "f.txt";
+    full_message.initiator_origin = "https://example.test";
+    full_message.revalidate_response = false;
     const std::pair<const ValidatedCapture*, const std::string*> cases[] = {{&minimal_capture, &minimal},
                                                                             {&full_capture, &full}};
     for (auto [capture, expected] : cases) {
         SCOPED_TRACE(*expected);
         auto acceptor = test::listen_at(context_, endpoint());
         std::string received;
-        std::string reply = R"({"protocolVersion":4,"requestId":")" + capture->request_id + R"(","captureId":")" +
-                            capture->capture_id + R"(","status":"prepared","code":"CAPTURE_PREPARED","preflight":null})";
+        std::string reply = R"({"protocolVersion":4,"requestId":")" + capture->message.request_id +
+                            R"(","captureId":")" + capture->message.capture_id + R"(","status":"prepared","code":"CAPTURE_PREPARED","preflight":null})";
         asio::co_spawn(context_, scripted_application(acceptor, 4 + expected->size(), framed(reply), received),
                        asio::detached);
         FakeLauncher launcher(false);

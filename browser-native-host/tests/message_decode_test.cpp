@@ -53,41 +53,77 @@ TEST(CaptureRequestDecoding, EveryMember) {
     ASSERT_TRUE(request);
     CaptureRequest expected;
     expected.protocol_version = 4;
-    expected.request_id = "r-9";
-    expected.capture_id = "c-9";
-    expected.action = CaptureAction::CapturePrepare;
     expected.source = CaptureSource::AutomaticDownload;
     expected.browser = Browser::Edge;
-    expected.browser_download_id = -5;
-    expected.url = "https://example.test/f.zip";
-    expected.observed = ObservedResponse{"https://cdn.example.test/f.zip", "application/zip", 1048576, "\"abc\""};
-    expected.cookies = std::vector<BrowserCookie>{{"sid", "1", "/", true}, {"lang", "", "/a", false}};
-    expected.download_name = "f.zip";
-    expected.initiator_origin = "https://example.test";
-    expected.revalidate_response = false;
+    IpcCaptureRequest& message = expected.message;
+    message.request_id = "r-9";
+    message.capture_id = "c-9";
+    message.action = CaptureAction::CapturePrepare;
+    message.browser_download_id = -5;
+    message.url = "https://example.test/f.zip";
+    message.observed = ObservedResponse{"https://cdn.example.test/f.zip", "application/zip", 1048576, "\"abc\""};
+    message.cookies = std::vector<BrowserCookie>{{"sid", "1", "/", true}, {"lang", "", "/a", false}};
+    message.download_name = "f.zip";
+    message.initiator_origin = "https://example.test";
+    message.revalidate_response = false;
     EXPECT_EQ(*request, expected);
 }
 
 TEST(CaptureRequestDecoding, OnlyRequiredMembersLeavesTheRestAbsent) {
     auto request = decode_capture_request(samples::CAPTURE);
     ASSERT_TRUE(request);
-    EXPECT_EQ(request->action, CaptureAction::CaptureStatus);
-    EXPECT_FALSE(request->browser || request->browser_download_id || request->url || request->observed ||
-                 request->cookies || request->download_name || request->initiator_origin ||
-                 request->revalidate_response);
+    const IpcCaptureRequest& message = request->message;
+    EXPECT_EQ(message.action, CaptureAction::CaptureStatus);
+    EXPECT_FALSE(request->browser || message.browser_download_id || message.url || message.observed ||
+                 message.cookies || message.download_name || message.initiator_origin ||
+                 message.revalidate_response);
+    EXPECT_EQ(message.browser, "");
 }
 
 TEST(CaptureRequestDecoding, EmptyCookieListIsPresentAndEmpty) {
     auto request = decode_capture_request(with(samples::CAPTURE, R"("cookies":[])"));
-    ASSERT_TRUE(request && request->cookies);
-    EXPECT_TRUE(request->cookies->empty());
+    ASSERT_TRUE(request && request->message.cookies);
+    EXPECT_TRUE(request->message.cookies->empty());
 }
 
 TEST(CaptureRequestDecoding, ObservedWithNullAndSkippedNestedObject) {
     auto request = decode_capture_request(
         with(samples::CAPTURE, R"("observed":{"finalUrl":null,"x":{"mime":"no","y":[{}]},"mime":"text/plain"})"));
-    ASSERT_TRUE(request && request->observed);
-    EXPECT_EQ(*request->observed, (ObservedResponse{std::nullopt, "text/plain", std::nullopt, std::nullopt}));
+    ASSERT_TRUE(request && request->message.observed);
+    EXPECT_EQ(*request->message.observed, (ObservedResponse{std::nullopt, "text/plain", std::nullopt, std::nullopt}));
+}
+
+// classify_any reads a body once as both requests and takes the envelope from whichever
+// accepted it; each part must be exactly what decoding the body as that type alone gives.
+TEST(BrowserMessageDecoding, EachPartAgreesWithDecodingThatTypeAlone) {
+    const std::string long_escaped_id = samples::repeated(R"(\u00e9)", 3000);
+    const std::string long_escaped_key = samples::repeated(R"(\u0041)", 5000);
+    const std::string bodies[] = {
+        std::string(samples::SIMPLE),
+        std::string(samples::CAPTURE),
+        with(samples::SIMPLE, R"("browser":"edge")"),
+        with(samples::SIMPLE, R"("captureId":"c1")"),
+        with(samples::SIMPLE, R"("captureId":"")"),
+        samples::replaced(samples::SIMPLE, ":1,", ":4,"),
+        samples::replaced(samples::CAPTURE, ":4,", ":1,"),
+        with(samples::CAPTURE, R"("cookies":[{"name":"a","value":"b","path":"/"}])"),
+        with(samples::CAPTURE, R"("observed":{"x":[1e99999999999,{"y":null}],"mime":"text/plain"})"),
+        with(samples::SIMPLE, R"("x":1e99999999999)"),
+        with(samples::CAPTURE, R"("requestId":"again")"),
+        samples::replaced(samples::SIMPLE, R"("r-1")", R"(")" + long_escaped_id + R"(")"),
+        samples::replaced(samples::CAPTURE, R"("captureId")", R"(")" + long_escaped_key + R"(")"),
+        R"({"protocolVersion":4,"captureId":7})",
+        "{}",
+        std::string(samples::SIMPLE) + " {}",
+        "hello",
+    };
+    for (const std::string& body : bodies) {
+        SCOPED_TRACE(body.substr(0, 200));
+        BrowserMessage message = decode_browser_message(body);
+        EXPECT_EQ(message.envelope(), decode_envelope(body));
+        EXPECT_EQ(message.host_request, decode_host_request(body));
+        EXPECT_EQ(message.capture_request, decode_capture_request(body));
+    }
 }
 
 TEST(EnvelopeDecoding, ReadsIdsOfAnyMessage) {

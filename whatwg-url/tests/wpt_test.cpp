@@ -134,7 +134,11 @@ std::string check_url_case(Parser& parser, const json::object& test) {
     }
     auto url = parser.parse(input, base ? &*base : nullptr);
     bool want_failure = test.contains("failure");
-    if (want_failure) return url ? "parsed as " + std::string(url->href()) + ", want failure" : "";
+    if (want_failure) {
+        if (url) return "parsed as " + std::string(url->href()) + ", want failure";
+        if (!base && parse_owned(std::string(input))) return "parsed from an owned string, want failure";
+        return "";
+    }
     if (!url) return "failure, want " + text_of(test, "href");
 
     Mismatches mismatches;
@@ -157,6 +161,12 @@ std::string check_url_case(Parser& parser, const json::object& test) {
     mismatches.check("href without the shortcut", slow ? slow->href() : "failure", url->href());
     if (slow && !(slow->layout() == url->layout())) mismatches.text += "layout differs without the shortcut; ";
     if (again && !(again->layout() == url->layout())) mismatches.text += "layout differs when parsed again; ";
+    if (!base) {
+        // Taking the caller's buffer must change nothing but who owns the text.
+        auto owned = parse_owned(std::string(input));
+        mismatches.check("href from an owned string", owned ? owned->href() : "failure", url->href());
+        if (owned && !(owned->layout() == url->layout())) mismatches.text += "layout differs from an owned string; ";
+    }
     return mismatches.text;
 }
 
