@@ -208,7 +208,7 @@ bool is_valid_id(std::string_view text) {
     static constexpr std::array<bool, 256> ID_BYTES = [] {
         std::array<bool, 256> bytes{};
         for (int c = 0; c < 256; ++c) {
-            bytes[c] = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+            bytes[static_cast<std::size_t>(c)] = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
                        c == '-' || c == '_';
         }
         return bytes;
