@@ -62,7 +62,9 @@ const std::string REFUSED_CAPTURE_BODY =
 
 const std::string CANONICAL_URL = "https://dl.example.test/tool-2.4.dmg";
 const std::string NORMALISED_URL = "HTTPS://Dl.Example.TEST:443/tool-2.4.dmg#top";
-const std::string IDNA_URL = "https://b\xC3\xBC" "cher.example/tool-2.4.dmg";
+const std::string IDNA_URL =
+    "https://b\xC3\xBC"
+    "cher.example/tool-2.4.dmg";
 
 void url_fresh_parser(benchmark::State& state, const std::string& url) {
     for (auto _ : state) {
@@ -103,9 +105,13 @@ int main(int argc, char** argv) {
          {"CaptureRequest (~400 bytes): classify_any / decode only", "classify/capture", "decode_capture",
           "ratio <= 1.3"},
          {"HostRequest: classify_any / decode only", "classify/simple", "decode_simple", "ratio <= 1.3"},
-         {"CaptureRequest: one reading as both requests / decode only", "read_message/capture", "decode_capture", ""},
-         {"HostRequest: one reading as both requests / decode only", "read_message/simple", "decode_simple", ""},
-         {"canonical URL: fresh parser / kept parser", "url_fresh_parser/canonical", "url_kept_parser/canonical", ""},
-         {"normalised URL: fresh parser / kept parser", "url_fresh_parser/normalised", "url_kept_parser/normalised", ""},
+         {"CaptureRequest: one reading as both requests / decode only", "read_message/capture",
+          "decode_capture", ""},
+         {"HostRequest: one reading as both requests / decode only", "read_message/simple", "decode_simple",
+          ""},
+         {"canonical URL: fresh parser / kept parser", "url_fresh_parser/canonical",
+          "url_kept_parser/canonical", ""},
+         {"normalised URL: fresh parser / kept parser", "url_fresh_parser/normalised",
+          "url_kept_parser/normalised", ""},
          {"IDNA URL: fresh parser / kept parser", "url_fresh_parser/idna", "url_kept_parser/idna", ""}});
 }

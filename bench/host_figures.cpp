@@ -41,10 +41,10 @@ using Clock = std::chrono::steady_clock;
 using namespace ondrake;
 
 struct Settings {
-    int starts = 400;       // cold starts of each program
-    int requests = 20'000;  // messages of one throughput session
-    int rounds = 5;         // throughput sessions of each program
-    int messages = 100'000; // messages of the long memory session
+    int starts = 400;        // cold starts of each program
+    int requests = 20'000;   // messages of one throughput session
+    int rounds = 5;          // throughput sessions of each program
+    int messages = 100'000;  // messages of the long memory session
 };
 
 [[noreturn]] void fail(const std::string& why) {
@@ -54,7 +54,8 @@ struct Settings {
 
 std::string frame(const std::string& body) {
     std::string bytes(4, '\0');
-    for (int i = 0; i < 4; ++i) bytes[static_cast<std::size_t>(i)] = static_cast<char>(body.size() >> (8 * i));
+    for (int i = 0; i < 4; ++i)
+        bytes[static_cast<std::size_t>(i)] = static_cast<char>(body.size() >> (8 * i));
     return bytes + body;
 }
 
@@ -82,7 +83,8 @@ std::vector<std::string> bodies_of(const std::string& bytes) {
     std::size_t at = 0;
     while (at + 4 <= bytes.size()) {
         std::uint32_t length = 0;
-        for (int i = 3; i >= 0; --i) length = length << 8 | static_cast<unsigned char>(bytes[at + static_cast<std::size_t>(i)]);
+        for (int i = 3; i >= 0; --i)
+            length = length << 8 | static_cast<unsigned char>(bytes[at + static_cast<std::size_t>(i)]);
         if (at + 4 + length > bytes.size()) break;
         bodies.push_back(bytes.substr(at + 4, length));
         at += 4 + length;
@@ -124,8 +126,8 @@ pid_t spawn(const std::vector<std::string>& argv, const std::vector<std::string>
 
 // Runs `argv` with standard input and output on the given files (standard error discarded) and
 // waits for it.
-Finished run(const std::vector<std::string>& argv, const std::vector<std::string>& environment, const fs::path& input,
-             const fs::path& output) {
+Finished run(const std::vector<std::string>& argv, const std::vector<std::string>& environment,
+             const fs::path& input, const fs::path& output) {
     platform::SpawnSetup setup;
     setup.open(0, input.c_str(), O_RDONLY);
     setup.open(1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
@@ -192,7 +194,8 @@ void print_header() {
 
 void print_figure(const std::string& name, const std::string& ours, const std::string& baseline, double ratio,
                   const std::string& goal) {
-    std::printf("%-34s %14s %14s %7.2f  %s\n", name.c_str(), ours.c_str(), baseline.c_str(), ratio, goal.c_str());
+    std::printf("%-34s %14s %14s %7.2f  %s\n", name.c_str(), ours.c_str(), baseline.c_str(), ratio,
+                goal.c_str());
     std::fflush(stdout);
 }
 
@@ -213,7 +216,8 @@ public:
         setup.open(0, "/dev/null", O_RDONLY);
         setup.open(1, "/dev/null", O_WRONLY);
         setup.open(2, "/dev/null", O_WRONLY);
-        pid_ = spawn({program.string(), "--socket", socket, "--ready-file", ready.string()}, environment, setup);
+        pid_ =
+            spawn({program.string(), "--socket", socket, "--ready-file", ready.string()}, environment, setup);
         auto deadline = Clock::now() + std::chrono::seconds(20);
         while (!fs::exists(ready)) {
             if (Clock::now() > deadline) fail("app-peer did not get ready");
@@ -242,7 +246,8 @@ public:
         fs::create_directories(home_);
         for (char** entry = environ; *entry != nullptr; ++entry) {
             std::string_view text(*entry);
-            if (text.rfind("HOME=", 0) != 0 && text.rfind("ONDRAKE_DOWNLOAD_EXE=", 0) != 0) environment_.emplace_back(text);
+            if (text.rfind("HOME=", 0) != 0 && text.rfind("ONDRAKE_DOWNLOAD_EXE=", 0) != 0)
+                environment_.emplace_back(text);
         }
         environment_.push_back("HOME=" + home_.string());
         environment_.push_back("ONDRAKE_DOWNLOAD_EXE=");  // never start anything
@@ -271,14 +276,18 @@ public:
                 (mine ? our_times : baseline_times).push_back(finished.seconds * 1e3);
             }
         }
-        print_figure("cold start, median of " + std::to_string(settings_.starts), format("%.3f ms", median(our_times)),
-                     format("%.3f ms", median(baseline_times)), median(our_times) / median(baseline_times), "<= 1.5");
-        print_figure("cold start, mean of " + std::to_string(settings_.starts), format("%.3f ms", mean(our_times)),
-                     format("%.3f ms", mean(baseline_times)), mean(our_times) / mean(baseline_times), "<= 1.5");
-        bench::print_figure_line("cold start vs a minimal C host, median of " + std::to_string(settings_.starts),
-                                 median(our_times), median(baseline_times), "ms", "ratio <= 1.5");
-        bench::print_figure_line("cold start vs a minimal C host, mean of " + std::to_string(settings_.starts),
-                                 mean(our_times), mean(baseline_times), "ms", "ratio <= 1.5");
+        print_figure("cold start, median of " + std::to_string(settings_.starts),
+                     format("%.3f ms", median(our_times)), format("%.3f ms", median(baseline_times)),
+                     median(our_times) / median(baseline_times), "<= 1.5");
+        print_figure("cold start, mean of " + std::to_string(settings_.starts),
+                     format("%.3f ms", mean(our_times)), format("%.3f ms", mean(baseline_times)),
+                     mean(our_times) / mean(baseline_times), "<= 1.5");
+        bench::print_figure_line(
+            "cold start vs a minimal C host, median of " + std::to_string(settings_.starts),
+            median(our_times), median(baseline_times), "ms", "ratio <= 1.5");
+        bench::print_figure_line(
+            "cold start vs a minimal C host, mean of " + std::to_string(settings_.starts), mean(our_times),
+            mean(baseline_times), "ms", "ratio <= 1.5");
     }
 
     void throughput() {
@@ -291,20 +300,23 @@ public:
         for (int n = 1; n <= settings_.requests; ++n) {
             std::string url = "https://example.test/file-" + std::to_string(n);
             host_bytes += frame(simple_request(n, url));
-            relay_bytes += frame(R"({"protocolVersion":1,"requestId":"r-)" + std::to_string(n) + R"(","url":")" + url + "\"}");
+            relay_bytes += frame(R"({"protocolVersion":1,"requestId":"r-)" + std::to_string(n) +
+                                 R"(","url":")" + url + "\"}");
         }
         write_whole(host_input, host_bytes);
         write_whole(relay_input, relay_bytes);
         const std::vector<std::string> ours{(bin_ / "ondrake-native-host").string()};
         const std::vector<std::string> baseline{(bin_ / "minimal_relay").string(), socket};
-        const std::vector<std::string> accepted(static_cast<std::size_t>(settings_.requests), R"("code":"ACCEPTED")");
+        const std::vector<std::string> accepted(static_cast<std::size_t>(settings_.requests),
+                                                R"("code":"ACCEPTED")");
 
         std::vector<double> our_times, baseline_times;
         for (int round = 0; round < settings_.rounds; ++round) {
             bool ours_first = round % 2 == 0;
             for (int turn = 0; turn < 2; ++turn) {
                 bool mine = (turn == 0) == ours_first;
-                Finished finished = run(mine ? ours : baseline, environment_, mine ? host_input : relay_input, output);
+                Finished finished =
+                    run(mine ? ours : baseline, environment_, mine ? host_input : relay_input, output);
                 if (round == 0) check_replies(mine ? ours : baseline, read_whole(output), accepted);
                 (mine ? our_times : baseline_times).push_back(finished.seconds);
             }
@@ -334,13 +346,19 @@ public:
                 switch (n % 5) {
                     case 0: bytes += frame(simple_request(n, "https://example.test/" + id)); break;
                     case 1:
-                        bytes += frame(R"({"protocolVersion":4,"requestId":"r-)" + id + R"(","captureId":"c-)" + id +
-                                       R"(","action":"capture_prepare","source":"automatic_download","url":"https://example.test/f.zip",)"
-                                       R"("cookies":[{"name":"sid","value":"v","path":"/","secure":true}]})");
+                        bytes += frame(
+                            R"({"protocolVersion":4,"requestId":"r-)" + id + R"(","captureId":"c-)" + id +
+                            R"(","action":"capture_prepare","source":"automatic_download","url":"https://example.test/f.zip",)"
+                            R"("cookies":[{"name":"sid","value":"v","path":"/","secure":true}]})");
                         break;
                     case 2: bytes += frame(simple_request(n, "ftp://example.test/" + id)); break;
                     case 3: bytes += frame("hello"); break;
-                    default: bytes += frame(simple_request(n, "https://B\xC3\xBC" "cher.example/\xC3\xBC?" + id)); break;
+                    default:
+                        bytes += frame(simple_request(n,
+                                                      "https://B\xC3\xBC"
+                                                      "cher.example/\xC3\xBC?" +
+                                                          id));
+                        break;
                 }
             }
             return bytes;
@@ -348,13 +366,14 @@ public:
         std::uint64_t peaks[2] = {0, 0};
         const int counts[2] = {1'000, settings_.messages};
         for (int i = 0; i < 2; ++i) {
-            peaks[i] = peak_of_session((bin_ / "ondrake-native-host").string(), environment_, input_of(counts[i]),
-                                       static_cast<std::size_t>(counts[i]));
+            peaks[i] = peak_of_session((bin_ / "ondrake-native-host").string(), environment_,
+                                       input_of(counts[i]), static_cast<std::size_t>(counts[i]));
         }
         const double mib = 1024.0 * 1024.0;
         const double peak_mib[2] = {static_cast<double>(peaks[0]) / mib, static_cast<double>(peaks[1]) / mib};
-        print_figure("peak memory, " + std::to_string(counts[1]) + " messages", format("%.2f MiB", peak_mib[1]),
-                     format("%.2f MiB", peak_mib[0]), static_cast<double>(peaks[1]) / static_cast<double>(peaks[0]),
+        print_figure("peak memory, " + std::to_string(counts[1]) + " messages",
+                     format("%.2f MiB", peak_mib[1]), format("%.2f MiB", peak_mib[0]),
+                     static_cast<double>(peaks[1]) / static_cast<double>(peaks[0]),
                      "<= 8 MiB; ratio ~1 (baseline: 1000 messages)");
         // Flat: a long session peaks no higher than a short one, allowing for allocator noise.
         bench::print_figure_line("peak memory, " + std::to_string(counts[1]) + " messages", peak_mib[1],
@@ -381,8 +400,8 @@ private:
                               const std::vector<std::string>& parts) {
         auto replies = bodies_of(output);
         if (replies.size() != parts.size()) {
-            fail(argv[0] + " answered " + std::to_string(replies.size()) + " of " + std::to_string(parts.size()) +
-                 " messages");
+            fail(argv[0] + " answered " + std::to_string(replies.size()) + " of " +
+                 std::to_string(parts.size()) + " messages");
         }
         for (std::size_t i = 0; i < parts.size(); ++i) {
             if (replies[i].find(parts[i]) == std::string::npos) fail(argv[0] + " replied " + replies[i]);

@@ -33,9 +33,7 @@ std::string_view text_or_empty(const std::optional<std::string>& text) {
     return text ? std::string_view(*text) : std::string_view();
 }
 
-std::string valid_id_or_empty(std::string id) {
-    return is_valid_id(id) ? std::move(id) : std::string();
-}
+std::string valid_id_or_empty(std::string id) { return is_valid_id(id) ? std::move(id) : std::string(); }
 
 bool at_most(const std::optional<std::string>& text, std::size_t max_bytes) {
     return !text || text->size() <= max_bytes;
@@ -68,9 +66,7 @@ bool within_limits(const IpcCaptureRequest& request) {
            at_most(request.initiator_origin, MAX_INITIATOR_ORIGIN_BYTES);
 }
 
-const ActionRule* rule_for(CaptureAction action) {
-    return enum_table::row_of(ACTION_RULES, action);
-}
+const ActionRule* rule_for(CaptureAction action) { return enum_table::row_of(ACTION_RULES, action); }
 
 bool allowed_combination(const IpcCaptureRequest& request, const ActionRule& rule) {
     return (rule.cookies_allowed || !request.cookies) && (rule.observed_allowed || !request.observed);
@@ -118,7 +114,8 @@ RequestOutcome check_request(BrowserMessage& message) {
     std::optional<Envelope> envelope = message.envelope();
     if (!envelope) return rejected({}, Code::InvalidMessage);
     std::string request_id(text_or_empty(envelope->request_id));
-    if (auto response = version_or_id_rejection(envelope->protocol_version, request_id)) return std::move(*response);
+    if (auto response = version_or_id_rejection(envelope->protocol_version, request_id))
+        return std::move(*response);
     return rejected(std::move(request_id), Code::InvalidMessage);
 }
 
@@ -154,7 +151,8 @@ CaptureOutcome check_capture(CaptureRequest& request) {
     if (rule->url_required) {
         auto sanitized = url_policy::sanitize(std::move(*message.url));
         if (auto* rejection = std::get_if<UrlRejection>(&sanitized)) {
-            return rejected(std::move(message.request_id), std::move(message.capture_id), code_for(*rejection));
+            return rejected(std::move(message.request_id), std::move(message.capture_id),
+                            code_for(*rejection));
         }
         message.url = std::move(std::get<std::string>(sanitized));
     }
@@ -208,8 +206,8 @@ bool is_valid_id(std::string_view text) {
     static constexpr std::array<bool, 256> ID_BYTES = [] {
         std::array<bool, 256> bytes{};
         for (int c = 0; c < 256; ++c) {
-            bytes[static_cast<std::size_t>(c)] = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-                       c == '-' || c == '_';
+            bytes[static_cast<std::size_t>(c)] = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+                                                 (c >= '0' && c <= '9') || c == '-' || c == '_';
         }
         return bytes;
     }();

@@ -27,7 +27,7 @@ inline constexpr std::size_t MAX_INITIATOR_ORIGIN_BYTES = 512;
 // What each capture step may carry besides its ids.
 struct ActionRule {
     protocol::CaptureAction action;
-    bool url_required;     // a url that passes the URL policy; otherwise none may be given
+    bool url_required;  // a url that passes the URL policy; otherwise none may be given
     bool cookies_allowed;
     bool observed_allowed;
 };
@@ -42,8 +42,8 @@ inline constexpr ActionRule ACTION_RULES[] = {
     {protocol::CaptureAction::CaptureRevokeCredentials, false, false, false},
     {protocol::CaptureAction::CapturePreflight, true, false, true},
 };
-static_assert(enum_table::in_enum_order<protocol::CaptureAction::CapturePreflight>(
-                  ACTION_RULES, &ActionRule::action),
+static_assert(enum_table::in_enum_order<protocol::CaptureAction::CapturePreflight>(ACTION_RULES,
+                                                                                   &ActionRule::action),
               "one rule per CaptureAction, in the enumeration's order");
 
 }  // namespace ondrake::classification

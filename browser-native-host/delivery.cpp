@@ -10,8 +10,8 @@
 namespace ondrake::delivery {
 
 namespace asio = boost::asio;
-using protocol::Code;
 using protocol::CaptureStatus;
+using protocol::Code;
 
 namespace {
 
@@ -60,11 +60,13 @@ std::optional<std::string> encoded(const classification::ValidatedRequest& reque
 
 // What delivery answers itself for a failure code: the capture state that goes with it.
 CaptureOutcome capture_failure(Code code) {
-    return {code == Code::DeliveryIndeterminate ? CaptureStatus::Indeterminate : CaptureStatus::Unknown, code};
+    return {code == Code::DeliveryIndeterminate ? CaptureStatus::Indeterminate : CaptureStatus::Unknown,
+            code};
 }
 
 // One attempt with an encoded simple request (`body`) whose id is `request_id`.
-asio::awaitable<ExchangeResult> attempt_request(const std::string& endpoint, const std::optional<std::string>& body,
+asio::awaitable<ExchangeResult> attempt_request(const std::string& endpoint,
+                                                const std::optional<std::string>& body,
                                                 const std::string& request_id, const DeliveryTimings& timings,
                                                 Observer* observer) {
     Transfer transferred = co_await transfer(endpoint, body, timings, observer);
@@ -94,8 +96,9 @@ asio::awaitable<CaptureExchangeResult> attempt_capture(const std::string& endpoi
 
 }  // namespace
 
-asio::awaitable<std::optional<std::string>> send_and_receive(ipc::Connection& connection, std::string_view body,
-                                                            const DeliveryTimings& timings) {
+asio::awaitable<std::optional<std::string>> send_and_receive(ipc::Connection& connection,
+                                                             std::string_view body,
+                                                             const DeliveryTimings& timings) {
     if (!co_await ipc::write_frame(connection, body, after(timings.write_timeout))) co_return std::nullopt;
     // The application's time for its answer starts once it has the whole request.
     framing::FrameResult reply = co_await ipc::read_frame(connection, after(timings.reply_timeout));
@@ -112,7 +115,8 @@ asio::awaitable<ExchangeResult> exchange(const std::string& endpoint,
 asio::awaitable<CaptureExchangeResult> exchange_capture(const std::string& endpoint,
                                                         const classification::ValidatedCapture& capture,
                                                         DeliveryTimings timings, Observer* observer) {
-    co_return co_await attempt_capture(endpoint, encoded(capture.message), capture.message, timings, observer);
+    co_return co_await attempt_capture(endpoint, encoded(capture.message), capture.message, timings,
+                                       observer);
 }
 
 template <class Result>

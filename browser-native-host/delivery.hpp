@@ -35,7 +35,7 @@ inline constexpr Milliseconds REPLY_TIMEOUT{20'000};
 inline constexpr Milliseconds WRITE_TIMEOUT{20'000};
 // Waits after a successful launch, one before each further attempt; 11.7 s in all.
 inline constexpr std::array<Milliseconds, 8> RETRY_DELAYS_MS{
-    Milliseconds{150}, Milliseconds{250},  Milliseconds{400},  Milliseconds{700},
+    Milliseconds{150},  Milliseconds{250},  Milliseconds{400},  Milliseconds{700},
     Milliseconds{1200}, Milliseconds{2000}, Milliseconds{3000}, Milliseconds{4000}};
 
 // The time limits and the retry schedule as one value; the default is the product's. Tests pass
@@ -107,17 +107,18 @@ boost::asio::awaitable<protocol::Code> deliver(const std::string& endpoint,
                                                const classification::ValidatedRequest& request,
                                                Launcher& launcher, DeliveryTimings timings = {},
                                                Observer* observer = nullptr);
-boost::asio::awaitable<CaptureOutcome> deliver_capture(
-    const std::string& endpoint, const classification::ValidatedCapture& capture,
-    Launcher& launcher, DeliveryTimings timings = {}, Observer* observer = nullptr);
+boost::asio::awaitable<CaptureOutcome> deliver_capture(const std::string& endpoint,
+                                                       const classification::ValidatedCapture& capture,
+                                                       Launcher& launcher, DeliveryTimings timings = {},
+                                                       Observer* observer = nullptr);
 
 // The part of an exchange after the connection exists: writes `body` as one frame within the
 // write limit, then reads one frame within the reply limit, counted from the end of the write.
 // The reply body, or none when a step fails or runs out of time: the request may or may not
 // have reached the application.
 boost::asio::awaitable<std::optional<std::string>> send_and_receive(ipc::Connection& connection,
-                                                                   std::string_view body,
-                                                                   const DeliveryTimings& timings);
+                                                                    std::string_view body,
+                                                                    const DeliveryTimings& timings);
 
 // The schedule of deliver on its own, for any kind of attempt: `attempt` runs once; only when it
 // is Unreachable is `launcher` asked, once, and then `attempt` runs again after each of `delays`
@@ -128,7 +129,6 @@ using Attempt = std::function<boost::asio::awaitable<std::variant<Unreachable, R
 
 template <class Result>
 boost::asio::awaitable<Result> retry_after_launch(Attempt<Result> attempt, Launcher& launcher,
-                                                  std::vector<Milliseconds> delays,
-                                                  Result unavailable);
+                                                  std::vector<Milliseconds> delays, Result unavailable);
 
 }  // namespace ondrake::delivery

@@ -47,8 +47,8 @@ std::string display_text(const FrameError& error) {
         case FrameError::Kind::Truncated: return "the frame was truncated";
         case FrameError::Kind::Empty: return "the frame was empty";
         case FrameError::Kind::TooLarge:
-            return "the frame declared " + std::to_string(error.declared_length) +
-                   " bytes, over the " + std::to_string(MAX_FRAME) + " limit";
+            return "the frame declared " + std::to_string(error.declared_length) + " bytes, over the " +
+                   std::to_string(MAX_FRAME) + " limit";
         case FrameError::Kind::Io: return "the stream failed";
     }
     return "the stream failed";

@@ -95,9 +95,7 @@ std::optional<std::string> bundle_executable_name(std::string_view info_plist) {
     return std::string(value);
 }
 
-Result<InstalledPaths> installed_paths() {
-    return installed_paths_at(platform::running_executable_path());
-}
+Result<InstalledPaths> installed_paths() { return installed_paths_at(platform::running_executable_path()); }
 
 Result<InstalledPaths> installed_paths_at(const std::optional<std::string>& reported_executable) {
     if (!reported_executable) return RegistrationError::MissingExecutable;

@@ -46,7 +46,6 @@ bool encode(const IpcCaptureResponse& message, std::string& out) {
 
 // ---- The socket ----------------------------------------------------------------------------
 
-
 namespace asio = boost::asio;
 using boost::system::error_code;
 using framing::FrameError;
@@ -68,13 +67,16 @@ std::optional<std::string> user_endpoint() {
     return path;
 }
 
-Connection::Connection(asio::any_io_executor executor, int fd) noexcept : executor_(std::move(executor)), fd_(fd) {}
+Connection::Connection(asio::any_io_executor executor, int fd) noexcept
+    : executor_(std::move(executor)), fd_(fd) {}
 
 Connection::Connection(Socket socket) noexcept
     : executor_(socket.get_executor()), fd_(socket.native_handle()), socket_(std::move(socket)) {}
 
 Connection::Connection(Connection&& other) noexcept
-    : executor_(std::move(other.executor_)), fd_(std::exchange(other.fd_, -1)), socket_(std::move(other.socket_)) {
+    : executor_(std::move(other.executor_)),
+      fd_(std::exchange(other.fd_, -1)),
+      socket_(std::move(other.socket_)) {
     other.socket_.reset();
 }
 
@@ -186,7 +188,8 @@ error_code send_now(const Connection& connection, std::array<asio::const_buffer,
         msghdr message{};
         message.msg_iov = vectors.data();
         message.msg_iovlen = static_cast<decltype(message.msg_iovlen)>(vectors.size());
-        ssize_t sent = ::sendmsg(connection.native_handle(), &message, MSG_DONTWAIT | platform::send_no_signal_flag());
+        ssize_t sent =
+            ::sendmsg(connection.native_handle(), &message, MSG_DONTWAIT | platform::send_no_signal_flag());
         if (sent == 0) return make_error_code(std::errc::io_error);
         if (sent < 0 && errno == EINTR) continue;
         if (sent < 0) return last_error();
@@ -202,7 +205,8 @@ error_code send_now(const Connection& connection, std::array<asio::const_buffer,
 
 // Fills `rest`: what the connection holds now, then whatever arrives before `deadline`. eof when
 // the stream ends first.
-asio::awaitable<error_code> read_exactly(Connection& connection, asio::mutable_buffer rest, Deadline deadline) {
+asio::awaitable<error_code> read_exactly(Connection& connection, asio::mutable_buffer rest,
+                                         Deadline deadline) {
     error_code error;
     while ((error = receive_now(connection, rest)) == asio::error::would_block) {
         if ((error = co_await connection.wait(Socket::wait_read, deadline))) break;
@@ -250,7 +254,8 @@ asio::awaitable<ConnectResult> connect(std::string endpoint, Deadline deadline) 
     Connection connection(co_await asio::this_coro::executor, fd);
 
     asio::local::stream_protocol::endpoint address(endpoint);
-    if (::connect(fd, address.data(), static_cast<socklen_t>(address.size())) == 0) co_return std::move(connection);
+    if (::connect(fd, address.data(), static_cast<socklen_t>(address.size())) == 0)
+        co_return std::move(connection);
     error_code error = last_error();
     // Anything else, Linux's EAGAIN for a listener whose backlog is full included, leaves the
     // socket unconnected with nothing pending.
@@ -266,8 +271,8 @@ asio::awaitable<framing::FrameStatus> write_frame(Connection& connection, std::s
     std::array<char, 4> prefix = framing::encode_length(static_cast<std::uint32_t>(body.size()));
     // Gathered sends: the application sees the prefix and the body together when they fit the
     // socket buffer.
-    auto error = co_await write_all(connection, {asio::buffer(prefix), asio::buffer(body.data(), body.size())},
-                                    deadline);
+    auto error = co_await write_all(connection,
+                                    {asio::buffer(prefix), asio::buffer(body.data(), body.size())}, deadline);
     if (error) co_return FrameError::io(error);
     co_return framing::FrameStatus{};
 }

@@ -24,7 +24,6 @@
 
 namespace ondrake::ipc {
 
-
 // The application's reply to an IpcRequest. Every member required, unknown keys refused.
 struct IpcResponse {
     std::uint32_t protocol_version = protocol::SIMPLE_PROTOCOL_VERSION;  // never compared
@@ -56,7 +55,6 @@ bool encode(const IpcResponse& message, std::string& out);
 bool encode(const IpcCaptureResponse& message, std::string& out);
 
 // ---- The socket ----------------------------------------------------------------------------
-
 
 using Socket = boost::asio::local::stream_protocol::socket;
 
@@ -98,7 +96,7 @@ public:
     // Waits until the connection is ready for `direction`, or until `deadline` (timed_out). The
     // caller's cancellation ends the wait with operation_aborted.
     [[nodiscard]] boost::asio::awaitable<boost::system::error_code> wait(Socket::wait_type direction,
-                                                           Deadline deadline = std::nullopt);
+                                                                         Deadline deadline = std::nullopt);
 
     // The connection as an Asio socket, for what this module does not offer; it hands the
     // descriptor to the io_context if that has not happened yet, and reports why when that
@@ -120,20 +118,21 @@ using ConnectResult = boost::system::result<Connection>;
 // application never inherits it), non-blocking, and never raises SIGPIPE. A path that does not
 // fit a socket address, or that holds a zero byte, fails before any socket is made. A connection
 // still pending at `deadline` fails with timed_out.
-[[nodiscard]] boost::asio::awaitable<ConnectResult> connect(std::string endpoint, Deadline deadline = std::nullopt);
+[[nodiscard]] boost::asio::awaitable<ConnectResult> connect(std::string endpoint,
+                                                            Deadline deadline = std::nullopt);
 
 // Writes one frame: the 4-byte little-endian length, then the body, completely. A body that is
 // empty or longer than MAX_FRAME is refused (Empty, TooLarge) before anything is written; every
 // write failure, a write that moves nothing and running out of time (timed_out) included, is Io.
 [[nodiscard]] boost::asio::awaitable<framing::FrameStatus> write_frame(Connection& connection,
-                                                                      std::string_view body,
-                                                                      Deadline deadline = std::nullopt);
+                                                                       std::string_view body,
+                                                                       Deadline deadline = std::nullopt);
 
 // Reads one frame. The stream ending before the four length bytes are complete is EndOfStream,
 // inside the body Truncated; a declared length of 0 is Empty and one over MAX_FRAME TooLarge,
 // with no body read. Other failures, a frame not complete by `deadline` (timed_out) included,
 // are Io. Nothing past the frame is read.
 [[nodiscard]] boost::asio::awaitable<framing::FrameResult> read_frame(Connection& connection,
-                                                        Deadline deadline = std::nullopt);
+                                                                      Deadline deadline = std::nullopt);
 
 }  // namespace ondrake::ipc

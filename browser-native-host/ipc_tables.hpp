@@ -28,8 +28,7 @@ inline constexpr Field IPC_CAPTURE_RESPONSE_FIELDS[] = {
     json_codec::required<&IpcCaptureResponse::code>("code"),
     json_codec::optional<&IpcCaptureResponse::preflight, protocol::tables::PREFLIGHT>("preflight"),
 };
-inline constexpr auto IPC_CAPTURE_RESPONSE =
-    json_codec::table<IpcCaptureResponse>(IPC_CAPTURE_RESPONSE_FIELDS,
-                                          UnknownKeys::Reject, AbsentMembers::Omit);
+inline constexpr auto IPC_CAPTURE_RESPONSE = json_codec::table<IpcCaptureResponse>(
+    IPC_CAPTURE_RESPONSE_FIELDS, UnknownKeys::Reject, AbsentMembers::Omit);
 
 }  // namespace ondrake::ipc::tables

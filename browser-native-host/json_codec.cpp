@@ -117,10 +117,10 @@ public:
 private:
     struct Frame {
         const Schema* schema;
-        void* target;                // the record being filled, or the list for a list frame
-        std::uint32_t seen;          // bit i: fields[i] has occurred in this object
-        const Field* list_field;     // set for a list frame
-        std::uint32_t next = 0;      // where the search for the next key starts
+        void* target;             // the record being filled, or the list for a list frame
+        std::uint32_t seen;       // bit i: fields[i] has occurred in this object
+        const Field* list_field;  // set for a list frame
+        std::uint32_t next = 0;   // where the search for the next key starts
     };
 
     static std::uint32_t bit(std::size_t index) { return std::uint32_t{1} << index; }
@@ -166,7 +166,7 @@ private:
     bool root_done_ = false;
     const Field* pending_ = nullptr;  // the field whose value comes next
     bool skipping_ = false;
-    std::size_t skip_depth_ = 0;      // open arrays and objects inside the skipped value
+    std::size_t skip_depth_ = 0;  // open arrays and objects inside the skipped value
 };
 
 // The most records one reading fills: a browser's message is read as both requests at once.
@@ -300,8 +300,8 @@ private:
 
     std::array<std::optional<RecordFiller>, Count> fillers_;
     bool refused_ = false;
-    std::string key_;                 // a key delivered in pieces
-    std::string text_;                // a string value delivered in pieces
+    std::string key_;   // a key delivered in pieces
+    std::string text_;  // a string value delivered in pieces
 };
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
@@ -453,8 +453,7 @@ void decode_records(std::span<Target> targets, std::string_view body) {
     }
 }
 
-bool decode_record(const Schema& schema, std::string_view body, void* record,
-                   void (*clear)(void* record)) {
+bool decode_record(const Schema& schema, std::string_view body, void* record, void (*clear)(void* record)) {
     Target target{&schema, record, clear};
     decode_records(std::span<Target>(&target, 1), body);
     return target.decoded;

@@ -142,8 +142,7 @@ inline constexpr std::size_t MAX_NESTING = 1000;
 // Decodes `body` into `record`, which must be in its initial state; `clear` restores that state
 // should a second pass be needed. Exactly one JSON document with only space, tab, line feed and
 // carriage return around it. On failure `record` holds whatever was filled in.
-bool decode_record(const Schema& schema, std::string_view body, void* record,
-                   void (*clear)(void* record));
+bool decode_record(const Schema& schema, std::string_view body, void* record, void (*clear)(void* record));
 
 // One of several records that a single reading of a body fills; `decoded` tells the outcome.
 struct Target {
@@ -293,9 +292,7 @@ bool assign(Enum& target, const Scalar& value) {
     return value.type == Scalar::Type::Text && from_json_text(value.text, target);
 }
 
-inline bool write_value(std::string& out, const std::string& value) {
-    return write_string(out, value);
-}
+inline bool write_value(std::string& out, const std::string& value) { return write_string(out, value); }
 
 inline bool write_value(std::string& out, bool value) {
     out.append(value ? "true" : "false");
@@ -418,10 +415,19 @@ void* member_record(void* record) {
 template <auto Member>
 constexpr Field scalar_field(std::string_view key, Presence presence) {
     constexpr bool nullable = Optional<ValueOf<Member>>::value;
-    return Field{key,           presence,  nullable,        Shape::Scalar,
-                 nullptr,       &put<Member>, nullptr,      nullptr,
-                 &is_absent<Member>, &write_scalar<Member>, &VALUE_INFO<Member>,
-                 &type_id<RecordOf<Member>>, nullptr};
+    return Field{key,
+                 presence,
+                 nullable,
+                 Shape::Scalar,
+                 nullptr,
+                 &put<Member>,
+                 nullptr,
+                 nullptr,
+                 &is_absent<Member>,
+                 &write_scalar<Member>,
+                 &VALUE_INFO<Member>,
+                 &type_id<RecordOf<Member>>,
+                 nullptr};
 }
 
 template <auto Member, const auto& Nested>
@@ -432,17 +438,35 @@ constexpr Field nested_field(std::string_view key, Presence presence) {
     if constexpr (List<Inner>::value) {
         static_assert(std::is_same_v<NestedRecord, Table<typename List<Inner>::Element>>,
                       "a list member names the table of its element type");
-        return Field{key,     presence,        nullable,        Shape::List,
-                     &Nested, nullptr,         &open<Member>,   &append<Member>,
-                     &is_absent<Member>, &write_nested<Member, Nested>, &VALUE_INFO<Member>,
-                     &type_id<RecordOf<Member>>, nullptr};
+        return Field{key,
+                     presence,
+                     nullable,
+                     Shape::List,
+                     &Nested,
+                     nullptr,
+                     &open<Member>,
+                     &append<Member>,
+                     &is_absent<Member>,
+                     &write_nested<Member, Nested>,
+                     &VALUE_INFO<Member>,
+                     &type_id<RecordOf<Member>>,
+                     nullptr};
     } else {
         static_assert(std::is_same_v<NestedRecord, Table<Inner>>,
                       "a record member names the table of its own type");
-        return Field{key,     presence,        nullable,      Shape::Record,
-                     &Nested, nullptr,         &open<Member>, nullptr,
-                     &is_absent<Member>, &write_nested<Member, Nested>, &VALUE_INFO<Member>,
-                     &type_id<RecordOf<Member>>, nullptr};
+        return Field{key,
+                     presence,
+                     nullable,
+                     Shape::Record,
+                     &Nested,
+                     nullptr,
+                     &open<Member>,
+                     nullptr,
+                     &is_absent<Member>,
+                     &write_nested<Member, Nested>,
+                     &VALUE_INFO<Member>,
+                     &type_id<RecordOf<Member>>,
+                     nullptr};
     }
 }
 

@@ -25,8 +25,8 @@ constexpr std::string_view SPAWN_STARTING =
     "stage=app_spawn in_job=n/a breakaway_ok=n/a silent_breakaway_ok=n/a";
 
 struct ErrorKind {
-    int number;         // the local error constant
-    int macos_number;   // its value on macOS, where the product runs
+    int number;        // the local error constant
+    int macos_number;  // its value on macOS, where the product runs
     std::string_view kind;
 };
 

@@ -28,10 +28,10 @@ constexpr EnumText<CaptureSource> CAPTURE_SOURCE_TEXTS[] = {
     {CaptureSource::AutomaticDownload, "AutomaticDownload", "automatic_download"},
 };
 constexpr EnumText<Browser> BROWSER_TEXTS[] = {
-    {Browser::Chrome, "Chrome", "chrome"},       {Browser::Edge, "Edge", "edge"},
-    {Browser::Brave, "Brave", "brave"},          {Browser::Chromium, "Chromium", "chromium"},
-    {Browser::Firefox, "Firefox", "firefox"},    {Browser::Opera, "Opera", "opera"},
-    {Browser::Safari, "Safari", "safari"},       {Browser::Unknown, "Unknown", "unknown"},
+    {Browser::Chrome, "Chrome", "chrome"},    {Browser::Edge, "Edge", "edge"},
+    {Browser::Brave, "Brave", "brave"},       {Browser::Chromium, "Chromium", "chromium"},
+    {Browser::Firefox, "Firefox", "firefox"}, {Browser::Opera, "Opera", "opera"},
+    {Browser::Safari, "Safari", "safari"},    {Browser::Unknown, "Unknown", "unknown"},
 };
 constexpr EnumText<CaptureAction> CAPTURE_ACTION_TEXTS[] = {
     {CaptureAction::CapturePrepare, "CapturePrepare", "capture_prepare"},
@@ -86,18 +86,12 @@ struct CodeStatus {
 };
 
 constexpr CodeStatus STATUS_OF_CODE[] = {
-    {Code::Accepted, Status::Accepted},
-    {Code::CapturePrepared, Status::Accepted},
-    {Code::CaptureAborted, Status::Rejected},
-    {Code::CaptureConflict, Status::Rejected},
-    {Code::CaptureUnknown, Status::Rejected},
-    {Code::UnsupportedProtocolVersion, Status::Rejected},
-    {Code::InvalidMessage, Status::Rejected},
-    {Code::InvalidUrl, Status::Rejected},
-    {Code::UnsupportedScheme, Status::Rejected},
-    {Code::AppUnavailable, Status::Unavailable},
-    {Code::AppRejected, Status::Rejected},
-    {Code::DeliveryIndeterminate, Status::Indeterminate},
+    {Code::Accepted, Status::Accepted},           {Code::CapturePrepared, Status::Accepted},
+    {Code::CaptureAborted, Status::Rejected},     {Code::CaptureConflict, Status::Rejected},
+    {Code::CaptureUnknown, Status::Rejected},     {Code::UnsupportedProtocolVersion, Status::Rejected},
+    {Code::InvalidMessage, Status::Rejected},     {Code::InvalidUrl, Status::Rejected},
+    {Code::UnsupportedScheme, Status::Rejected},  {Code::AppUnavailable, Status::Unavailable},
+    {Code::AppRejected, Status::Rejected},        {Code::DeliveryIndeterminate, Status::Indeterminate},
     {Code::InternalError, Status::Indeterminate},
 };
 static_assert(enum_table::in_enum_order<Code::InternalError>(STATUS_OF_CODE, &CodeStatus::code));
@@ -166,9 +160,9 @@ std::string fitted(Reply reply) {
 
 }  // namespace
 
-#define ONDRAKE_ENUM_TEXTS(Enum, TABLE)                                                      \
-    std::string_view json_text(Enum value) { return json_of(TABLE, value); }                 \
-    std::string_view value_name(Enum value) { return name_of(TABLE, value); }                \
+#define ONDRAKE_ENUM_TEXTS(Enum, TABLE)                                       \
+    std::string_view json_text(Enum value) { return json_of(TABLE, value); }  \
+    std::string_view value_name(Enum value) { return name_of(TABLE, value); } \
     bool from_json_text(std::string_view text, Enum& out) { return parse_text(TABLE, text, out); }
 
 ONDRAKE_ENUM_TEXTS(Action, ACTION_TEXTS)
@@ -196,10 +190,10 @@ HostResponse make_host_response(std::string request_id, Code code) {
     return HostResponse{SIMPLE_PROTOCOL_VERSION, std::move(request_id), status_for(code), code};
 }
 
-CaptureResponse make_capture_response(std::string request_id, std::string capture_id,
-                                      CaptureStatus status, Code code) {
-    return CaptureResponse{CAPTURE_PROTOCOL_VERSION, std::move(request_id), std::move(capture_id),
-                           status, code, std::nullopt};
+CaptureResponse make_capture_response(std::string request_id, std::string capture_id, CaptureStatus status,
+                                      Code code) {
+    return CaptureResponse{
+        CAPTURE_PROTOCOL_VERSION, std::move(request_id), std::move(capture_id), status, code, std::nullopt};
 }
 
 std::optional<Envelope> decode_envelope(std::string_view body) {

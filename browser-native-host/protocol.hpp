@@ -222,8 +222,8 @@ struct CaptureResponse {
 // Version 1, the given id and code, and the status that status_for assigns to the code.
 HostResponse make_host_response(std::string request_id, Code code);
 // Version 4, no preflight.
-CaptureResponse make_capture_response(std::string request_id, std::string capture_id,
-                                      CaptureStatus status, Code code);
+CaptureResponse make_capture_response(std::string request_id, std::string capture_id, CaptureStatus status,
+                                      Code code);
 
 // ---- Decoding: a whole frame body in, the record or nothing out ----------------------------
 

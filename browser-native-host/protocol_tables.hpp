@@ -23,8 +23,7 @@ inline constexpr Field OBSERVED_FIELDS[] = {
     json_codec::optional<&ObservedResponse::etag>("etag"),
 };
 inline constexpr auto OBSERVED =
-    json_codec::table<ObservedResponse>(OBSERVED_FIELDS,
-                                        UnknownKeys::Skip, AbsentMembers::WriteNull);
+    json_codec::table<ObservedResponse>(OBSERVED_FIELDS, UnknownKeys::Skip, AbsentMembers::WriteNull);
 
 inline constexpr Field COOKIE_FIELDS[] = {
     json_codec::required<&BrowserCookie::name>("name"),
@@ -55,9 +54,7 @@ inline constexpr auto HOST_REQUEST =
     json_codec::table<HostRequest>(HOST_REQUEST_FIELDS, UnknownKeys::Reject, AbsentMembers::Omit);
 
 // A member that a capture request decodes straight into the message for the application.
-constexpr Field in_message(Field field) {
-    return json_codec::within<&CaptureRequest::message>(field);
-}
+constexpr Field in_message(Field field) { return json_codec::within<&CaptureRequest::message>(field); }
 
 inline constexpr Field CAPTURE_REQUEST_FIELDS[] = {
     json_codec::required<&CaptureRequest::protocol_version>("protocolVersion"),
@@ -75,8 +72,7 @@ inline constexpr Field CAPTURE_REQUEST_FIELDS[] = {
     in_message(json_codec::optional<&IpcCaptureRequest::revalidate_response>("revalidateResponse")),
 };
 inline constexpr auto CAPTURE_REQUEST =
-    json_codec::table<CaptureRequest>(CAPTURE_REQUEST_FIELDS,
-                                      UnknownKeys::Reject, AbsentMembers::Omit);
+    json_codec::table<CaptureRequest>(CAPTURE_REQUEST_FIELDS, UnknownKeys::Reject, AbsentMembers::Omit);
 
 inline constexpr Field IPC_REQUEST_FIELDS[] = {
     json_codec::required<&IpcRequest::protocol_version>("protocolVersion"),
@@ -101,9 +97,8 @@ inline constexpr Field IPC_CAPTURE_REQUEST_FIELDS[] = {
     json_codec::required<&IpcCaptureRequest::initiator_origin>("initiatorOrigin"),
     json_codec::required<&IpcCaptureRequest::revalidate_response>("revalidateResponse"),
 };
-inline constexpr auto IPC_CAPTURE_REQUEST =
-    json_codec::table<IpcCaptureRequest>(IPC_CAPTURE_REQUEST_FIELDS,
-                                         UnknownKeys::Reject, AbsentMembers::WriteNull);
+inline constexpr auto IPC_CAPTURE_REQUEST = json_codec::table<IpcCaptureRequest>(
+    IPC_CAPTURE_REQUEST_FIELDS, UnknownKeys::Reject, AbsentMembers::WriteNull);
 
 // Written with only the members that are present.
 inline constexpr Field PREFLIGHT_FIELDS[] = {
@@ -115,8 +110,7 @@ inline constexpr Field PREFLIGHT_FIELDS[] = {
     json_codec::optional<&PreflightObservation::total_bytes>("totalBytes"),
 };
 inline constexpr auto PREFLIGHT =
-    json_codec::table<PreflightObservation>(PREFLIGHT_FIELDS,
-                                            UnknownKeys::Skip, AbsentMembers::Omit);
+    json_codec::table<PreflightObservation>(PREFLIGHT_FIELDS, UnknownKeys::Skip, AbsentMembers::Omit);
 
 inline constexpr Field HOST_RESPONSE_FIELDS[] = {
     json_codec::required<&HostResponse::protocol_version>("protocolVersion"),
@@ -136,7 +130,6 @@ inline constexpr Field CAPTURE_RESPONSE_FIELDS[] = {
     json_codec::optional<&CaptureResponse::preflight, PREFLIGHT>("preflight"),
 };
 inline constexpr auto CAPTURE_RESPONSE =
-    json_codec::table<CaptureResponse>(CAPTURE_RESPONSE_FIELDS,
-                                       UnknownKeys::Reject, AbsentMembers::Omit);
+    json_codec::table<CaptureResponse>(CAPTURE_RESPONSE_FIELDS, UnknownKeys::Reject, AbsentMembers::Omit);
 
 }  // namespace ondrake::protocol::tables

@@ -27,15 +27,12 @@ constexpr BrowserEntry BROWSER_TABLE[] = {
     {SupportedBrowser::Opera, "opera", "Google/Chrome"},
     {SupportedBrowser::Vivaldi, "vivaldi", ""},
 };
-static_assert(enum_table::in_enum_order<SupportedBrowser::Vivaldi>(BROWSER_TABLE,
-                                                                   &BrowserEntry::browser));
+static_assert(enum_table::in_enum_order<SupportedBrowser::Vivaldi>(BROWSER_TABLE, &BrowserEntry::browser));
 static_assert(std::size(BROWSER_TABLE) == ALL_BROWSERS.size());
 
 constexpr Named<ManifestOutcome> OUTCOME_NAMES[] = {
-    {ManifestOutcome::Written, "Written"},
-    {ManifestOutcome::AlreadyCurrent, "AlreadyCurrent"},
-    {ManifestOutcome::Repaired, "Repaired"},
-    {ManifestOutcome::SharesDestination, "SharesDestination"},
+    {ManifestOutcome::Written, "Written"},         {ManifestOutcome::AlreadyCurrent, "AlreadyCurrent"},
+    {ManifestOutcome::Repaired, "Repaired"},       {ManifestOutcome::SharesDestination, "SharesDestination"},
     {ManifestOutcome::Unavailable, "Unavailable"},
 };
 static_assert(enum_table::in_enum_order<ManifestOutcome::Unavailable>(OUTCOME_NAMES));
@@ -130,8 +127,7 @@ std::vector<std::string> firefox_trust_lines(bool development) {
     }
     std::vector<std::string> lines{std::move(trust)};
     if (development) {
-        lines.emplace_back(
-            "DEVELOPMENT registration. Run `register` to restore production trust.");
+        lines.emplace_back("DEVELOPMENT registration. Run `register` to restore production trust.");
     }
     return lines;
 }
@@ -141,8 +137,7 @@ Result<std::string> manifest_json_for(bool firefox, bool development, std::strin
 
     std::string chrome_origin = chrome_extension_origin();
     std::vector<std::string_view> admitted =
-        firefox ? firefox_allowed_extensions(development)
-                : std::vector<std::string_view>{chrome_origin};
+        firefox ? firefox_allowed_extensions(development) : std::vector<std::string_view>{chrome_origin};
 
     std::string out;
     out.reserve(128);
@@ -152,8 +147,7 @@ Result<std::string> manifest_json_for(bool firefox, bool development, std::strin
                    append_string_member(out, "description", HOST_DESCRIPTION) &&
                    append_string_member(out, "path", host_path) &&
                    append_string_member(out, "type", "stdio") &&
-                   append_array_member(out, firefox ? "allowed_extensions" : "allowed_origins",
-                                       admitted);
+                   append_array_member(out, firefox ? "allowed_extensions" : "allowed_origins", admitted);
     if (!encoded) return RegistrationError::ManifestWrite;
     return out;
 }

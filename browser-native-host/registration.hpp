@@ -28,9 +28,8 @@ inline constexpr std::string_view FIREFOX_DEV_ADDON_ID = "browser-bridge-dev@ond
 enum class SupportedBrowser : std::uint8_t { Chrome, Edge, Firefox, Brave, Chromium, Opera, Vivaldi };
 
 inline constexpr std::array<SupportedBrowser, 7> ALL_BROWSERS = {
-    SupportedBrowser::Chrome,   SupportedBrowser::Edge,  SupportedBrowser::Firefox,
-    SupportedBrowser::Brave,    SupportedBrowser::Chromium, SupportedBrowser::Opera,
-    SupportedBrowser::Vivaldi,
+    SupportedBrowser::Chrome,   SupportedBrowser::Edge,  SupportedBrowser::Firefox, SupportedBrowser::Brave,
+    SupportedBrowser::Chromium, SupportedBrowser::Opera, SupportedBrowser::Vivaldi,
 };
 
 // The name the register and unregister reports use ("chrome", "edge", ...).

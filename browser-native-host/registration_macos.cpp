@@ -27,8 +27,7 @@ std::string temporary_file_name() {
 
 // Writes into the open temporary file and moves it over the destination; false on any failure,
 // with the temporary file possibly still present.
-bool fill_and_rename(int fd, const fs::path& temporary, const fs::path& destination,
-                     std::string_view bytes) {
+bool fill_and_rename(int fd, const fs::path& temporary, const fs::path& destination, std::string_view bytes) {
     bool flushed = !platform::write_all(fd, bytes) && platform::full_sync(fd) == 0;
     bool closed = ::close(fd) == 0;
     return flushed && closed && ::rename(temporary.c_str(), destination.c_str()) == 0;
@@ -121,8 +120,8 @@ Result<MacInstallReport> register_host(const InstalledPaths& paths, InstallLocat
 
         auto host = manifest_host_path(paths.host);
         if (!host) return host.error();
-        auto manifest = registration::manifest_json_for(registration::is_firefox(browser),
-                                                        development, *host);
+        auto manifest =
+            registration::manifest_json_for(registration::is_firefox(browser), development, *host);
         if (!manifest) return manifest.error();
         browsers.push_back({install_manifest(target, *manifest), browser});
     }

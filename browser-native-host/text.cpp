@@ -23,10 +23,19 @@ std::optional<Decoded> decode_forward(std::string_view s, std::size_t at) {
     std::size_t length;
     char32_t cp;
     char32_t minimum;
-    if ((lead & 0xE0) == 0xC0) { length = 2; cp = lead & 0x1F; minimum = 0x80; }
-    else if ((lead & 0xF0) == 0xE0) { length = 3; cp = lead & 0x0F; minimum = 0x800; }
-    else if ((lead & 0xF8) == 0xF0) { length = 4; cp = lead & 0x07; minimum = 0x10000; }
-    else return std::nullopt;
+    if ((lead & 0xE0) == 0xC0) {
+        length = 2;
+        cp = lead & 0x1F;
+        minimum = 0x80;
+    } else if ((lead & 0xF0) == 0xE0) {
+        length = 3;
+        cp = lead & 0x0F;
+        minimum = 0x800;
+    } else if ((lead & 0xF8) == 0xF0) {
+        length = 4;
+        cp = lead & 0x07;
+        minimum = 0x10000;
+    } else return std::nullopt;
     if (s.size() - at < length) return std::nullopt;
     for (std::size_t i = 1; i < length; ++i) {
         std::uint8_t b = byte_at(s, at + i);
@@ -50,8 +59,8 @@ std::optional<Decoded> decode_backward(std::string_view s, std::size_t end) {
 
 bool is_white_space(char32_t c) {
     return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
-           (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F ||
-           c == 0x205F || c == 0x3000;
+           (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F ||
+           c == 0x3000;
 }
 
 std::string_view detail::trim_decoded_white_space(std::string_view utf8) {

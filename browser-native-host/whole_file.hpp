@@ -27,8 +27,7 @@ inline constexpr std::size_t PROPERTY_LIST_CEILING = 1024 * 1024;
 // missing or unreadable, when it is not a regular file (a FIFO or device is refused without
 // blocking), and with errc::file_too_large when it holds more than `ceiling` bytes. At most
 // `ceiling` + 1 bytes are ever read or held, whatever the file claims to hold.
-[[nodiscard]] boost::system::result<std::string> read(const std::filesystem::path& path,
-                                                      std::size_t ceiling);
+[[nodiscard]] boost::system::result<std::string> read(const std::filesystem::path& path, std::size_t ceiling);
 
 // The same, and errc::illegal_byte_sequence when the content is not valid UTF-8.
 [[nodiscard]] boost::system::result<std::string> read_utf8(const std::filesystem::path& path,

@@ -9,8 +9,8 @@
 namespace download_core {
 
 struct ObservedResponse {
-    std::optional<std::string> final_url;   // the URL after redirects
-    std::optional<std::string> mime;        // the response's media type
+    std::optional<std::string> final_url;  // the URL after redirects
+    std::optional<std::string> mime;       // the response's media type
     std::optional<std::int64_t> total_bytes;
     std::optional<std::string> etag;
 

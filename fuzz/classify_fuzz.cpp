@@ -40,8 +40,10 @@ void check_reply(const std::string& bytes) {
     require(!bytes.empty(), "a rejecting reply encodes");
     require(bytes.size() <= framing::MAX_FRAME, "a rejecting reply fits one frame", bytes);
     if (auto reply = protocol::decode_host_response(bytes)) {
-        require(reply->protocol_version == protocol::SIMPLE_PROTOCOL_VERSION, "a HostResponse is version 1", bytes);
-        require(reply->status == protocol::status_for(reply->code), "a HostResponse's status follows its code", bytes);
+        require(reply->protocol_version == protocol::SIMPLE_PROTOCOL_VERSION, "a HostResponse is version 1",
+                bytes);
+        require(reply->status == protocol::status_for(reply->code),
+                "a HostResponse's status follows its code", bytes);
         require(is_rejection_code(reply->code), "classification answers only with rejection codes", bytes);
         require(empty_or_valid_id(reply->request_id), "a HostResponse echoes a valid id or none", bytes);
         require(protocol::to_json(*reply) == bytes, "a reply is in canonical compact form", bytes);
@@ -49,8 +51,10 @@ void check_reply(const std::string& bytes) {
     }
     auto reply = protocol::decode_capture_response(bytes);
     require(reply.has_value(), "a reply decodes as HostResponse or CaptureResponse", bytes);
-    require(reply->protocol_version == protocol::CAPTURE_PROTOCOL_VERSION, "a CaptureResponse is version 4", bytes);
-    require(reply->status == protocol::CaptureStatus::Unknown, "a rejected capture's status is unknown", bytes);
+    require(reply->protocol_version == protocol::CAPTURE_PROTOCOL_VERSION, "a CaptureResponse is version 4",
+            bytes);
+    require(reply->status == protocol::CaptureStatus::Unknown, "a rejected capture's status is unknown",
+            bytes);
     require(!reply->preflight.has_value(), "a rejecting reply carries no preflight", bytes);
     require(is_rejection_code(reply->code), "classification answers only with rejection codes", bytes);
     // Only the version rejection echoes the ids exactly as received.
@@ -89,9 +93,9 @@ void check_capture(const classification::ValidatedCapture& capture) {
                 "an accepted capture hands over 1 to 64 cookies");
     }
     protocol::Browser browser{};
-    require(message.browser == protocol::BROWSER_UNDECLARED ||
-                protocol::from_json_text(message.browser, browser),
-            "an accepted capture names a known browser or none", message.browser);
+    require(
+        message.browser == protocol::BROWSER_UNDECLARED || protocol::from_json_text(message.browser, browser),
+        "an accepted capture names a known browser or none", message.browser);
 
     std::string encoded = protocol::to_json(message);
     require(!encoded.empty(), "an accepted capture encodes for the application");

@@ -9,8 +9,7 @@
 namespace ondrake::fuzz {
 
 [[noreturn]] inline void broken(std::string_view invariant, std::string_view detail = {}) {
-    std::fprintf(stderr, "invariant broken: %.*s\n", static_cast<int>(invariant.size()),
-                 invariant.data());
+    std::fprintf(stderr, "invariant broken: %.*s\n", static_cast<int>(invariant.size()), invariant.data());
     if (!detail.empty()) {
         std::fprintf(stderr, "  with: %.*s\n", static_cast<int>(detail.size()), detail.data());
     }

@@ -121,8 +121,7 @@ std::uint64_t monotonic_raw_ns() {
 #else
     timespec now{};
     ::clock_gettime(CLOCK_MONOTONIC_RAW, &now);
-    return static_cast<std::uint64_t>(now.tv_sec) * 1'000'000'000u +
-           static_cast<std::uint64_t>(now.tv_nsec);
+    return static_cast<std::uint64_t>(now.tv_sec) * 1'000'000'000u + static_cast<std::uint64_t>(now.tv_nsec);
 #endif
 }
 
@@ -153,14 +152,12 @@ int pipe_cloexec(int fds[2]) {
 #endif
 }
 
-int spawn_only_listed_descriptors(posix_spawnattr_t* attributes,
-                                  posix_spawn_file_actions_t* actions) {
+int spawn_only_listed_descriptors(posix_spawnattr_t* attributes, posix_spawn_file_actions_t* actions) {
 #if defined(__APPLE__)
     (void)actions;
     short flags = 0;
     if (int error = ::posix_spawnattr_getflags(attributes, &flags); error != 0) return error;
-    return ::posix_spawnattr_setflags(attributes,
-                                      static_cast<short>(flags | POSIX_SPAWN_CLOEXEC_DEFAULT));
+    return ::posix_spawnattr_setflags(attributes, static_cast<short>(flags | POSIX_SPAWN_CLOEXEC_DEFAULT));
 #elif defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 34))
     (void)attributes;
     return ::posix_spawn_file_actions_addclosefrom_np(actions, 3);

@@ -56,8 +56,7 @@ int pipe_cloexec(int fds[2]);
 // of ours except those the file actions set up: POSIX_SPAWN_CLOEXEC_DEFAULT on macOS,
 // closefrom(3) as a file action on Linux. Call after the other file actions and attribute flags
 // are in place. Returns 0 or an error number.
-int spawn_only_listed_descriptors(posix_spawnattr_t* attributes,
-                                  posix_spawn_file_actions_t* actions);
+int spawn_only_listed_descriptors(posix_spawnattr_t* attributes, posix_spawn_file_actions_t* actions);
 
 // The set-up of one posix_spawn, owned for its duration: what the child's descriptors become and
 // which signals it starts with. Every program that starts another (the launcher, the tools, the

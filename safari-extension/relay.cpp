@@ -41,22 +41,23 @@ Dictionary Correlation::envelope(Status status, Code code) const {
 }
 
 Dictionary reply_for(const Exchange& outcome, const Correlation& correlation) {
-    return std::visit(
-        Overloaded{
-            [&](const Replied& replied) {
-                // The script receives the body as a string, which has to be well-formed text;
-                // anything else is the application's fault, not a delivery problem.
-                if (!platform::is_valid_utf8(replied.body)) {
-                    return correlation.envelope(Status::Indeterminate, Code::InternalError);
-                }
-                return payload_reply(replied.body);
-            },
-            [&](const Unavailable& unavailable) { return correlation.envelope(Status::Unknown, unavailable.code); },
-            [&](const Indeterminate& indeterminate) {
-                return correlation.envelope(Status::Indeterminate, indeterminate.code);
-            },
-        },
-        outcome);
+    return std::visit(Overloaded{
+                          [&](const Replied& replied) {
+                              // The script receives the body as a string, which has to be well-formed text;
+                              // anything else is the application's fault, not a delivery problem.
+                              if (!platform::is_valid_utf8(replied.body)) {
+                                  return correlation.envelope(Status::Indeterminate, Code::InternalError);
+                              }
+                              return payload_reply(replied.body);
+                          },
+                          [&](const Unavailable& unavailable) {
+                              return correlation.envelope(Status::Unknown, unavailable.code);
+                          },
+                          [&](const Indeterminate& indeterminate) {
+                              return correlation.envelope(Status::Indeterminate, indeterminate.code);
+                          },
+                      },
+                      outcome);
 }
 
 std::string append_path_component(std::string_view directory, std::string_view component) {

@@ -111,7 +111,8 @@ std::size_t send_within_budget(int fd, std::string_view bytes, const ExchangeDea
     std::size_t written = 0;
     while (written < bytes.size()) {
         if (!limit_next_call(fd, deadline)) break;
-        ssize_t sent = ::send(fd, bytes.data() + written, bytes.size() - written, platform::send_no_signal_flag());
+        ssize_t sent =
+            ::send(fd, bytes.data() + written, bytes.size() - written, platform::send_no_signal_flag());
         if (sent < 0 && errno == EINTR) continue;
         if (sent <= 0) break;
         written += static_cast<std::size_t>(sent);
@@ -119,7 +120,8 @@ std::size_t send_within_budget(int fd, std::string_view bytes, const ExchangeDea
     return written;
 }
 
-std::optional<std::string> receive_within_budget(int fd, std::size_t count, const ExchangeDeadline& deadline) {
+std::optional<std::string> receive_within_budget(int fd, std::size_t count,
+                                                 const ExchangeDeadline& deadline) {
     std::string buffer(count, '\0');
     std::size_t filled = 0;
     while (filled < count) {

@@ -80,8 +80,7 @@ std::size_t send_within_budget(int fd, std::string_view bytes, const ExchangeDea
 
 // Reads exactly `count` bytes from `fd` under the same rules as send_within_budget. Nothing on
 // time-out, error or end of stream.
-std::optional<std::string> receive_within_budget(int fd, std::size_t count,
-                                                 const ExchangeDeadline& deadline);
+std::optional<std::string> receive_within_budget(int fd, std::size_t count, const ExchangeDeadline& deadline);
 
 // Connects to `socket_path`, sends `payload` as one frame and reads one reply frame. The clock is
 // read before anything else, so the budget covers every step.

@@ -13,9 +13,7 @@ constexpr bool is_ascii_alphanumeric(int c) { return is_ascii_alpha(c) || is_asc
 constexpr bool is_ascii_hex_digit(int c) {
     return is_ascii_digit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
 }
-constexpr int hex_digit_value(int c) {
-    return is_ascii_digit(c) ? c - '0' : (c | 0x20) - 'a' + 10;
-}
+constexpr int hex_digit_value(int c) { return is_ascii_digit(c) ? c - '0' : (c | 0x20) - 'a' + 10; }
 constexpr char to_ascii_lower(char c) { return is_ascii_upper_alpha(c) ? static_cast<char>(c + 32) : c; }
 
 constexpr bool is_ascii(std::string_view text) {

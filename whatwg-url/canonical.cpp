@@ -12,7 +12,8 @@ namespace {
 constexpr std::array<bool, 256> CANONICAL_DOMAIN_BYTES = [] {
     std::array<bool, 256> bytes{};
     for (int c = 0; c < 256; ++c) {
-        bytes[static_cast<std::size_t>(c)] = is_ascii_lower_alpha(c) || is_ascii_digit(c) || c == '-' || c == '.' || c == '_';
+        bytes[static_cast<std::size_t>(c)] =
+            is_ascii_lower_alpha(c) || is_ascii_digit(c) || c == '-' || c == '.' || c == '_';
     }
     return bytes;
 }();

@@ -21,11 +21,24 @@ bool parse_domain(std::string_view domain, Uts46& idna, std::string& out);
 
 constexpr bool is_forbidden_host_code_point(char c) {
     switch (c) {
-        case '\0': case '\t': case '\n': case '\r': case ' ': case '#': case '/': case ':': case '<':
-        case '>': case '?': case '@': case '[': case '\\': case ']': case '^': case '|':
-            return true;
-        default:
-            return false;
+        case '\0':
+        case '\t':
+        case '\n':
+        case '\r':
+        case ' ':
+        case '#':
+        case '/':
+        case ':':
+        case '<':
+        case '>':
+        case '?':
+        case '@':
+        case '[':
+        case '\\':
+        case ']':
+        case '^':
+        case '|': return true;
+        default: return false;
     }
 }
 

@@ -10,8 +10,8 @@
 namespace whatwg {
 namespace {
 
-constexpr uint32_t UTS46_OPTIONS = UIDNA_CHECK_BIDI | UIDNA_CHECK_CONTEXTJ |
-                                   UIDNA_NONTRANSITIONAL_TO_ASCII | UIDNA_NONTRANSITIONAL_TO_UNICODE;
+constexpr uint32_t UTS46_OPTIONS = UIDNA_CHECK_BIDI | UIDNA_CHECK_CONTEXTJ | UIDNA_NONTRANSITIONAL_TO_ASCII |
+                                   UIDNA_NONTRANSITIONAL_TO_UNICODE;
 
 // ICU always checks hyphens and DNS lengths; the URL Standard turns both checks off.
 constexpr uint32_t IGNORED_ERRORS = UIDNA_ERROR_EMPTY_LABEL | UIDNA_ERROR_LABEL_TOO_LONG |
@@ -54,7 +54,8 @@ bool has_label_starting_with_ace_prefix(const UIDNA* idna, std::string_view asci
     size_t start = 0;
     while (start <= decoded.size()) {
         size_t dot = decoded.find('.', start);
-        std::string_view label = std::string_view(decoded).substr(start, dot == std::string::npos ? std::string::npos : dot - start);
+        std::string_view label = std::string_view(decoded).substr(
+            start, dot == std::string::npos ? std::string::npos : dot - start);
         if (label.size() >= 4 && equals_ignoring_ascii_case(label.substr(0, 4), "xn--")) return true;
         if (dot == std::string::npos) break;
         start = dot + 1;
@@ -98,7 +99,8 @@ bool Uts46::to_ascii(std::string_view domain, std::string& out) {
     uint32_t errors = 0;
     if (!convert(uidna_nameToASCII_UTF8, idna, domain, ascii, errors)) return false;
     if ((errors & ~IGNORED_ERRORS) != 0) return false;
-    if ((errors & UIDNA_ERROR_HYPHEN_3_4) != 0 && has_label_starting_with_ace_prefix(idna, ascii)) return false;
+    if ((errors & UIDNA_ERROR_HYPHEN_3_4) != 0 && has_label_starting_with_ace_prefix(idna, ascii))
+        return false;
     out += ascii;
     return true;
 }

@@ -53,7 +53,8 @@ size_t split_on_dots(std::string_view input, std::string_view* parts, size_t cap
     while (true) {
         size_t dot = input.find('.', start);
         if (count == capacity) return capacity + 1;
-        parts[count++] = input.substr(start, dot == std::string_view::npos ? std::string_view::npos : dot - start);
+        parts[count++] =
+            input.substr(start, dot == std::string_view::npos ? std::string_view::npos : dot - start);
         if (dot == std::string_view::npos) return count;
         start = dot + 1;
     }
@@ -127,7 +128,9 @@ std::optional<Ipv6Address> parse_ipv6(std::string_view input) {
     size_t piece_index = 0;
     std::optional<size_t> compress;
     size_t pointer = 0;
-    auto c = [&]() -> int { return pointer < input.size() ? static_cast<unsigned char>(input[pointer]) : -1; };
+    auto c = [&]() -> int {
+        return pointer < input.size() ? static_cast<unsigned char>(input[pointer]) : -1;
+    };
 
     // 5. A leading ":" must be "::" (5.1); skip it (5.2) and compress at piece 1 (5.3).
     if (c() == ':') {

@@ -19,7 +19,8 @@ std::optional<Url> Parser::run_state_machine(std::string_view input, const Url* 
     std::string_view prepared = detail::prepare_input(input, input_);
     record_.clear();
     buffer_.clear();
-    if (!detail::run_basic_parser(prepared, base, record_, buffer_, host_scratch_, idna_)) return std::nullopt;
+    if (!detail::run_basic_parser(prepared, base, record_, buffer_, host_scratch_, idna_))
+        return std::nullopt;
     std::string href;
     auto layout = detail::serialize(record_, href);
     if (!layout) return std::nullopt;

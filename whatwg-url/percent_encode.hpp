@@ -30,12 +30,15 @@ constexpr EncodeSet extend(EncodeSet set, std::string_view more) {
 // (#fragment-percent-encode-set, #query-percent-encode-set, #special-query-percent-encode-set,
 // #path-percent-encode-set, #userinfo-percent-encode-set, #component-percent-encode-set).
 inline constexpr EncodeSet C0_CONTROL_PERCENT_ENCODE_SET = detail::make_c0_control_set();
-inline constexpr EncodeSet FRAGMENT_PERCENT_ENCODE_SET = detail::extend(C0_CONTROL_PERCENT_ENCODE_SET, " \"<>`");
+inline constexpr EncodeSet FRAGMENT_PERCENT_ENCODE_SET =
+    detail::extend(C0_CONTROL_PERCENT_ENCODE_SET, " \"<>`");
 inline constexpr EncodeSet QUERY_PERCENT_ENCODE_SET = detail::extend(C0_CONTROL_PERCENT_ENCODE_SET, " \"#<>");
 inline constexpr EncodeSet SPECIAL_QUERY_PERCENT_ENCODE_SET = detail::extend(QUERY_PERCENT_ENCODE_SET, "'");
 inline constexpr EncodeSet PATH_PERCENT_ENCODE_SET = detail::extend(QUERY_PERCENT_ENCODE_SET, "?^`{}");
-inline constexpr EncodeSet USERINFO_PERCENT_ENCODE_SET = detail::extend(PATH_PERCENT_ENCODE_SET, "/:;=@[\\]|");
-inline constexpr EncodeSet COMPONENT_PERCENT_ENCODE_SET = detail::extend(USERINFO_PERCENT_ENCODE_SET, "$%&+,");
+inline constexpr EncodeSet USERINFO_PERCENT_ENCODE_SET =
+    detail::extend(PATH_PERCENT_ENCODE_SET, "/:;=@[\\]|");
+inline constexpr EncodeSet COMPONENT_PERCENT_ENCODE_SET =
+    detail::extend(USERINFO_PERCENT_ENCODE_SET, "$%&+,");
 
 // The index of the first byte of `bytes` at or after `from` that is in `set`, or bytes.size().
 inline size_t find_first_in_set(std::string_view bytes, size_t from, const EncodeSet& set) {

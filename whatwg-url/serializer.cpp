@@ -10,7 +10,8 @@ std::optional<Layout> serialize(const UrlRecord& url, std::string& href) {
     char port_digits[5];
     size_t port_length = 0;
     if (url.port >= 0) {
-        port_length = static_cast<size_t>(std::to_chars(port_digits, port_digits + 5, url.port).ptr - port_digits);
+        port_length =
+            static_cast<size_t>(std::to_chars(port_digits, port_digits + 5, url.port).ptr - port_digits);
     }
     bool credentials = !url.username.empty() || !url.password.empty();
     // 3. A path whose first segment is empty would read as a host after "//" when there is no host.
@@ -20,7 +21,8 @@ std::optional<Layout> serialize(const UrlRecord& url, std::string& href) {
     size_t size = url.scheme.size() + 1 + (url.has_host ? 2 + url.host.size() : 0) +
                   (credentials ? url.username.size() + 1 + url.password.size() + 1 : 0) +
                   (url.port >= 0 ? 1 + port_length : 0) + (dot_prefix ? 2 : 0) + url.path.size() +
-                  (url.has_query ? 1 + url.query.size() : 0) + (url.has_fragment ? 1 + url.fragment.size() : 0);
+                  (url.has_query ? 1 + url.query.size() : 0) +
+                  (url.has_fragment ? 1 + url.fragment.size() : 0);
     if (size >= ABSENT) return std::nullopt;
 
     Layout layout;

@@ -22,14 +22,14 @@ inline constexpr uint32_t ABSENT = UINT32_MAX;
 // Where each component lies in a URL's serialisation:
 //   scheme ":" ["//" [username [":" password] "@"] host [":" port]] ["/."] path ["?" query] ["#" fragment]
 struct Layout {
-    uint32_t scheme_end = 0;          // the ":" after the scheme
-    uint32_t username_end = 0;        // end of the username; a password follows its ":"
-    uint32_t host_start = 0;          // after "@" when there are credentials
+    uint32_t scheme_end = 0;    // the ":" after the scheme
+    uint32_t username_end = 0;  // end of the username; a password follows its ":"
+    uint32_t host_start = 0;    // after "@" when there are credentials
     uint32_t host_end = 0;
-    uint32_t path_start = 0;          // after the port and after any "/." prefix
-    uint32_t query_start = ABSENT;    // the "?"
-    uint32_t fragment_start = ABSENT; // the "#"
-    int32_t port = -1;                // -1 when the URL has no port
+    uint32_t path_start = 0;           // after the port and after any "/." prefix
+    uint32_t query_start = ABSENT;     // the "?"
+    uint32_t fragment_start = ABSENT;  // the "#"
+    int32_t port = -1;                 // -1 when the URL has no port
     bool has_host = false;
     bool has_opaque_path = false;
 
@@ -70,25 +70,25 @@ public:
     // The URL record's components.
     std::string_view scheme() const noexcept;
     std::string_view username() const noexcept;
-    std::string_view password() const noexcept;   // empty when the URL has none
+    std::string_view password() const noexcept;  // empty when the URL has none
     bool has_host() const noexcept { return layout_.has_host; }
     std::optional<uint16_t> port_number() const noexcept;
     bool has_opaque_path() const noexcept { return layout_.has_opaque_path; }
     bool has_query() const noexcept { return layout_.query_start != detail::ABSENT; }
-    std::string_view query() const noexcept;      // without "?"; empty when absent
+    std::string_view query() const noexcept;  // without "?"; empty when absent
     bool has_fragment() const noexcept { return layout_.fragment_start != detail::ABSENT; }
-    std::string_view fragment() const noexcept;   // without "#"; empty when absent
+    std::string_view fragment() const noexcept;  // without "#"; empty when absent
     bool is_special() const noexcept;
 
     // The getters of the URL API (the URL interface of the Standard).
-    std::string_view protocol() const noexcept;   // scheme and ":"
-    std::string_view host() const noexcept;       // serialised host, and ":" port when there is one
-    std::string_view hostname() const noexcept;   // serialised host; empty when null or empty
-    std::string_view port() const noexcept;       // decimal, or empty
+    std::string_view protocol() const noexcept;  // scheme and ":"
+    std::string_view host() const noexcept;      // serialised host, and ":" port when there is one
+    std::string_view hostname() const noexcept;  // serialised host; empty when null or empty
+    std::string_view port() const noexcept;      // decimal, or empty
     std::string_view pathname() const noexcept;
-    std::string_view search() const noexcept;     // "?" and query, or empty when the query is empty
-    std::string_view hash() const noexcept;       // "#" and fragment, or empty when it is empty
-    std::string origin() const;                   // the serialised origin; "null" when opaque
+    std::string_view search() const noexcept;  // "?" and query, or empty when the query is empty
+    std::string_view hash() const noexcept;    // "#" and fragment, or empty when it is empty
+    std::string origin() const;                // the serialised origin; "null" when opaque
 
     // Removes the fragment and its "#".
     void clear_fragment() noexcept;

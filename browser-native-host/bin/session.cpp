@@ -87,8 +87,8 @@ asio::awaitable<std::string> answer_capture(const classification::ValidatedCaptu
     reach(session, Stage::Answering);
     session.diagnostics.line(capture_line(capture, outcome.status, outcome.code));
     const protocol::IpcCaptureRequest& message = capture.message;
-    co_return protocol::to_json(
-        protocol::make_capture_response(message.request_id, message.capture_id, outcome.status, outcome.code));
+    co_return protocol::to_json(protocol::make_capture_response(message.request_id, message.capture_id,
+                                                                outcome.status, outcome.code));
 }
 
 std::string describe(std::exception_ptr failure) {
@@ -146,7 +146,8 @@ asio::awaitable<std::string> answer(std::string_view body, const Session& sessio
     if (auto* request = std::get_if<classification::Request>(&classified)) {
         co_return co_await answer_request(request->request, session, progress);
     }
-    co_return co_await answer_capture(*std::get<classification::Capture>(classified).capture, session, progress);
+    co_return co_await answer_capture(*std::get<classification::Capture>(classified).capture, session,
+                                      progress);
 }
 
 }  // namespace

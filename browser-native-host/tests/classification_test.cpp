@@ -26,7 +26,8 @@ using samples::replaced;
 
 // A simple request; `members` are appended after the required ones.
 std::string simple(std::string_view url_json, std::string_view members = "") {
-    std::string body = R"({"protocolVersion":1,"requestId":"r-1","action":"download","source":"context_menu","url":)";
+    std::string body =
+        R"({"protocolVersion":1,"requestId":"r-1","action":"download","source":"context_menu","url":)";
     body.append(url_json);
     if (!members.empty()) body.append(",").append(members);
     return body + "}";
@@ -60,8 +61,8 @@ std::string cookies_json(std::size_t count) {
 }
 
 std::string host_reply(std::string_view request_id, std::string_view code) {
-    return R"({"protocolVersion":1,"requestId":")" + std::string(request_id) + R"(","status":"rejected","code":")" +
-           std::string(code) + "\"}";
+    return R"({"protocolVersion":1,"requestId":")" + std::string(request_id) +
+           R"(","status":"rejected","code":")" + std::string(code) + "\"}";
 }
 
 std::string capture_reply(std::string_view request_id, std::string_view capture_id, std::string_view code) {
@@ -151,12 +152,17 @@ std::vector<ClassifyCase> simple_cases() {
          host_reply("r-1", "INVALID_MESSAGE")},
 
         // Version before id.
-        {"version_2", object(R"("protocolVersion":2,"requestId":"r-1","action":"download","source":"context_menu","url":"https://example.test/")"),
+        {"version_2",
+         object(
+             R"("protocolVersion":2,"requestId":"r-1","action":"download","source":"context_menu","url":"https://example.test/")"),
          host_reply("r-1", "UNSUPPORTED_PROTOCOL_VERSION")},
-        {"version_0", object(R"("protocolVersion":0,"requestId":"r-1")"), host_reply("r-1", "UNSUPPORTED_PROTOCOL_VERSION")},
+        {"version_0", object(R"("protocolVersion":0,"requestId":"r-1")"),
+         host_reply("r-1", "UNSUPPORTED_PROTOCOL_VERSION")},
         {"version_3_with_empty_capture_id", object(R"("protocolVersion":3,"requestId":"r-1","captureId":"")"),
          host_reply("r-1", "UNSUPPORTED_PROTOCOL_VERSION")},
-        {"no_request_id_version_1", object(R"("protocolVersion":1,"action":"download","source":"context_menu","url":"https://example.test/")"),
+        {"no_request_id_version_1",
+         object(
+             R"("protocolVersion":1,"action":"download","source":"context_menu","url":"https://example.test/")"),
          host_reply("", "INVALID_MESSAGE")},
         {"no_request_id_no_version", object(R"("action":"download","url":"https://example.test/")"),
          host_reply("", "UNSUPPORTED_PROTOCOL_VERSION")},
@@ -165,17 +171,25 @@ std::vector<ClassifyCase> simple_cases() {
          host_reply("r-1", "UNSUPPORTED_PROTOCOL_VERSION")},
         {"invalid_id_and_wrong_version", object(R"("protocolVersion":2,"requestId":"r.1")"),
          host_reply("", "UNSUPPORTED_PROTOCOL_VERSION")},
-        {"invalid_id_with_space", object(R"("protocolVersion":1,"requestId":"r 1","action":"download","source":"context_menu","url":"https://example.test/")"),
+        {"invalid_id_with_space",
+         object(
+             R"("protocolVersion":1,"requestId":"r 1","action":"download","source":"context_menu","url":"https://example.test/")"),
          host_reply("", "INVALID_MESSAGE")},
-        {"empty_request_id", object(R"("protocolVersion":1,"requestId":"","action":"download","source":"context_menu","url":"https://example.test/")"),
+        {"empty_request_id",
+         object(
+             R"("protocolVersion":1,"requestId":"","action":"download","source":"context_menu","url":"https://example.test/")"),
          host_reply("", "INVALID_MESSAGE")},
-        {"request_id_non_ascii", object(R"("protocolVersion":1,"requestId":"r-\u00e9","action":"download","source":"context_menu","url":"https://example.test/")"),
+        {"request_id_non_ascii",
+         object(
+             R"("protocolVersion":1,"requestId":"r-\u00e9","action":"download","source":"context_menu","url":"https://example.test/")"),
          host_reply("", "INVALID_MESSAGE")},
-        {"request_id_128_letters", object(R"("protocolVersion":1,"requestId":")" + LETTERS_128 +
-                                          R"(","action":"download","source":"context_menu","url":"https://example.test/")"),
+        {"request_id_128_letters",
+         object(R"("protocolVersion":1,"requestId":")" + LETTERS_128 +
+                R"(","action":"download","source":"context_menu","url":"https://example.test/")"),
          ValidatedRequest{LETTERS_128, "https://example.test/"}},
-        {"request_id_129_letters", object(R"("protocolVersion":1,"requestId":")" + LETTERS_129 +
-                                          R"(","action":"download","source":"context_menu","url":"https://example.test/")"),
+        {"request_id_129_letters",
+         object(R"("protocolVersion":1,"requestId":")" + LETTERS_129 +
+                R"(","action":"download","source":"context_menu","url":"https://example.test/")"),
          host_reply("", "INVALID_MESSAGE")},
         {"request_id_escaped_in_json", replaced(simple(ok_url), R"("r-1")", R"("r\u002d1")"),
          ValidatedRequest{"r-1", "https://example.test/a"}},
@@ -190,20 +204,26 @@ std::vector<ClassifyCase> simple_cases() {
 
         // Envelope fine, strict decoding not.
         {"unknown_key", simple(ok_url, R"("extra":1)"), host_reply("r-1", "INVALID_MESSAGE")},
-        {"missing_url", object(R"("protocolVersion":1,"requestId":"r-1","action":"download","source":"context_menu")"),
+        {"missing_url",
+         object(R"("protocolVersion":1,"requestId":"r-1","action":"download","source":"context_menu")"),
          host_reply("r-1", "INVALID_MESSAGE")},
         {"null_url", simple("null"), host_reply("r-1", "INVALID_MESSAGE")},
-        {"capture_action_in_simple_request", object(R"("protocolVersion":1,"requestId":"r-1","action":"capture_prepare","source":"context_menu","url":"https://example.test/")"),
+        {"capture_action_in_simple_request",
+         object(
+             R"("protocolVersion":1,"requestId":"r-1","action":"capture_prepare","source":"context_menu","url":"https://example.test/")"),
          host_reply("r-1", "INVALID_MESSAGE")},
-        {"browser_in_other_case", simple(ok_url, R"("browser":"Chrome")"), host_reply("r-1", "INVALID_MESSAGE")},
+        {"browser_in_other_case", simple(ok_url, R"("browser":"Chrome")"),
+         host_reply("r-1", "INVALID_MESSAGE")},
 
         // The URL policy.
         {"url_ftp", simple(R"("ftp://example.test/f")"), host_reply("r-1", "UNSUPPORTED_SCHEME")},
         {"url_javascript", simple(R"js("javascript:alert(1)")js"), host_reply("r-1", "UNSUPPORTED_SCHEME")},
         {"url_user_name", simple(R"("https://user@example.test/")"), host_reply("r-1", "INVALID_URL")},
-        {"url_user_name_and_password", simple(R"("https://user:pw@example.test/")"), host_reply("r-1", "INVALID_URL")},
+        {"url_user_name_and_password", simple(R"("https://user:pw@example.test/")"),
+         host_reply("r-1", "INVALID_URL")},
         {"url_password_only", simple(R"("https://:pw@example.test/")"), host_reply("r-1", "INVALID_URL")},
-        {"url_empty_credentials", simple(R"("https://:@example.test/")"), ValidatedRequest{"r-1", "https://example.test/"}},
+        {"url_empty_credentials", simple(R"("https://:@example.test/")"),
+         ValidatedRequest{"r-1", "https://example.test/"}},
         {"url_not_a_url", simple(R"("not a url")"), host_reply("r-1", "INVALID_URL")},
         {"url_empty", simple(R"("")"), host_reply("r-1", "INVALID_URL")},
     };
@@ -234,7 +254,8 @@ std::vector<ClassifyCase> capture_family_cases() {
         {"undecodable_envelope_answered_in_simple_form",
          R"({"protocolVersion":4,"requestId":"r-1","captureId":5,"action":"capture_status","source":"automatic_download"})",
          host_reply("", "INVALID_MESSAGE")},
-        {"version_as_text_answered_in_simple_form", object(R"("protocolVersion":"4","requestId":"r-1","captureId":"c-1")"),
+        {"version_as_text_answered_in_simple_form",
+         object(R"("protocolVersion":"4","requestId":"r-1","captureId":"c-1")"),
          host_reply("", "INVALID_MESSAGE")},
 
         // Version before ids, and the ids echoed as received.
@@ -247,19 +268,24 @@ std::vector<ClassifyCase> capture_family_cases() {
          capture_reply("", "c-1", "UNSUPPORTED_PROTOCOL_VERSION")},
 
         // Ids of a decoded capture.
-        {"invalid_request_id", R"({"protocolVersion":4,"requestId":"r.1","captureId":"c-1","action":"capture_status","source":"automatic_download"})",
+        {"invalid_request_id",
+         R"({"protocolVersion":4,"requestId":"r.1","captureId":"c-1","action":"capture_status","source":"automatic_download"})",
          capture_reply("", "", "INVALID_MESSAGE")},
-        {"capture_id_129_letters", R"({"protocolVersion":4,"requestId":"r-1","captureId":")" + LETTERS_129 +
-                                       R"(","action":"capture_status","source":"automatic_download"})",
+        {"capture_id_129_letters",
+         R"({"protocolVersion":4,"requestId":"r-1","captureId":")" + LETTERS_129 +
+             R"(","action":"capture_status","source":"automatic_download"})",
          capture_reply("", "", "INVALID_MESSAGE")},
-        {"capture_id_128_letters", R"({"protocolVersion":4,"requestId":"r-1","captureId":")" + LETTERS_128 +
-                                       R"(","action":"capture_status","source":"automatic_download"})",
+        {"capture_id_128_letters",
+         R"({"protocolVersion":4,"requestId":"r-1","captureId":")" + LETTERS_128 +
+             R"(","action":"capture_status","source":"automatic_download"})",
          accepted(CaptureAction::CaptureStatus, std::nullopt, [&](auto& c) { c.capture_id = LETTERS_128; })},
-        {"ids_checked_before_limits", R"({"protocolVersion":4,"requestId":"r-1","captureId":"c 1","action":"capture_status","source":"automatic_download","cookies":[]})",
+        {"ids_checked_before_limits",
+         R"({"protocolVersion":4,"requestId":"r-1","captureId":"c 1","action":"capture_status","source":"automatic_download","cookies":[]})",
          capture_reply("", "", "INVALID_MESSAGE")},
 
         // Failed strict decoding answers with the envelope's ids that pass the rule.
-        {"undecodable_capture_echoes_envelope_ids", capture("capture_status", R"("extra":1)"), refused("INVALID_MESSAGE")},
+        {"undecodable_capture_echoes_envelope_ids", capture("capture_status", R"("extra":1)"),
+         refused("INVALID_MESSAGE")},
         {"undecodable_capture_drops_invalid_request_id",
          R"({"protocolVersion":4,"requestId":"r 1","captureId":"c-1","action":"capture_status"})",
          capture_reply("", "c-1", "INVALID_MESSAGE")},
@@ -267,7 +293,8 @@ std::vector<ClassifyCase> capture_family_cases() {
          R"({"protocolVersion":4,"requestId":"r-1","captureId":")" + LETTERS_129 + R"(","action":"nope"})",
          capture_reply("r-1", "", "INVALID_MESSAGE")},
         {"unknown_action", capture("capture_everything"), refused("INVALID_MESSAGE")},
-        {"bad_cookie_element", capture("capture_status", R"("cookies":[{"name":"a","value":"b","path":"/"}])"),
+        {"bad_cookie_element",
+         capture("capture_status", R"("cookies":[{"name":"a","value":"b","path":"/"}])"),
          refused("INVALID_MESSAGE")},
     };
 }
@@ -278,7 +305,8 @@ std::vector<ClassifyCase> capture_rule_cases() {
         // The url rule per action.
         {"prepare_with_url_sanitised", capture("capture_prepare", prepare_url),
          accepted(CaptureAction::CapturePrepare, "https://example.test/a")},
-        {"commit_with_url", capture("capture_commit", URL_MEMBER), accepted(CaptureAction::CaptureCommit, SANITIZED_URL)},
+        {"commit_with_url", capture("capture_commit", URL_MEMBER),
+         accepted(CaptureAction::CaptureCommit, SANITIZED_URL)},
         {"preflight_with_url", capture("capture_preflight", URL_MEMBER),
          accepted(CaptureAction::CapturePreflight, SANITIZED_URL)},
         {"prepare_without_url", capture("capture_prepare"), refused("INVALID_MESSAGE")},
@@ -287,35 +315,49 @@ std::vector<ClassifyCase> capture_rule_cases() {
         {"status_with_url", capture("capture_status", URL_MEMBER), refused("INVALID_MESSAGE")},
         {"abort_with_url", capture("capture_abort", URL_MEMBER), refused("INVALID_MESSAGE")},
         {"revoke_with_url", capture("capture_revoke_credentials", URL_MEMBER), refused("INVALID_MESSAGE")},
-        {"status_with_null_url", capture("capture_status", R"("url":null)"), accepted(CaptureAction::CaptureStatus, std::nullopt)},
+        {"status_with_null_url", capture("capture_status", R"("url":null)"),
+         accepted(CaptureAction::CaptureStatus, std::nullopt)},
         {"abort_without_url", capture("capture_abort"), accepted(CaptureAction::CaptureAbort, std::nullopt)},
-        {"revoke_alone", capture("capture_revoke_credentials"), accepted(CaptureAction::CaptureRevokeCredentials, std::nullopt)},
-        {"prepare_ftp_url", capture("capture_prepare", R"("url":"ftp://example.test/f")"), refused("UNSUPPORTED_SCHEME")},
-        {"commit_blob_url", capture("capture_commit", R"("url":"blob:https://example.test/1")"), refused("UNSUPPORTED_SCHEME")},
-        {"preflight_url_with_credentials", capture("capture_preflight", R"("url":"https://u:p@example.test/")"),
-         refused("INVALID_URL")},
+        {"revoke_alone", capture("capture_revoke_credentials"),
+         accepted(CaptureAction::CaptureRevokeCredentials, std::nullopt)},
+        {"prepare_ftp_url", capture("capture_prepare", R"("url":"ftp://example.test/f")"),
+         refused("UNSUPPORTED_SCHEME")},
+        {"commit_blob_url", capture("capture_commit", R"("url":"blob:https://example.test/1")"),
+         refused("UNSUPPORTED_SCHEME")},
+        {"preflight_url_with_credentials",
+         capture("capture_preflight", R"("url":"https://u:p@example.test/")"), refused("INVALID_URL")},
         {"prepare_malformed_url", capture("capture_prepare", R"("url":"https://")"), refused("INVALID_URL")},
-        {"limits_checked_before_url", capture("capture_prepare", R"("url":"ftp://example.test/f","cookies":)" + cookies_json(65)),
+        {"limits_checked_before_url",
+         capture("capture_prepare", R"("url":"ftp://example.test/f","cookies":)" + cookies_json(65)),
          refused("INVALID_MESSAGE")},
-        {"combination_checked_before_url", capture("capture_preflight", R"("url":"ftp://example.test/f","cookies":)" + cookies_json(1)),
+        {"combination_checked_before_url",
+         capture("capture_preflight", R"("url":"ftp://example.test/f","cookies":)" + cookies_json(1)),
          refused("INVALID_MESSAGE")},
 
         // Forbidden combinations.
-        {"cookies_with_preflight", capture("capture_preflight", URL_MEMBER + R"(,"cookies":)" + cookies_json(1)),
+        {"cookies_with_preflight",
+         capture("capture_preflight", URL_MEMBER + R"(,"cookies":)" + cookies_json(1)),
          refused("INVALID_MESSAGE")},
         {"null_cookies_with_preflight", capture("capture_preflight", URL_MEMBER + R"(,"cookies":null)"),
          accepted(CaptureAction::CapturePreflight, SANITIZED_URL)},
-        {"observed_with_preflight", capture("capture_preflight", URL_MEMBER + R"(,"observed":{"mime":"a/b"})"),
+        {"observed_with_preflight",
+         capture("capture_preflight", URL_MEMBER + R"(,"observed":{"mime":"a/b"})"),
          accepted(CaptureAction::CapturePreflight, SANITIZED_URL,
-                  [](auto& c) { c.observed = ObservedResponse{std::nullopt, "a/b", std::nullopt, std::nullopt}; })},
-        {"revoke_with_observed", capture("capture_revoke_credentials", R"("observed":{})"), refused("INVALID_MESSAGE")},
+                  [](auto& c) {
+                      c.observed = ObservedResponse{std::nullopt, "a/b", std::nullopt, std::nullopt};
+                  })},
+        {"revoke_with_observed", capture("capture_revoke_credentials", R"("observed":{})"),
+         refused("INVALID_MESSAGE")},
         {"revoke_with_cookies", capture("capture_revoke_credentials", R"("cookies":)" + cookies_json(1)),
          refused("INVALID_MESSAGE")},
-        {"revoke_with_null_observed_and_cookies", capture("capture_revoke_credentials", R"("observed":null,"cookies":null)"),
+        {"revoke_with_null_observed_and_cookies",
+         capture("capture_revoke_credentials", R"("observed":null,"cookies":null)"),
          accepted(CaptureAction::CaptureRevokeCredentials, std::nullopt)},
         {"abort_with_cookies", capture("capture_abort", R"("cookies":)" + cookies_json(1)),
          accepted(CaptureAction::CaptureAbort, std::nullopt,
-                  [](auto& c) { c.cookies = std::vector<BrowserCookie>{{"n0", "v", "/", true}}; })},
+                  [](auto& c) {
+                      c.cookies = std::vector<BrowserCookie>{{"n0", "v", "/", true}};
+                  })},
     };
 }
 
@@ -327,7 +369,9 @@ std::vector<ClassifyCase> capture_limit_cases() {
     };
     auto observed_text = [](std::optional<std::string> final_url, std::optional<std::string> mime,
                             std::optional<std::string> etag) {
-        return [=](IpcCaptureRequest& c) { c.observed = ObservedResponse{final_url, mime, std::nullopt, etag}; };
+        return [=](IpcCaptureRequest& c) {
+            c.observed = ObservedResponse{final_url, mime, std::nullopt, etag};
+        };
     };
     const std::string text_2048 = two_byte(2048);
     const std::string text_2049 = two_byte(2048) + "a";
@@ -338,7 +382,9 @@ std::vector<ClassifyCase> capture_limit_cases() {
     const std::string name_1024 = four_byte(1024);
     const std::string origin_512 = three_byte_then_ascii(512);
     auto one_cookie = [](std::string name, std::string value, std::string path) {
-        return [=](IpcCaptureRequest& c) { c.cookies = std::vector<BrowserCookie>{{name, value, path, true}}; };
+        return [=](IpcCaptureRequest& c) {
+            c.cookies = std::vector<BrowserCookie>{{name, value, path, true}};
+        };
     };
     std::vector<BrowserCookie> sixty_four;
     for (int i = 0; i < 64; ++i) sixty_four.push_back({"n" + std::to_string(i), "v", "/", true});
@@ -346,25 +392,31 @@ std::vector<ClassifyCase> capture_limit_cases() {
     return {
         {"final_url_2048_bytes", status_with(R"("observed":{"finalUrl":")" + text_2048 + "\"}"),
          status_accepted(observed_text(text_2048, std::nullopt, std::nullopt))},
-        {"final_url_2049_bytes", status_with(R"("observed":{"finalUrl":")" + text_2049 + "\"}"), refused("INVALID_MESSAGE")},
+        {"final_url_2049_bytes", status_with(R"("observed":{"finalUrl":")" + text_2049 + "\"}"),
+         refused("INVALID_MESSAGE")},
         {"mime_2048_bytes", status_with(R"("observed":{"mime":")" + text_2048 + "\"}"),
          status_accepted(observed_text(std::nullopt, text_2048, std::nullopt))},
-        {"mime_2049_bytes", status_with(R"("observed":{"mime":")" + text_2049 + "\"}"), refused("INVALID_MESSAGE")},
+        {"mime_2049_bytes", status_with(R"("observed":{"mime":")" + text_2049 + "\"}"),
+         refused("INVALID_MESSAGE")},
         {"etag_2048_bytes", status_with(R"("observed":{"etag":")" + text_2048 + "\"}"),
          status_accepted(observed_text(std::nullopt, std::nullopt, text_2048))},
-        {"etag_2049_bytes", status_with(R"("observed":{"etag":")" + text_2049 + "\"}"), refused("INVALID_MESSAGE")},
-        {"total_bytes_zero", status_with(R"("observed":{"totalBytes":0})"),
-         status_accepted([](auto& c) { c.observed = ObservedResponse{std::nullopt, std::nullopt, 0, std::nullopt}; })},
+        {"etag_2049_bytes", status_with(R"("observed":{"etag":")" + text_2049 + "\"}"),
+         refused("INVALID_MESSAGE")},
+        {"total_bytes_zero", status_with(R"("observed":{"totalBytes":0})"), status_accepted([](auto& c) {
+             c.observed = ObservedResponse{std::nullopt, std::nullopt, 0, std::nullopt};
+         })},
         {"total_bytes_negative", status_with(R"("observed":{"totalBytes":-1})"), refused("INVALID_MESSAGE")},
 
         {"cookies_empty", status_with(R"("cookies":[])"), refused("INVALID_MESSAGE")},
         {"cookies_64", status_with(R"("cookies":)" + cookies_json(64)),
          status_accepted([&](auto& c) { c.cookies = sixty_four; })},
         {"cookies_65", status_with(R"("cookies":)" + cookies_json(65)), refused("INVALID_MESSAGE")},
-        {"cookie_name_empty", status_with(R"("cookies":[)" + cookie_json("") + "]"), refused("INVALID_MESSAGE")},
+        {"cookie_name_empty", status_with(R"("cookies":[)" + cookie_json("") + "]"),
+         refused("INVALID_MESSAGE")},
         {"cookie_name_256_bytes", status_with(R"("cookies":[)" + cookie_json(name_256) + "]"),
          status_accepted(one_cookie(name_256, "v", "/"))},
-        {"cookie_name_257_bytes", status_with(R"("cookies":[)" + cookie_json(name_257) + "]"), refused("INVALID_MESSAGE")},
+        {"cookie_name_257_bytes", status_with(R"("cookies":[)" + cookie_json(name_257) + "]"),
+         refused("INVALID_MESSAGE")},
         {"cookie_value_empty_path_empty", status_with(R"("cookies":[)" + cookie_json("n", "", "") + "]"),
          status_accepted(one_cookie("n", "", ""))},
         {"cookie_value_4096_bytes", status_with(R"("cookies":[)" + cookie_json("n", value_4096) + "]"),
@@ -373,22 +425,27 @@ std::vector<ClassifyCase> capture_limit_cases() {
          refused("INVALID_MESSAGE")},
         {"cookie_path_1024_bytes", status_with(R"("cookies":[)" + cookie_json("n", "v", path_1024) + "]"),
          status_accepted(one_cookie("n", "v", path_1024))},
-        {"cookie_path_1025_bytes", status_with(R"("cookies":[)" + cookie_json("n", "v", path_1024 + "a") + "]"),
+        {"cookie_path_1025_bytes",
+         status_with(R"("cookies":[)" + cookie_json("n", "v", path_1024 + "a") + "]"),
          refused("INVALID_MESSAGE")},
         {"one_bad_cookie_among_good_ones",
-         status_with(R"("cookies":[)" + cookie_json("a") + "," + cookie_json(name_257) + "," + cookie_json("b") + "]"),
+         status_with(R"("cookies":[)" + cookie_json("a") + "," + cookie_json(name_257) + "," +
+                     cookie_json("b") + "]"),
          refused("INVALID_MESSAGE")},
 
         {"download_name_1024_bytes", status_with(R"("downloadName":")" + name_1024 + "\""),
          status_accepted([&](auto& c) { c.download_name = name_1024; })},
-        {"download_name_1025_bytes", status_with(R"("downloadName":")" + name_1024 + "a\""), refused("INVALID_MESSAGE")},
+        {"download_name_1025_bytes", status_with(R"("downloadName":")" + name_1024 + "a\""),
+         refused("INVALID_MESSAGE")},
         {"initiator_origin_512_bytes", status_with(R"("initiatorOrigin":")" + origin_512 + "\""),
          status_accepted([&](auto& c) { c.initiator_origin = origin_512; })},
-        {"initiator_origin_513_bytes", status_with(R"("initiatorOrigin":")" + origin_512 + "a\""), refused("INVALID_MESSAGE")},
-        {"escaped_characters_counted_as_utf8", status_with(R"("downloadName":")" + repeated("\\u00e9", 512) + "\""),
-         status_accepted([](auto& c) { c.download_name = two_byte(1024); })},
-        {"escaped_characters_one_byte_over", status_with(R"("downloadName":")" + repeated("\\u00e9", 512) + "\\n\""),
+        {"initiator_origin_513_bytes", status_with(R"("initiatorOrigin":")" + origin_512 + "a\""),
          refused("INVALID_MESSAGE")},
+        {"escaped_characters_counted_as_utf8",
+         status_with(R"("downloadName":")" + repeated("\\u00e9", 512) + "\""),
+         status_accepted([](auto& c) { c.download_name = two_byte(1024); })},
+        {"escaped_characters_one_byte_over",
+         status_with(R"("downloadName":")" + repeated("\\u00e9", 512) + "\\n\""), refused("INVALID_MESSAGE")},
     };
 }
 
@@ -410,7 +467,8 @@ std::vector<ClassifyCase> capture_content_cases() {
     expected.message.browser = "edge";
     expected.message.browser_download_id = -5;
     expected.message.url = "https://dl.example.test/f.zip";
-    expected.message.observed = ObservedResponse{"not even a url", "application/zip", 9223372036854775807, "\"abc\""};
+    expected.message.observed =
+        ObservedResponse{"not even a url", "application/zip", 9223372036854775807, "\"abc\""};
     expected.message.cookies = std::vector<BrowserCookie>{{"sid", "1", "/", true}, {"lang", "", "/a", false}};
     expected.message.download_name = "f \xC3\xA9.zip";
     expected.message.initiator_origin = "https://example.test";
@@ -421,9 +479,11 @@ std::vector<ClassifyCase> capture_content_cases() {
     };
     return {
         {"every_member_carried", full, expected},
-        {"browser_unknown_is_a_name", capture("capture_status", R"("browser":"unknown")"), with_browser("unknown")},
+        {"browser_unknown_is_a_name", capture("capture_status", R"("browser":"unknown")"),
+         with_browser("unknown")},
         {"browser_safari", capture("capture_status", R"("browser":"safari")"), with_browser("safari")},
-        {"browser_null_is_undeclared", capture("capture_status", R"("browser":null)"), with_browser("undeclared")},
+        {"browser_null_is_undeclared", capture("capture_status", R"("browser":null)"),
+         with_browser("undeclared")},
         {"revalidate_true", capture("capture_abort", R"("revalidateResponse":true)"),
          accepted(CaptureAction::CaptureAbort, std::nullopt, [](auto& c) { c.revalidate_response = true; })},
     };
@@ -457,7 +517,8 @@ Expected by_lenient_reading(std::string_view body) {
                                 (envelope->capture_id && !envelope->capture_id->empty()));
     if (capture) {
         auto outcome = classify_capture(body);
-        if (auto* response = std::get_if<protocol::CaptureResponse>(&outcome)) return protocol::to_json(*response);
+        if (auto* response = std::get_if<protocol::CaptureResponse>(&outcome))
+            return protocol::to_json(*response);
         return std::get<ValidatedCapture>(outcome);
     }
     auto outcome = classify(body);
@@ -541,31 +602,22 @@ TEST_P(ValidId, FollowsTheRule) { EXPECT_EQ(is_valid_id(GetParam().text), GetPar
 
 INSTANTIATE_TEST_SUITE_P(
     Ids, ValidId,
-    testing::Values(IdCase{"empty", "", false},
-                    IdCase{"one_letter", "a", true},
-                    IdCase{"one_digit", "7", true},
-                    IdCase{"one_hyphen", "-", true},
-                    IdCase{"one_underscore", "_", true},
-                    IdCase{"every_allowed_kind", "AZaz09-_", true},
-                    IdCase{"letters_128", repeated("a", 128), true},
-                    IdCase{"mixed_128", repeated("Z9-_", 32), true},
-                    IdCase{"letters_129", repeated("a", 129), false},
-                    IdCase{"full_stop", "r.1", false},
-                    IdCase{"space", "r 1", false},
-                    IdCase{"solidus", "r/1", false},
-                    IdCase{"plus", "r+1", false},
-                    IdCase{"colon", "r:1", false},
-                    IdCase{"at_sign", "r@1", false},
-                    IdCase{"tilde", "r~1", false},
-                    IdCase{"backtick", "r`1", false},
-                    IdCase{"brackets", "r[1]", false},
-                    IdCase{"brace", "r{1", false},
-                    IdCase{"trailing_line_feed", "r-1\n", false},
-                    IdCase{"nul_byte", std::string("r\0" "1", 3), false},
-                    IdCase{"delete_byte", "r\x7F", false},
-                    IdCase{"e_acute", "caf\xC3\xA9", false},
-                    IdCase{"fullwidth_letter", "\xEF\xBD\x81", false},
-                    IdCase{"high_byte_alone", "a\xFF", false}),
+    testing::Values(
+        IdCase{"empty", "", false}, IdCase{"one_letter", "a", true}, IdCase{"one_digit", "7", true},
+        IdCase{"one_hyphen", "-", true}, IdCase{"one_underscore", "_", true},
+        IdCase{"every_allowed_kind", "AZaz09-_", true}, IdCase{"letters_128", repeated("a", 128), true},
+        IdCase{"mixed_128", repeated("Z9-_", 32), true}, IdCase{"letters_129", repeated("a", 129), false},
+        IdCase{"full_stop", "r.1", false}, IdCase{"space", "r 1", false}, IdCase{"solidus", "r/1", false},
+        IdCase{"plus", "r+1", false}, IdCase{"colon", "r:1", false}, IdCase{"at_sign", "r@1", false},
+        IdCase{"tilde", "r~1", false}, IdCase{"backtick", "r`1", false}, IdCase{"brackets", "r[1]", false},
+        IdCase{"brace", "r{1", false}, IdCase{"trailing_line_feed", "r-1\n", false},
+        IdCase{"nul_byte",
+               std::string("r\0"
+                           "1",
+                           3),
+               false},
+        IdCase{"delete_byte", "r\x7F", false}, IdCase{"e_acute", "caf\xC3\xA9", false},
+        IdCase{"fullwidth_letter", "\xEF\xBD\x81", false}, IdCase{"high_byte_alone", "a\xFF", false}),
     [](const auto& param_info) { return std::string(param_info.param.name); });
 
 }  // namespace

@@ -100,8 +100,10 @@ protected:
         return result.value_or(Code::InternalError);
     }
 
-    CaptureOutcome deliver_one_capture(const ValidatedCapture& capture, Launcher& launcher, DeliveryTimings timings) {
-        auto result = test::run(context_, deliver_capture(endpoint(), capture, launcher, std::move(timings)), 30s);
+    CaptureOutcome deliver_one_capture(const ValidatedCapture& capture, Launcher& launcher,
+                                       DeliveryTimings timings) {
+        auto result =
+            test::run(context_, deliver_capture(endpoint(), capture, launcher, std::move(timings)), 30s);
         EXPECT_TRUE(result.has_value()) << "delivery did not finish";
         return result.value_or(CaptureOutcome{CaptureStatus::Unknown, Code::InternalError});
     }
@@ -163,7 +165,8 @@ TEST_P(ApplicationBehaviour, GivesItsResultAfterOneConnection) {
     {
         auto peer = start_peer(GetParam().arguments);
         FakeLauncher launcher(true);
-        EXPECT_EQ(deliver_simple({"r-1", "https://example.test/"}, launcher, quick_timings()), GetParam().simple);
+        EXPECT_EQ(deliver_simple({"r-1", "https://example.test/"}, launcher, quick_timings()),
+                  GetParam().simple);
         EXPECT_EQ(launcher.calls, 0);
         EXPECT_EQ(peer.log_lines().size(), 1u);
     }
@@ -180,21 +183,32 @@ TEST_P(ApplicationBehaviour, GivesItsResultAfterOneConnection) {
 INSTANTIATE_TEST_SUITE_P(
     Policies, ApplicationBehaviour,
     testing::Values(
-        PeerCase{"rejects", {"--policy", "code:APP_REJECTED/unknown"}, Code::AppRejected,
+        PeerCase{"rejects",
+                 {"--policy", "code:APP_REJECTED/unknown"},
+                 Code::AppRejected,
                  {CaptureStatus::Unknown, Code::AppRejected}},
         // The application's own APP_UNAVAILABLE is its answer, not a reason to launch it.
-        PeerCase{"says_unavailable", {"--policy", "code:APP_UNAVAILABLE/unknown"}, Code::AppUnavailable,
+        PeerCase{"says_unavailable",
+                 {"--policy", "code:APP_UNAVAILABLE/unknown"},
+                 Code::AppUnavailable,
                  {CaptureStatus::Unknown, Code::AppUnavailable}},
-        PeerCase{"capture_code_in_simple_reply", {"--policy", "code:CAPTURE_PREPARED/aborted"},
-                 Code::CapturePrepared, {CaptureStatus::Aborted, Code::CapturePrepared}},
+        PeerCase{"capture_code_in_simple_reply",
+                 {"--policy", "code:CAPTURE_PREPARED/aborted"},
+                 Code::CapturePrepared,
+                 {CaptureStatus::Aborted, Code::CapturePrepared}},
         PeerCase{"never_answers", {"--policy", "silent"}, Code::DeliveryIndeterminate, INDETERMINATE},
-        PeerCase{"closes_mid_reply", {"--policy", "close-mid-reply"}, Code::DeliveryIndeterminate, INDETERMINATE},
-        PeerCase{"answers_another_request", {"--policy", "wrong-request-id"}, Code::DeliveryIndeterminate,
+        PeerCase{
+            "closes_mid_reply", {"--policy", "close-mid-reply"}, Code::DeliveryIndeterminate, INDETERMINATE},
+        PeerCase{"answers_another_request",
+                 {"--policy", "wrong-request-id"},
+                 Code::DeliveryIndeterminate,
                  INDETERMINATE},
         PeerCase{"answers_another_capture", {"--policy", "wrong-capture-id"}, Code::Accepted, INDETERMINATE},
         PeerCase{"length_zero", {"--policy", "length:0"}, Code::DeliveryIndeterminate, INDETERMINATE},
-        PeerCase{"length_over_limit", {"--policy", "length:65537"}, Code::DeliveryIndeterminate, INDETERMINATE},
-        PeerCase{"reply_with_unknown_key", {"--policy", "extra-key"}, Code::DeliveryIndeterminate, INDETERMINATE},
+        PeerCase{
+            "length_over_limit", {"--policy", "length:65537"}, Code::DeliveryIndeterminate, INDETERMINATE},
+        PeerCase{
+            "reply_with_unknown_key", {"--policy", "extra-key"}, Code::DeliveryIndeterminate, INDETERMINATE},
         PeerCase{"answers_too_late", {"--delay", "1500"}, Code::DeliveryIndeterminate, INDETERMINATE}),
     [](const auto& param_info) { return param_info.param.name; });
 
@@ -211,7 +225,8 @@ TEST_F(DeliveryTest, ApplicationThatClosesBeforeReadingIsIndeterminateAndNotRetr
 
 TEST_F(DeliveryTest, NobodyListeningAndLaunchFailingIsOneAttemptWithoutWaiting) {
     FakeLauncher launcher(false);
-    EXPECT_EQ(deliver_simple({"r-1", "https://example.test/"}, launcher, no_waits_allowed()), Code::AppUnavailable);
+    EXPECT_EQ(deliver_simple({"r-1", "https://example.test/"}, launcher, no_waits_allowed()),
+              Code::AppUnavailable);
     EXPECT_EQ(deliver_one_capture(capture_of(CaptureAction::CaptureStatus), launcher, no_waits_allowed()),
               (CaptureOutcome{CaptureStatus::Unknown, Code::AppUnavailable}));
     // Nothing is remembered between requests: each one asks for a launch.
@@ -220,15 +235,15 @@ TEST_F(DeliveryTest, NobodyListeningAndLaunchFailingIsOneAttemptWithoutWaiting) 
 
 TEST_F(DeliveryTest, ApplicationThatNeverListensEndsUnavailableAfterOneLaunch) {
     FakeLauncher launcher(true);
-    EXPECT_EQ(deliver_simple({"r-1", "https://example.test/"}, launcher, quick_timings()), Code::AppUnavailable);
+    EXPECT_EQ(deliver_simple({"r-1", "https://example.test/"}, launcher, quick_timings()),
+              Code::AppUnavailable);
     EXPECT_EQ(launcher.calls, 1);
 }
 
 TEST_F(DeliveryTest, ApplicationStartedByTheLauncherIsReachedOnARetry) {
     std::optional<app_peer::PeerProcess> peer;
-    FakeLauncher launcher(true, [&] {
-        peer = app_peer::PeerProcess::start(APP_PEER, {endpoint()}, {}, dir_.path().string());
-    });
+    FakeLauncher launcher(
+        true, [&] { peer = app_peer::PeerProcess::start(APP_PEER, {endpoint()}, {}, dir_.path().string()); });
     DeliveryTimings timings = quick_timings();
     timings.retry_delays = std::vector<Milliseconds>(8, 50ms);
     EXPECT_EQ(deliver_simple({"r-1", "https://example.test/"}, launcher, timings), Code::Accepted);
@@ -240,7 +255,8 @@ TEST_F(DeliveryTest, ApplicationStartedByTheLauncherIsReachedOnARetry) {
 TEST_F(DeliveryTest, SocketPathTooLongForAnAddressIsUnreachableEveryTime) {
     std::string long_endpoint = dir_ / (std::string(120, 'p') + ".sock");
     FakeLauncher launcher(true);
-    auto result = test::run(context_, deliver(long_endpoint, {"r-1", "https://example.test/"}, launcher, quick_timings()));
+    auto result = test::run(
+        context_, deliver(long_endpoint, {"r-1", "https://example.test/"}, launcher, quick_timings()));
     EXPECT_EQ(result, Code::AppUnavailable);
     EXPECT_EQ(launcher.calls, 1);
 }
@@ -280,13 +296,15 @@ asio::awaitable<void> scripted_application(stream_protocol::acceptor& acceptor, 
 TEST_F(DeliveryTest, RequestTravelsAsTheExactFrameBytes) {
     auto acceptor = test::listen_at(context_, endpoint());
     std::string received;
-    asio::co_spawn(context_,
-                   scripted_application(acceptor, 52, framed(R"({"protocolVersion":1,"requestId":"r1","code":"ACCEPTED"})"),
-                                        received),
-                   asio::detached);
+    asio::co_spawn(
+        context_,
+        scripted_application(acceptor, 52,
+                             framed(R"({"protocolVersion":1,"requestId":"r1","code":"ACCEPTED"})"), received),
+        asio::detached);
     FakeLauncher launcher(false);
     EXPECT_EQ(deliver_simple({"r1", "u"}, launcher, quick_timings()), Code::Accepted);
-    EXPECT_EQ(received, std::string("\x30\x00\x00\x00", 4) + R"({"protocolVersion":1,"requestId":"r1","url":"u"})");
+    EXPECT_EQ(received,
+              std::string("\x30\x00\x00\x00", 4) + R"({"protocolVersion":1,"requestId":"r1","url":"u"})");
 }
 
 TEST_F(DeliveryTest, CaptureTravelsWithEveryMemberInOrder) {
@@ -320,8 +338,10 @@ TEST_F(DeliveryTest, CaptureTravelsWithEveryMemberInOrder) {
         auto acceptor = test::listen_at(context_, endpoint());
         std::string received;
         std::string reply = R"({"protocolVersion":4,"requestId":")" + capture->message.request_id +
-                            R"(","captureId":")" + capture->message.capture_id + R"(","status":"prepared","code":"CAPTURE_PREPARED","preflight":null})";
-        asio::co_spawn(context_, scripted_application(acceptor, 4 + expected->size(), framed(reply), received),
+                            R"(","captureId":")" + capture->message.capture_id +
+                            R"(","status":"prepared","code":"CAPTURE_PREPARED","preflight":null})";
+        asio::co_spawn(context_,
+                       scripted_application(acceptor, 4 + expected->size(), framed(reply), received),
                        asio::detached);
         FakeLauncher launcher(false);
         EXPECT_EQ(deliver_one_capture(*capture, launcher, quick_timings()),
@@ -363,7 +383,8 @@ protected:
     }
 
     Code run(Attempt<Code> attempt, FakeLauncher& launcher, std::vector<Milliseconds> delays) {
-        auto result = test::run(context_, retry_after_launch(std::move(attempt), launcher, delays, Code::AppUnavailable));
+        auto result = test::run(
+            context_, retry_after_launch(std::move(attempt), launcher, delays, Code::AppUnavailable));
         EXPECT_TRUE(result.has_value());
         return result.value_or(Code::InternalError);
     }
@@ -388,8 +409,9 @@ TEST_F(RetrySchedule, NineAttemptsAndOneLaunchAtMost) {
 
 TEST_F(RetrySchedule, StopsAtTheFirstAttemptThatConnects) {
     FakeLauncher launcher(true);
-    EXPECT_EQ(run(attempts_answering(3, Code::DeliveryIndeterminate), launcher, std::vector<Milliseconds>(8, 1ms)),
-              Code::DeliveryIndeterminate);
+    EXPECT_EQ(
+        run(attempts_answering(3, Code::DeliveryIndeterminate), launcher, std::vector<Milliseconds>(8, 1ms)),
+        Code::DeliveryIndeterminate);
     EXPECT_EQ(attempt_times_.size(), 4u);
     EXPECT_EQ(launcher.calls, 1);
 }
@@ -437,7 +459,8 @@ TEST_F(DeliveryTest, RealScheduleReachesAnApplicationListeningOneSecondAfterLaun
                     accepted_at = Clock::now();
                     auto request = co_await ipc::read_frame(connection);
                     received = *request;
-                    (void)co_await ipc::write_frame(connection, R"({"protocolVersion":1,"requestId":"r-5","code":"ACCEPTED"})");
+                    (void)co_await ipc::write_frame(
+                        connection, R"({"protocolVersion":1,"requestId":"r-5","code":"ACCEPTED"})");
                 },
                 asio::detached);
         });

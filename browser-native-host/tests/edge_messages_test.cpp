@@ -55,23 +55,28 @@ const std::string OTHER_VERSION_WITHOUT_IDS =
 // simple("r-1", url), the url already in its final form.
 std::string prepare_to_application(std::string_view url) {
     return R"({"protocolVersion":4,"requestId":"r-1","captureId":"c-1","action":"capture_prepare","browser":"chrome",)"
-           R"("browserDownloadId":null,"url":")" + std::string(url) +
+           R"("browserDownloadId":null,"url":")" +
+           std::string(url) +
            R"(","observed":null,"cookies":null,"downloadName":null,"initiatorOrigin":null,"revalidateResponse":null})";
 }
 std::string simple_to_application(std::string_view request_id, std::string_view url) {
-    return R"({"protocolVersion":1,"requestId":")" + std::string(request_id) + R"(","url":")" + std::string(url) + "\"}";
+    return R"({"protocolVersion":1,"requestId":")" + std::string(request_id) + R"(","url":")" +
+           std::string(url) + "\"}";
 }
 
 // URLs that grow by one byte per unit of n. The second holds 10000 "é", each two bytes in the
 // browser's message and six ("%C3%A9") once normalised for the application.
 std::string plain_url(std::size_t n) { return "https://example.test/" + std::string(n, 'a'); }
-std::string accented_url(std::size_t n) { return "https://example.test/" + repeated("\xC3\xA9", 10000) + std::string(n, 'a'); }
+std::string accented_url(std::size_t n) {
+    return "https://example.test/" + repeated("\xC3\xA9", 10000) + std::string(n, 'a');
+}
 std::string accented_url_normalised(std::size_t n) {
     return "https://example.test/" + repeated("%C3%A9", 10000) + std::string(n, 'a');
 }
 
 // The n of a URL making function whose message to the application is exactly `size` bytes.
-std::size_t n_for_application_size(const std::function<std::string(std::size_t)>& to_application, std::size_t size) {
+std::size_t n_for_application_size(const std::function<std::string(std::size_t)>& to_application,
+                                   std::size_t size) {
     return size - to_application(0).size();
 }
 
@@ -119,8 +124,10 @@ std::vector<EdgeCase> frame_limit_cases() {
     return {
         // Browser to host.
         {"request_of_65536_bytes_is_read",
-         framed(sized(simple_of_url([](std::size_t n) { return "ftp://example.test/" + std::string(n, 'a'); }),
-                      MAX_FRAME)) + HELLO_FRAME,
+         framed(
+             sized(simple_of_url([](std::size_t n) { return "ftp://example.test/" + std::string(n, 'a'); }),
+                   MAX_FRAME)) +
+             HELLO_FRAME,
          {host_reply("r-1", "rejected", "UNSUPPORTED_SCHEME"), INVALID},
          {},
          {}},
@@ -131,14 +138,24 @@ std::vector<EdgeCase> frame_limit_cases() {
          {}},
         // Host to browser: rejections that echo ids.
         {"simple_rejection_echoing_its_id_at_65536",
-         framed(sized([](std::size_t n) { return R"({"x":")" + std::string(n, 'a') + "\"," + simple("r-1", "https://example.test/").substr(1); },
-                      MAX_FRAME)) + HELLO_FRAME,
+         framed(sized(
+             [](std::size_t n) {
+                 return R"({"x":")" + std::string(n, 'a') + "\"," +
+                        simple("r-1", "https://example.test/").substr(1);
+             },
+             MAX_FRAME)) +
+             HELLO_FRAME,
          {host_reply("r-1", "rejected", "INVALID_MESSAGE"), INVALID},
          {},
          {}},
         {"capture_rejection_echoing_its_ids_at_65536",
-         framed(sized([](std::size_t n) { return R"({"x":")" + std::string(n, 'a') + "\"," + capture("c-1", "capture_status").substr(1); },
-                      MAX_FRAME)) + HELLO_FRAME,
+         framed(sized(
+             [](std::size_t n) {
+                 return R"({"x":")" + std::string(n, 'a') + "\"," +
+                        capture("c-1", "capture_status").substr(1);
+             },
+             MAX_FRAME)) +
+             HELLO_FRAME,
          {capture_reply("c-1", "unknown", "INVALID_MESSAGE"), INVALID},
          {},
          {}},
@@ -198,7 +215,7 @@ INSTANTIATE_TEST_SUITE_P(Messages, FrameLimits, testing::ValuesIn(frame_limit_ca
 
 struct FailureCase {
     const char* name;
-    std::string message;  // the first frame's body; a simple request r-2 follows it
+    std::string message;         // the first frame's body; a simple request r-2 follows it
     std::optional<Stage> stage;  // where the failure is played; none: the launcher fails
     void (*fail)();
     std::vector<std::string> replies;
@@ -251,44 +268,75 @@ const std::string NEXT_LOG = "request r-2 -> Accepted";
 INSTANTIATE_TEST_SUITE_P(
     Stages, FailureInside,
     testing::Values(
-        FailureCase{"capture_before_it_is_checked", PREPARE, Stage::Checking, out_of_memory,
+        FailureCase{"capture_before_it_is_checked",
+                    PREPARE,
+                    Stage::Checking,
+                    out_of_memory,
                     {SIMPLE_INTERNAL_ERROR, NEXT_REPLY},
                     {"message -> InternalError (std::bad_alloc)", NEXT_LOG},
                     {NEXT_SENT}},
-        FailureCase{"capture_before_delivery", PREPARE, Stage::Delivering, out_of_memory,
+        FailureCase{"capture_before_delivery",
+                    PREPARE,
+                    Stage::Delivering,
+                    out_of_memory,
                     {capture_reply("c-1", "unknown", "INTERNAL_ERROR"), NEXT_REPLY},
                     {"capture c-1 CapturePrepare -> Unknown/InternalError (std::bad_alloc)", NEXT_LOG},
                     {NEXT_SENT}},
-        FailureCase{"capture_once_connected", PREPARE, Stage::Connected, out_of_memory,
+        FailureCase{"capture_once_connected",
+                    PREPARE,
+                    Stage::Connected,
+                    out_of_memory,
                     {capture_reply("c-1", "unknown", "INTERNAL_ERROR"), NEXT_REPLY},
                     {"capture c-1 CapturePrepare -> Unknown/InternalError (std::bad_alloc)", NEXT_LOG},
                     {NOTHING, NEXT_SENT}},
-        FailureCase{"capture_as_the_write_begins", PREPARE, Stage::Writing, out_of_memory,
+        FailureCase{"capture_as_the_write_begins",
+                    PREPARE,
+                    Stage::Writing,
+                    out_of_memory,
                     {capture_reply("c-1", "unknown", "INTERNAL_ERROR"), NEXT_REPLY},
                     {"capture c-1 CapturePrepare -> Unknown/InternalError (std::bad_alloc)", NEXT_LOG},
                     {NOTHING, NEXT_SENT}},
-        FailureCase{"capture_after_the_reply", PREPARE, Stage::Replied, out_of_memory,
+        FailureCase{"capture_after_the_reply",
+                    PREPARE,
+                    Stage::Replied,
+                    out_of_memory,
                     {capture_reply("c-1", "indeterminate", "INTERNAL_ERROR"), NEXT_REPLY},
                     {"capture c-1 CapturePrepare -> Indeterminate/InternalError (std::bad_alloc)", NEXT_LOG},
                     {PREPARE_SENT, NEXT_SENT}},
-        FailureCase{"capture_while_answering", PREPARE, Stage::Answering, out_of_memory,
+        FailureCase{"capture_while_answering",
+                    PREPARE,
+                    Stage::Answering,
+                    out_of_memory,
                     {capture_reply("c-1", "indeterminate", "INTERNAL_ERROR"), NEXT_REPLY},
                     {"capture c-1 CapturePrepare -> Indeterminate/InternalError (std::bad_alloc)", NEXT_LOG},
                     {PREPARE_SENT, NEXT_SENT}},
-        FailureCase{"capture_when_the_launcher_throws", PREPARE, std::nullopt, launcher_failure,
-                    {capture_reply("c-1", "unknown", "INTERNAL_ERROR"), host_reply("r-2", "unavailable", "APP_UNAVAILABLE")},
+        FailureCase{"capture_when_the_launcher_throws",
+                    PREPARE,
+                    std::nullopt,
+                    launcher_failure,
+                    {capture_reply("c-1", "unknown", "INTERNAL_ERROR"),
+                     host_reply("r-2", "unavailable", "APP_UNAVAILABLE")},
                     {"capture c-1 CapturePrepare -> Unknown/InternalError (the launcher failed)",
                      "request r-2 -> AppUnavailable"},
                     {}},
-        FailureCase{"simple_before_delivery", SIMPLE, Stage::Delivering, out_of_memory,
+        FailureCase{"simple_before_delivery",
+                    SIMPLE,
+                    Stage::Delivering,
+                    out_of_memory,
                     {host_reply("r-1", "indeterminate", "INTERNAL_ERROR"), NEXT_REPLY},
                     {"request r-1 -> InternalError (std::bad_alloc)", NEXT_LOG},
                     {NEXT_SENT}},
-        FailureCase{"simple_after_the_reply", SIMPLE, Stage::Replied, out_of_memory,
+        FailureCase{"simple_after_the_reply",
+                    SIMPLE,
+                    Stage::Replied,
+                    out_of_memory,
                     {host_reply("r-1", "indeterminate", "INTERNAL_ERROR"), NEXT_REPLY},
                     {"request r-1 -> InternalError (std::bad_alloc)", NEXT_LOG},
                     {SIMPLE_SENT, NEXT_SENT}},
-        FailureCase{"not_a_standard_exception", SIMPLE, Stage::Checking, thrown_number,
+        FailureCase{"not_a_standard_exception",
+                    SIMPLE,
+                    Stage::Checking,
+                    thrown_number,
                     {SIMPLE_INTERNAL_ERROR, NEXT_REPLY},
                     {"message -> InternalError (an exception of unknown type)", NEXT_LOG},
                     {NEXT_SENT}}),

@@ -21,7 +21,8 @@ IpcCaptureRequest full_capture_request() {
     request.browser = "brave";
     request.browser_download_id = -9223372036854775807 - 1;
     request.url = "https://example.test/f.zip";
-    request.observed = ObservedResponse{"https://cdn.example.test/f", std::nullopt, 9223372036854775807, "W/\"e\""};
+    request.observed =
+        ObservedResponse{"https://cdn.example.test/f", std::nullopt, 9223372036854775807, "W/\"e\""};
     request.cookies = std::vector<BrowserCookie>{{"a", "1", "/", true}, {"b", "", "/x", false}};
     request.download_name = "f.zip";
     request.initiator_origin = "https://example.test";
@@ -48,10 +49,12 @@ std::vector<EncodeCase> exact_cases() {
     status_only.action = CaptureAction::CaptureStatus;
     status_only.browser = std::string(BROWSER_UNDECLARED);
 
-    CaptureResponse with_small_preflight = make_capture_response("r1", "c1", CaptureStatus::Prepared, Code::CapturePrepared);
+    CaptureResponse with_small_preflight =
+        make_capture_response("r1", "c1", CaptureStatus::Prepared, Code::CapturePrepared);
     with_small_preflight.preflight = PreflightObservation{true, 200, {}, {}, {}, {}};
     CaptureResponse with_full_preflight = with_small_preflight;
-    with_full_preflight.preflight = PreflightObservation{false, 404, "https://e.test/", "text/html", "inline", -1};
+    with_full_preflight.preflight =
+        PreflightObservation{false, 404, "https://e.test/", "text/html", "inline", -1};
 
     ipc::IpcCaptureResponse app_reply{4, "r1", "c1", CaptureStatus::Committed, Code::Accepted, std::nullopt};
     ipc::IpcCaptureResponse app_reply_preflight = app_reply;
@@ -69,15 +72,18 @@ std::vector<EncodeCase> exact_cases() {
          R"({"protocolVersion":1,"requestId":"r-1","status":"accepted","code":"ACCEPTED"})"},
         {"unavailable", to_json(make_host_response("r-2", Code::AppUnavailable)),
          R"({"protocolVersion":1,"requestId":"r-2","status":"unavailable","code":"APP_UNAVAILABLE"})"},
-        {"capture_prepared", to_json(make_capture_response("r1", "c1", CaptureStatus::Prepared, Code::CapturePrepared)),
+        {"capture_prepared",
+         to_json(make_capture_response("r1", "c1", CaptureStatus::Prepared, Code::CapturePrepared)),
          R"({"protocolVersion":4,"requestId":"r1","captureId":"c1","status":"prepared","code":"CAPTURE_PREPARED"})"},
-        {"capture_unknown_unavailable", to_json(make_capture_response("r-2", "c-2", CaptureStatus::Unknown, Code::AppUnavailable)),
+        {"capture_unknown_unavailable",
+         to_json(make_capture_response("r-2", "c-2", CaptureStatus::Unknown, Code::AppUnavailable)),
          R"({"protocolVersion":4,"requestId":"r-2","captureId":"c-2","status":"unknown","code":"APP_UNAVAILABLE"})"},
         {"capture_small_preflight", to_json(with_small_preflight),
          R"({"protocolVersion":4,"requestId":"r1","captureId":"c1","status":"prepared","code":"CAPTURE_PREPARED","preflight":{"ok":true,"status":200}})"},
         {"capture_full_preflight", to_json(with_full_preflight),
          R"({"protocolVersion":4,"requestId":"r1","captureId":"c1","status":"prepared","code":"CAPTURE_PREPARED","preflight":{"ok":false,"status":404,"finalUrl":"https://e.test/","contentType":"text/html","contentDisposition":"inline","totalBytes":-1}})"},
-        {"ipc_request", to_json(IpcRequest{1, "r1", "u"}), R"({"protocolVersion":1,"requestId":"r1","url":"u"})"},
+        {"ipc_request", to_json(IpcRequest{1, "r1", "u"}),
+         R"({"protocolVersion":1,"requestId":"r1","url":"u"})"},
         {"ipc_capture_request_all_null", to_json(status_only),
          R"({"protocolVersion":4,"requestId":"r1","captureId":"c1","action":"capture_status","browser":"undeclared","browserDownloadId":null,"url":null,"observed":null,"cookies":null,"downloadName":null,"initiatorOrigin":null,"revalidateResponse":null})"},
         {"ipc_capture_request_full", to_json(full_capture_request()),
@@ -91,10 +97,16 @@ std::vector<EncodeCase> exact_cases() {
          R"({"protocolVersion":4,"requestId":"r1","captureId":"c1","status":"committed","code":"ACCEPTED"})"},
         {"ipc_capture_response_preflight", ipc_capture_reply_preflight,
          R"({"protocolVersion":4,"requestId":"r1","captureId":"c1","status":"committed","code":"ACCEPTED","preflight":{"ok":true,"status":200,"contentType":"a/b"}})"},
-        {"escaping", to_json(IpcRequest{1, std::string("\"\\/\b\t\n\f\r\0\x01\x1F\x7F", 12), "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80"}),
+        {"escaping",
+         to_json(IpcRequest{1, std::string("\"\\/\b\t\n\f\r\0\x01\x1F\x7F", 12),
+                            "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80"}),
          "{\"protocolVersion\":1,\"requestId\":\"\\\"\\\\/\\b\\t\\n\\f\\r\\u0000\\u0001\\u001f\x7F\","
          "\"url\":\"\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80\"}"},
-        {"escapes_between_plain_runs", to_json(IpcRequest{1, "ab\"cd\x0B" "ef", "x"}),
+        {"escapes_between_plain_runs",
+         to_json(IpcRequest{1,
+                            "ab\"cd\x0B"
+                            "ef",
+                            "x"}),
          R"({"protocolVersion":1,"requestId":"ab\"cd\u000bef","url":"x"})"},
     };
 }
@@ -102,9 +114,7 @@ std::vector<EncodeCase> exact_cases() {
 INSTANTIATE_TEST_SUITE_P(Encoders, ExactBytes, ::testing::ValuesIn(exact_cases()),
                          [](const auto& param_info) { return param_info.param.name; });
 
-TEST(Encoding, IpcRequestFrameBodyIs48Bytes) {
-    EXPECT_EQ(to_json(IpcRequest{1, "r1", "u"}).size(), 48u);
-}
+TEST(Encoding, IpcRequestFrameBodyIs48Bytes) { EXPECT_EQ(to_json(IpcRequest{1, "r1", "u"}).size(), 48u); }
 
 TEST(Encoding, AppendsToWhatTheBufferHolds) {
     std::string out = "prefix:";
@@ -167,7 +177,11 @@ TEST(RoundTrip, ApplicationReplies) {
     ASSERT_TRUE(ipc::encode(reply, out));
     EXPECT_EQ(ipc::decode_ipc_response(out), reply);
 
-    ipc::IpcCaptureResponse capture{4, "r1", "c1", CaptureStatus::Aborted, Code::CaptureAborted,
+    ipc::IpcCaptureResponse capture{4,
+                                    "r1",
+                                    "c1",
+                                    CaptureStatus::Aborted,
+                                    Code::CaptureAborted,
                                     PreflightObservation{true, 65535, "f", "t", "d", 0}};
     out.clear();
     ASSERT_TRUE(ipc::encode(capture, out));
@@ -177,7 +191,8 @@ TEST(RoundTrip, ApplicationReplies) {
 TEST(RoundTrip, BrowserReplies) {
     HostResponse host = make_host_response("r-1", Code::InternalError);
     EXPECT_EQ(decode_host_response(to_json(host)), host);
-    CaptureResponse capture = make_capture_response("r", "c", CaptureStatus::Indeterminate, Code::DeliveryIndeterminate);
+    CaptureResponse capture =
+        make_capture_response("r", "c", CaptureStatus::Indeterminate, Code::DeliveryIndeterminate);
     EXPECT_EQ(decode_capture_response(to_json(capture)), capture);
 }
 
@@ -245,18 +260,12 @@ TEST(EnumerationTexts, BrowserTextForTheApplication) {
 
 TEST(StatusFor, EveryCode) {
     const std::pair<Code, Status> table[] = {
-        {Code::Accepted, Status::Accepted},
-        {Code::CapturePrepared, Status::Accepted},
-        {Code::CaptureAborted, Status::Rejected},
-        {Code::CaptureConflict, Status::Rejected},
-        {Code::CaptureUnknown, Status::Rejected},
-        {Code::UnsupportedProtocolVersion, Status::Rejected},
-        {Code::InvalidMessage, Status::Rejected},
-        {Code::InvalidUrl, Status::Rejected},
-        {Code::UnsupportedScheme, Status::Rejected},
-        {Code::AppUnavailable, Status::Unavailable},
-        {Code::AppRejected, Status::Rejected},
-        {Code::DeliveryIndeterminate, Status::Indeterminate},
+        {Code::Accepted, Status::Accepted},           {Code::CapturePrepared, Status::Accepted},
+        {Code::CaptureAborted, Status::Rejected},     {Code::CaptureConflict, Status::Rejected},
+        {Code::CaptureUnknown, Status::Rejected},     {Code::UnsupportedProtocolVersion, Status::Rejected},
+        {Code::InvalidMessage, Status::Rejected},     {Code::InvalidUrl, Status::Rejected},
+        {Code::UnsupportedScheme, Status::Rejected},  {Code::AppUnavailable, Status::Unavailable},
+        {Code::AppRejected, Status::Rejected},        {Code::DeliveryIndeterminate, Status::Indeterminate},
         {Code::InternalError, Status::Indeterminate},
     };
     for (auto [code, status] : table) {

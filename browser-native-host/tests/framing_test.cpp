@@ -35,9 +35,9 @@ std::optional<FrameError> error_of(const FrameResult& result) {
 struct ReadCase {
     std::string name;
     std::string input;
-    std::size_t chunk;               // largest read the source hands out
+    std::size_t chunk;  // largest read the source hands out
     FrameResult expected;
-    std::size_t left_in_stream;      // bytes the reader must not have consumed
+    std::size_t left_in_stream;  // bytes the reader must not have consumed
 };
 
 class ReadFrame : public ::testing::TestWithParam<ReadCase> {};
@@ -70,10 +70,12 @@ INSTANTIATE_TEST_SUITE_P(
         ReadCase{"largest_body", framed(BODY_65536), WHOLE, BODY_65536, 0},
         ReadCase{"largest_body_in_pieces", framed(BODY_65536), 4093, BODY_65536, 0},
         ReadCase{"one_over_the_limit", framed(BODY_65537), WHOLE, FrameError::too_large(65537), 65537},
-        ReadCase{"length_is_little_endian", bytes({0, 0, 0, 1}) + "x", WHOLE, FrameError::too_large(16777216), 1},
+        ReadCase{"length_is_little_endian", bytes({0, 0, 0, 1}) + "x", WHOLE, FrameError::too_large(16777216),
+                 1},
         ReadCase{"largest_declared_length", bytes({0xFF, 0xFF, 0xFF, 0xFF}), WHOLE,
                  FrameError::too_large(4294967295u), 0},
-        ReadCase{"sixteen_bytes", bytes({0x10, 0, 0, 0}) + std::string(16, 'x'), WHOLE, std::string(16, 'x'), 0}),
+        ReadCase{"sixteen_bytes", bytes({0x10, 0, 0, 0}) + std::string(16, 'x'), WHOLE, std::string(16, 'x'),
+                 0}),
     [](const auto& param_info) { return param_info.param.name; });
 
 // Each read returns the next scripted piece of bytes or error; afterwards the input has ended.
@@ -108,8 +110,12 @@ const boost::system::error_code INTERRUPTED = make_error_code(boost::system::err
 const boost::system::error_code IO_FAILURE = make_error_code(boost::system::errc::io_error);
 
 TEST(ReadFrameErrors, InterruptedReadsAreRetriedInPrefixAndBody) {
-    ScriptedSource source({{{}, INTERRUPTED}, {bytes({3, 0}), {}}, {{}, INTERRUPTED},
-                           {bytes({0, 0}) + "a", {}}, {{}, INTERRUPTED}, {"bc", {}}});
+    ScriptedSource source({{{}, INTERRUPTED},
+                           {bytes({3, 0}), {}},
+                           {{}, INTERRUPTED},
+                           {bytes({0, 0}) + "a", {}},
+                           {{}, INTERRUPTED},
+                           {"bc", {}}});
     EXPECT_EQ(read_frame(source), FrameResult(std::string("abc")));
 }
 
@@ -131,7 +137,8 @@ TEST(FrameErrorText, EveryKind) {
     EXPECT_EQ(display_text(FrameError::end_of_stream()), "the stream ended between frames");
     EXPECT_EQ(display_text(FrameError::truncated()), "the frame was truncated");
     EXPECT_EQ(display_text(FrameError::empty()), "the frame was empty");
-    EXPECT_EQ(display_text(FrameError::too_large(70000)), "the frame declared 70000 bytes, over the 65536 limit");
+    EXPECT_EQ(display_text(FrameError::too_large(70000)),
+              "the frame declared 70000 bytes, over the 65536 limit");
     EXPECT_EQ(display_text(FrameError::too_large(4294967295u)),
               "the frame declared 4294967295 bytes, over the 65536 limit");
     EXPECT_EQ(display_text(FrameError::io(IO_FAILURE)), "the stream failed");
@@ -193,7 +200,8 @@ TEST(WriteReply, FrameOfAHostResponse) {
     MemorySink sink;
     CapturedDiagnostics diagnostics;
     write_reply(sink, protocol::make_host_response("", protocol::Code::InvalidMessage), diagnostics);
-    EXPECT_EQ(sink.written, framed(R"({"protocolVersion":1,"requestId":"","status":"rejected","code":"INVALID_MESSAGE"})"));
+    EXPECT_EQ(sink.written,
+              framed(R"({"protocolVersion":1,"requestId":"","status":"rejected","code":"INVALID_MESSAGE"})"));
     EXPECT_TRUE(diagnostics.lines.empty());
 }
 
@@ -242,12 +250,19 @@ INSTANTIATE_TEST_SUITE_P(
         WriteCase{"partial_writes", "{\"a\":1}", 3, WHOLE, {}, {}, framed("{\"a\":1}"), {}},
         WriteCase{"interrupted_writes", "{}", WHOLE, WHOLE, {INTERRUPTED, INTERRUPTED}, {}, framed("{}"), {}},
         WriteCase{"largest_body", BODY_65536, WHOLE, WHOLE, {}, {}, framed(BODY_65536), {}},
-        WriteCase{"over_the_limit", BODY_65537, WHOLE, WHOLE, {}, {}, "",
+        WriteCase{"over_the_limit",
+                  BODY_65537,
+                  WHOLE,
+                  WHOLE,
+                  {},
+                  {},
+                  "",
                   {"could not write a response: the frame declared 65537 bytes, over the 65536 limit"}},
         WriteCase{"not_encoded", "", WHOLE, WHOLE, {}, {}, "", {"could not encode a response"}},
         WriteCase{"fails_at_once", "{}", WHOLE, WHOLE, {IO_FAILURE}, {}, "", {STREAM_FAILED}},
         WriteCase{"fails_inside_prefix", "{}", 1, 2, {}, {}, bytes({2, 0}), {STREAM_FAILED}},
-        WriteCase{"fails_inside_body", "{\"a\":1}", WHOLE, 6, {}, {}, bytes({7, 0, 0, 0}) + "{\"", {STREAM_FAILED}},
+        WriteCase{
+            "fails_inside_body", "{\"a\":1}", WHOLE, 6, {}, {}, bytes({7, 0, 0, 0}) + "{\"", {STREAM_FAILED}},
         WriteCase{"flush_fails", "{}", WHOLE, WHOLE, {}, IO_FAILURE, framed("{}"), {STREAM_FAILED}}),
     [](const auto& param_info) { return param_info.param.name; });
 

@@ -24,7 +24,9 @@ const std::string APP_PEER = std::string(ONDRAKE_BIN_DIR) + "/app-peer";
 
 class HostSession : public testing::Test {
 protected:
-    std::string socket_path() const { return home_ / "Library/Application Support/OndrakeDownload/ipc/browser.sock"; }
+    std::string socket_path() const {
+        return home_ / "Library/Application Support/OndrakeDownload/ipc/browser.sock";
+    }
 
     app_peer::PeerProcess start_peer() {
         auto peer = app_peer::PeerProcess::start(APP_PEER, {socket_path()}, {}, scratch_.path().string());
@@ -36,8 +38,8 @@ protected:
     // start an application: a launch fails at once.
     test::ProgramRun run_host(std::string input, bool with_home = true, test::ProgramOptions options = {}) {
         options.input = std::move(input);
-        options.environment.emplace_back("HOME", with_home ? std::optional<std::string>(home_.path().string())
-                                                           : std::nullopt);
+        options.environment.emplace_back(
+            "HOME", with_home ? std::optional<std::string>(home_.path().string()) : std::nullopt);
         options.environment.emplace_back("ONDRAKE_DOWNLOAD_EXE", "");
         return test::run_program(HOST, options);
     }
@@ -77,13 +79,15 @@ TEST_F(HostSession, InternationalHostReachesTheApplicationInAsciiForm) {
 
 TEST_F(HostSession, ThreeFramesInOneWriteAreAnsweredInOrder) {
     auto peer = start_peer();
-    auto run = run_host(frames({simple("r-1", "https://example.test/1"), "hello", simple("r-3", "https://example.test/3")}));
+    auto run = run_host(
+        frames({simple("r-1", "https://example.test/1"), "hello", simple("r-3", "https://example.test/3")}));
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, frames({host_reply("r-1", "accepted", "ACCEPTED"), INVALID,
                                host_reply("r-3", "accepted", "ACCEPTED")}));
     EXPECT_EQ(run.err, host_log({"request r-1 -> Accepted", "request r-3 -> Accepted"}));
     peer.stop();
-    EXPECT_EQ(received_urls(peer), (std::vector<std::string>{"https://example.test/1", "https://example.test/3"}));
+    EXPECT_EQ(received_urls(peer),
+              (std::vector<std::string>{"https://example.test/1", "https://example.test/3"}));
 }
 
 TEST_F(HostSession, CaptureWithoutHomeIsUnavailableWithoutAnyAttempt) {
@@ -91,18 +95,21 @@ TEST_F(HostSession, CaptureWithoutHomeIsUnavailableWithoutAnyAttempt) {
                                R"("action":"capture_status","source":"automatic_download"})"),
                         false);
     EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.out,
-              framed(R"({"protocolVersion":4,"requestId":"r-2","captureId":"c-2","status":"unknown","code":"APP_UNAVAILABLE"})"));
+    EXPECT_EQ(
+        run.out,
+        framed(
+            R"({"protocolVersion":4,"requestId":"r-2","captureId":"c-2","status":"unknown","code":"APP_UNAVAILABLE"})"));
     // No launch either: a launch would have printed its own failure.
-    EXPECT_EQ(run.err,
-              host_log({"no per-user endpoint is available", "capture c-2 CaptureStatus -> Unknown/AppUnavailable"}));
+    EXPECT_EQ(run.err, host_log({"no per-user endpoint is available",
+                                 "capture c-2 CaptureStatus -> Unknown/AppUnavailable"}));
 }
 
 TEST_F(HostSession, UnreachableApplicationThatCannotBeStarted) {
     auto run = run_host(framed(simple("r-1", "https://example.test/")));
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, framed(host_reply("r-1", "unavailable", "APP_UNAVAILABLE")));
-    EXPECT_EQ(run.err, host_log({"stage=app_locate kind=NotFound os_error=none", "request r-1 -> AppUnavailable"}));
+    EXPECT_EQ(run.err,
+              host_log({"stage=app_locate kind=NotFound os_error=none", "request r-1 -> AppUnavailable"}));
 }
 
 // Some parents start the host with SIGCHLD ignored, which survives exec. The application the
@@ -112,7 +119,8 @@ TEST_F(HostSession, ApplicationStartedWhileChildSignalIsIgnoredIsReached) {
     const std::string log_file = scratch_ / "application.log";
     const std::string starter = scratch_ / "start-application";
     test::write_file(starter, "#!/bin/sh\n\"" + APP_PEER + "\" --socket \"" + socket_path() + "\" --log \"" +
-                                  log_file + "\" </dev/null >/dev/null 2>&1 &\necho $! >\"" + pid_file + "\"\n");
+                                  log_file + "\" </dev/null >/dev/null 2>&1 &\necho $! >\"" + pid_file +
+                                  "\"\n");
     ASSERT_EQ(::chmod(starter.c_str(), 0755), 0);
 
     test::ProgramOptions options;
@@ -162,7 +170,8 @@ INSTANTIATE_TEST_SUITE_P(
         FrameErrorCase{"declared_big_endian_one", std::string("\0\0\0\x01", 4),
                        "the frame declared 16777216 bytes, over the 65536 limit", ""},
         FrameErrorCase{"two_of_four_prefix_bytes", std::string("\x05\x00", 2), "the frame was truncated", ""},
-        FrameErrorCase{"body_cut_short", framed("hello") + prefix(5) + "he", "the frame was truncated", framed(INVALID)},
+        FrameErrorCase{"body_cut_short", framed("hello") + prefix(5) + "he", "the frame was truncated",
+                       framed(INVALID)},
         FrameErrorCase{"empty_frame", prefix(0) + framed("hello"), "the frame was empty", ""}),
     [](const auto& param_info) { return param_info.param.name; });
 
@@ -188,12 +197,15 @@ TEST_F(HostSession, RepliesStillWrittenWithoutStandardError) {
         auto peer = start_peer();
         test::ProgramOptions options;
         options.err = err;
-        auto run = run_host(frames({simple("r-1", "https://example.test/1"), simple("r-2", "https://example.test/2")}),
-                            true, options);
+        auto run = run_host(
+            frames({simple("r-1", "https://example.test/1"), simple("r-2", "https://example.test/2")}), true,
+            options);
         EXPECT_EQ(run.status, 0);
-        EXPECT_EQ(run.out, frames({host_reply("r-1", "accepted", "ACCEPTED"), host_reply("r-2", "accepted", "ACCEPTED")}));
+        EXPECT_EQ(run.out, frames({host_reply("r-1", "accepted", "ACCEPTED"),
+                                   host_reply("r-2", "accepted", "ACCEPTED")}));
         peer.stop();
-        EXPECT_EQ(received_urls(peer), (std::vector<std::string>{"https://example.test/1", "https://example.test/2"}));
+        EXPECT_EQ(received_urls(peer),
+                  (std::vector<std::string>{"https://example.test/1", "https://example.test/2"}));
     }
 }
 
@@ -201,13 +213,16 @@ TEST_F(HostSession, UnreadStandardOutputIsReportedAndTheSessionGoesOn) {
     auto peer = start_peer();
     test::ProgramOptions options;
     options.out = test::Stream::Unread;
-    auto run = run_host(frames({simple("r-1", "https://example.test/1"), "hello", simple("r-3", "https://example.test/3")}),
-                        true, options);
+    auto run = run_host(
+        frames({simple("r-1", "https://example.test/1"), "hello", simple("r-3", "https://example.test/3")}),
+        true, options);
     EXPECT_EQ(run.status, 0);
     const std::string_view failure = "could not write a response: the stream failed";
-    EXPECT_EQ(run.err, host_log({"request r-1 -> Accepted", failure, failure, "request r-3 -> Accepted", failure}));
+    EXPECT_EQ(run.err,
+              host_log({"request r-1 -> Accepted", failure, failure, "request r-3 -> Accepted", failure}));
     peer.stop();
-    EXPECT_EQ(received_urls(peer), (std::vector<std::string>{"https://example.test/1", "https://example.test/3"}));
+    EXPECT_EQ(received_urls(peer),
+              (std::vector<std::string>{"https://example.test/1", "https://example.test/3"}));
 }
 
 // Started with standard output closed, the host must not let a socket or other descriptor of
@@ -216,14 +231,16 @@ TEST_F(HostSession, ClosedStandardOutputLeavesOtherDescriptorsAlone) {
     auto peer = start_peer();
     test::ProgramOptions options;
     options.out = test::Stream::Closed;
-    auto run = run_host(frames({simple("r-1", "https://example.test/1"), simple("r-2", "https://example.test/2")}),
-                        true, options);
+    auto run =
+        run_host(frames({simple("r-1", "https://example.test/1"), simple("r-2", "https://example.test/2")}),
+                 true, options);
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.err, host_log({"request r-1 -> Accepted", "request r-2 -> Accepted"}));
     peer.stop();
     auto lines = peer.log_lines();
     ASSERT_EQ(lines.size(), 2u);
-    for (const auto& line : lines) EXPECT_EQ(boost::json::parse(line).as_object()["kind"], "IpcRequest") << line;
+    for (const auto& line : lines)
+        EXPECT_EQ(boost::json::parse(line).as_object()["kind"], "IpcRequest") << line;
 }
 
 // The sanitizer runtimes need descriptors of their own (UBSan checks memory through a pipe), so a

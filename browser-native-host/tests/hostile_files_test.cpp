@@ -134,7 +134,7 @@ struct Home {
 
 struct ReadCase {
     const char* name;
-    std::function<void(const fs::path&)> make;  // puts something at the path
+    std::function<void(const fs::path&)> make;         // puts something at the path
     std::optional<boost::system::errc::errc_t> error;  // none: read whole
 };
 
@@ -152,8 +152,10 @@ const ReadCase READ_CASES[] = {
          fs::resize_file(at, std::uintmax_t{1} << 40);
      },
      boost::system::errc::file_too_large},
-    {"not_utf8", [](const fs::path& at) { test::write_file(at, "\xFF"); }, boost::system::errc::illegal_byte_sequence},
-    {"fifo", [](const fs::path& at) { ASSERT_EQ(::mkfifo(at.c_str(), 0600), 0); }, boost::system::errc::invalid_argument},
+    {"not_utf8", [](const fs::path& at) { test::write_file(at, "\xFF"); },
+     boost::system::errc::illegal_byte_sequence},
+    {"fifo", [](const fs::path& at) { ASSERT_EQ(::mkfifo(at.c_str(), 0600), 0); },
+     boost::system::errc::invalid_argument},
     {"directory", [](const fs::path& at) { fs::create_directory(at); }, boost::system::errc::is_a_directory},
     {"missing", [](const fs::path&) {}, boost::system::errc::no_such_file_or_directory},
 };
@@ -195,23 +197,26 @@ TEST_P(HostileRecordRead, CountsAsAbsent) {
                               test::framed(test::simple("r-1", "https://example.test/file.zip")));
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, test::framed(test::host_reply("r-1", "unavailable", "APP_UNAVAILABLE")));
-    EXPECT_EQ(run.err, host_log({"stage=app_locate kind=NotFound os_error=none", "request r-1 -> AppUnavailable"}));
+    EXPECT_EQ(run.err,
+              host_log({"stage=app_locate kind=NotFound os_error=none", "request r-1 -> AppUnavailable"}));
     home.expect_victim_untouched();
 }
 
 // A directory is what belongs at the state directory's place, so it is not planted there.
-INSTANTIATE_TEST_SUITE_P(
-    Planted, HostileRecordRead,
-    testing::Values(LocateCase{Place::Record, Planted::SparseHuge}, LocateCase{Place::Record, Planted::Fifo},
-                    LocateCase{Place::Record, Planted::Directory}, LocateCase{Place::Record, Planted::HardLink},
-                    LocateCase{Place::Record, Planted::SymbolicLink},
-                    LocateCase{Place::StateDirectory, Planted::SparseHuge},
-                    LocateCase{Place::StateDirectory, Planted::Fifo},
-                    LocateCase{Place::StateDirectory, Planted::HardLink},
-                    LocateCase{Place::StateDirectory, Planted::SymbolicLink}),
-    [](const auto& param_info) {
-        return std::string(name(param_info.param.place)) + "_" + std::string(test::name(param_info.param.kind));
-    });
+INSTANTIATE_TEST_SUITE_P(Planted, HostileRecordRead,
+                         testing::Values(LocateCase{Place::Record, Planted::SparseHuge},
+                                         LocateCase{Place::Record, Planted::Fifo},
+                                         LocateCase{Place::Record, Planted::Directory},
+                                         LocateCase{Place::Record, Planted::HardLink},
+                                         LocateCase{Place::Record, Planted::SymbolicLink},
+                                         LocateCase{Place::StateDirectory, Planted::SparseHuge},
+                                         LocateCase{Place::StateDirectory, Planted::Fifo},
+                                         LocateCase{Place::StateDirectory, Planted::HardLink},
+                                         LocateCase{Place::StateDirectory, Planted::SymbolicLink}),
+                         [](const auto& param_info) {
+                             return std::string(name(param_info.param.place)) + "_" +
+                                    std::string(test::name(param_info.param.kind));
+                         });
 
 // ---- register: replaced, refused or failed, never redirected and never blocked ---------------
 
@@ -259,7 +264,7 @@ std::string expected_register_log(const RegisterCase& row, std::optional<Support
     if (!row.record_written) return host_log({"the native messaging manifest could not be written"});
     std::string log = host_log({"firefox trust = " + std::string(registration::FIREFOX_ADDON_ID)});
     for (SupportedBrowser browser : registration::ALL_BROWSERS) {
-        std::string_view outcome = browser == planted                  ? row.outcome
+        std::string_view outcome = browser == planted                     ? row.outcome
                                    : browser == SupportedBrowser::Opera   ? "SharesDestination"
                                    : browser == SupportedBrowser::Vivaldi ? "Unavailable"
                                                                           : "Written";
@@ -273,7 +278,8 @@ class HostileRegister : public testing::TestWithParam<RegisterCase> {};
 TEST_P(HostileRegister, ExactOutcome) {
     const RegisterCase& row = GetParam();
     test::ApplicationsBundle made(BUILT_HOST);
-    if (made.get() == nullptr) GTEST_SKIP() << "needs root: register runs only from a bundle in /Applications";
+    if (made.get() == nullptr)
+        GTEST_SKIP() << "needs root: register runs only from a bundle in /Applications";
     const test::FakeBundle& bundle = *made.get();
 
     std::vector<SupportedBrowser> browsers(MANIFEST_BROWSERS.begin(), MANIFEST_BROWSERS.end());
@@ -308,9 +314,11 @@ TEST_P(HostileRegister, ExactOutcome) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Planted, HostileRegister, testing::ValuesIn(REGISTER_CASES), [](const auto& param_info) {
-    return std::string(name(param_info.param.place)) + "_" + std::string(test::name(param_info.param.kind));
-});
+INSTANTIATE_TEST_SUITE_P(Planted, HostileRegister, testing::ValuesIn(REGISTER_CASES),
+                         [](const auto& param_info) {
+                             return std::string(name(param_info.param.place)) + "_" +
+                                    std::string(test::name(param_info.param.kind));
+                         });
 
 // ---- unregister: removes what is there, never what a link points at ---------------------------
 
@@ -373,9 +381,11 @@ TEST_P(HostileUnregister, ExactOutcome) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Planted, HostileUnregister, testing::ValuesIn(UNREGISTER_CASES), [](const auto& param_info) {
-    return std::string(name(param_info.param.place)) + "_" + std::string(test::name(param_info.param.kind));
-});
+INSTANTIATE_TEST_SUITE_P(Planted, HostileUnregister, testing::ValuesIn(UNREGISTER_CASES),
+                         [](const auto& param_info) {
+                             return std::string(name(param_info.param.place)) + "_" +
+                                    std::string(test::name(param_info.param.kind));
+                         });
 
 // ---- Identification: an Info.plist that cannot be read identifies nothing ---------------------
 

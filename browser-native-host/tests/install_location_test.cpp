@@ -23,9 +23,7 @@ struct ClassifyCase {
 
 class ClassifyBundle : public testing::TestWithParam<ClassifyCase> {};
 
-TEST_P(ClassifyBundle, Location) {
-    EXPECT_EQ(classify_bundle(GetParam().bundle), GetParam().expected);
-}
+TEST_P(ClassifyBundle, Location) { EXPECT_EQ(classify_bundle(GetParam().bundle), GetParam().expected); }
 
 INSTANTIATE_TEST_SUITE_P(
     Paths, ClassifyBundle,
@@ -34,17 +32,21 @@ INSTANTIATE_TEST_SUITE_P(
         ClassifyCase{"trailing_separator", "/Applications/Ondrake.app/", InstallLocation::Canonical},
         ClassifyCase{"repeated_separators", "//Applications//Ondrake.app", InstallLocation::Canonical},
         ClassifyCase{"dot_component", "/Applications/./Ondrake.app", InstallLocation::Canonical},
-        ClassifyCase{"subdirectory_of_applications", "/Applications/Tools/Ondrake.app", InstallLocation::Elsewhere},
+        ClassifyCase{"subdirectory_of_applications", "/Applications/Tools/Ondrake.app",
+                     InstallLocation::Elsewhere},
         ClassifyCase{"applications_itself", "/Applications", InstallLocation::Elsewhere},
-        ClassifyCase{"home_applications", "/Users/someone/Applications/Ondrake.app", InstallLocation::Elsewhere},
+        ClassifyCase{"home_applications", "/Users/someone/Applications/Ondrake.app",
+                     InstallLocation::Elsewhere},
         ClassifyCase{"lower_case_applications", "/applications/Ondrake.app", InstallLocation::Elsewhere},
         ClassifyCase{"relative_applications", "Applications/Ondrake.app", InstallLocation::Elsewhere},
-        ClassifyCase{"dot_dot_not_resolved", "/Applications/Tools/../Ondrake.app", InstallLocation::Elsewhere},
-        ClassifyCase{"mounted_volume", "/Volumes/Ondrake Installer/Ondrake.app", InstallLocation::MountedVolume},
-        ClassifyCase{"volumes_deeper", "/Volumes/Disk/Applications/Ondrake.app", InstallLocation::MountedVolume},
+        ClassifyCase{"dot_dot_not_resolved", "/Applications/Tools/../Ondrake.app",
+                     InstallLocation::Elsewhere},
+        ClassifyCase{"mounted_volume", "/Volumes/Ondrake Installer/Ondrake.app",
+                     InstallLocation::MountedVolume},
+        ClassifyCase{"volumes_deeper", "/Volumes/Disk/Applications/Ondrake.app",
+                     InstallLocation::MountedVolume},
         ClassifyCase{"volumes_not_at_root", "/Users/someone/Volumes/Ondrake.app", InstallLocation::Elsewhere},
-        ClassifyCase{"translocated",
-                     "/private/var/folders/x1/T/AppTranslocation/3F2A/d/Ondrake.app",
+        ClassifyCase{"translocated", "/private/var/folders/x1/T/AppTranslocation/3F2A/d/Ondrake.app",
                      InstallLocation::Translocated},
         ClassifyCase{"translocation_wins_over_applications", "/Applications/AppTranslocation/Ondrake.app",
                      InstallLocation::Translocated},
@@ -111,10 +113,14 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         PlistCase{"xml_plist", test::xml_info_plist("Ondrake Download"), "Ondrake Download"},
         PlistCase{"value_on_its_own_line", KEY + "\n\t<string>\n\t\tOndrake\r\n\t</string>", "Ondrake"},
-        PlistCase{"unicode_white_space_trimmed", KEY + "<string>\xC2\xA0Ondrake\xE3\x80\x80</string>", "Ondrake"},
-        PlistCase{"text_before_string_skipped", KEY + "<!-- main --><integer>1</integer><string>O</string>", "O"},
-        PlistCase{"first_of_two_keys", KEY + "<string>First</string>" + KEY + "<string>Second</string>", "First"},
-        PlistCase{"value_only_after_second_key", KEY + "<array/>" + KEY + "<string>Second</string>", std::nullopt},
+        PlistCase{"unicode_white_space_trimmed", KEY + "<string>\xC2\xA0Ondrake\xE3\x80\x80</string>",
+                  "Ondrake"},
+        PlistCase{"text_before_string_skipped", KEY + "<!-- main --><integer>1</integer><string>O</string>",
+                  "O"},
+        PlistCase{"first_of_two_keys", KEY + "<string>First</string>" + KEY + "<string>Second</string>",
+                  "First"},
+        PlistCase{"value_only_after_second_key", KEY + "<array/>" + KEY + "<string>Second</string>",
+                  std::nullopt},
         PlistCase{"close_only_after_second_key", KEY + "<string>First" + KEY + "</string>", std::nullopt},
         PlistCase{"no_key", "<key>CFBundleName</key><string>Ondrake</string>", std::nullopt},
         PlistCase{"key_in_other_case", "<key>cfbundleexecutable</key><string>Ondrake</string>", std::nullopt},
@@ -122,7 +128,8 @@ INSTANTIATE_TEST_SUITE_P(
         PlistCase{"empty_value", KEY + "<string></string>", std::nullopt},
         PlistCase{"blank_value", KEY + "<string> \n\t </string>", std::nullopt},
         PlistCase{"value_with_slash", KEY + "<string>../MacOS/Ondrake</string>", std::nullopt},
-        PlistCase{"value_with_nul", KEY + "<string>Ond" + std::string(1, '\0') + "rake</string>", std::nullopt}),
+        PlistCase{"value_with_nul", KEY + "<string>Ond" + std::string(1, '\0') + "rake</string>",
+                  std::nullopt}),
     [](const auto& param_info) { return param_info.param.name; });
 
 class InstalledPathsFor : public testing::Test {
@@ -180,7 +187,9 @@ TEST_P(BrokenBundle, IsRefused) {
 
 // {CFBundleExecutable: "Ondrake"} in the binary property-list form.
 constexpr char BINARY_PLIST[] =
-    "bplist00\xD1\x01\x02_\x10\x12" "CFBundleExecutable" "WOndrake\x08\x0B\x00\x00";
+    "bplist00\xD1\x01\x02_\x10\x12"
+    "CFBundleExecutable"
+    "WOndrake\x08\x0B\x00\x00";
 
 void rewrite_plist(const FakeBundle& bundle, const std::string& text) {
     write_file(bundle.bundle / "Contents/Info.plist", text);
@@ -197,19 +206,17 @@ INSTANTIATE_TEST_SUITE_P(
                              fs::create_directory(b.host);
                          },
                          RegistrationError::MissingExecutable},
-        BrokenBundleCase{"contents_in_lower_case",
-                         [](const FakeBundle& b) {
-                             fs::rename(b.bundle / "Contents", b.bundle / "contents");
-                         },
-                         RegistrationError::UnidentifiedApplication, "contents/MacOS/ondrake-native-host"},
+        BrokenBundleCase{
+            "contents_in_lower_case",
+            [](const FakeBundle& b) { fs::rename(b.bundle / "Contents", b.bundle / "contents"); },
+            RegistrationError::UnidentifiedApplication, "contents/MacOS/ondrake-native-host"},
         BrokenBundleCase{"info_plist_missing",
                          [](const FakeBundle& b) { fs::remove(b.bundle / "Contents/Info.plist"); },
                          RegistrationError::UnidentifiedApplication},
-        BrokenBundleCase{"binary_info_plist",
-                         [](const FakeBundle& b) {
-                             rewrite_plist(b, std::string(BINARY_PLIST, sizeof BINARY_PLIST - 1));
-                         },
-                         RegistrationError::UnidentifiedApplication},
+        BrokenBundleCase{
+            "binary_info_plist",
+            [](const FakeBundle& b) { rewrite_plist(b, std::string(BINARY_PLIST, sizeof BINARY_PLIST - 1)); },
+            RegistrationError::UnidentifiedApplication},
         BrokenBundleCase{"main_executable_missing", [](const FakeBundle& b) { fs::remove(b.app); },
                          RegistrationError::UnidentifiedApplication},
         BrokenBundleCase{"main_executable_is_a_directory",

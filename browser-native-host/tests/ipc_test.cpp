@@ -41,8 +41,7 @@ TEST_P(UserEndpoint, FollowsHome) {
 INSTANTIATE_TEST_SUITE_P(
     Homes, UserEndpoint,
     testing::Values(
-        EndpointCase{"unset", std::nullopt, std::nullopt},
-        EndpointCase{"empty", "", std::nullopt},
+        EndpointCase{"unset", std::nullopt, std::nullopt}, EndpointCase{"empty", "", std::nullopt},
         EndpointCase{"relative", "relative/dir", std::nullopt},
         EndpointCase{"root", "/", "/Library/Application Support/OndrakeDownload/ipc/browser.sock"},
         EndpointCase{"plain", "/Users/example",
@@ -51,8 +50,9 @@ INSTANTIATE_TEST_SUITE_P(
                      "/Users/example/Library/Application Support/OndrakeDownload/ipc/browser.sock"},
         EndpointCase{"not_utf8", "/Users/\xFF", std::nullopt},
         // Longer than a socket address holds: still returned, every connect to it fails.
-        EndpointCase{"long", "/" + std::string(60, 'h'),
-                     "/" + std::string(60, 'h') + "/Library/Application Support/OndrakeDownload/ipc/browser.sock"}),
+        EndpointCase{
+            "long", "/" + std::string(60, 'h'),
+            "/" + std::string(60, 'h') + "/Library/Application Support/OndrakeDownload/ipc/browser.sock"}),
     [](const auto& param_info) { return param_info.param.name; });
 
 TEST(UserEndpointLength, AddsSixtyOneBytesToHome) {
@@ -169,7 +169,9 @@ protected:
     }
 
     framing::FrameResult read() { return *test::run(context_, read_frame(*client_)); }
-    framing::FrameStatus write(const std::string& body) { return *test::run(context_, write_frame(*client_, body)); }
+    framing::FrameStatus write(const std::string& body) {
+        return *test::run(context_, write_frame(*client_, body));
+    }
 
     // Everything the application's side can read until the client hangs up.
     std::string server_receives_all() {
@@ -202,17 +204,18 @@ TEST_P(ReadFrame, TellsEveryEndingApart) {
 
 INSTANTIATE_TEST_SUITE_P(
     Replies, ReadFrame,
-    testing::Values(
-        ReadCase{"sixteen_bytes_little_endian", std::string("\x10\0\0\0", 4) + "0123456789abcdef",
-                 std::string("0123456789abcdef")},
-        ReadCase{"largest", prefix(65536) + std::string(65536, 'x'), std::string(65536, 'x')},
-        ReadCase{"nothing_then_end", "", FrameError::end_of_stream()},
-        ReadCase{"half_a_prefix_then_end", std::string("\x05\0", 2), FrameError::end_of_stream()},
-        ReadCase{"body_cut_short", std::string("\x05\0\0\0", 4) + "ab", FrameError::truncated()},
-        ReadCase{"prefix_only", std::string("\x05\0\0\0", 4), FrameError::truncated()},
-        ReadCase{"length_zero", std::string("\0\0\0\0", 4) + "{}", FrameError::empty()},
-        ReadCase{"length_65537", std::string("\x01\x00\x01\x00", 4) + "{}", FrameError::too_large(65537)},
-        ReadCase{"big_endian_reading_would_be_small", std::string("\0\0\0\x01", 4), FrameError::too_large(16777216)}),
+    testing::Values(ReadCase{"sixteen_bytes_little_endian", std::string("\x10\0\0\0", 4) + "0123456789abcdef",
+                             std::string("0123456789abcdef")},
+                    ReadCase{"largest", prefix(65536) + std::string(65536, 'x'), std::string(65536, 'x')},
+                    ReadCase{"nothing_then_end", "", FrameError::end_of_stream()},
+                    ReadCase{"half_a_prefix_then_end", std::string("\x05\0", 2), FrameError::end_of_stream()},
+                    ReadCase{"body_cut_short", std::string("\x05\0\0\0", 4) + "ab", FrameError::truncated()},
+                    ReadCase{"prefix_only", std::string("\x05\0\0\0", 4), FrameError::truncated()},
+                    ReadCase{"length_zero", std::string("\0\0\0\0", 4) + "{}", FrameError::empty()},
+                    ReadCase{"length_65537", std::string("\x01\x00\x01\x00", 4) + "{}",
+                             FrameError::too_large(65537)},
+                    ReadCase{"big_endian_reading_would_be_small", std::string("\0\0\0\x01", 4),
+                             FrameError::too_large(16777216)}),
     [](const auto& param_info) { return param_info.param.name; });
 
 TEST_F(FrameTest, OversizedReplyLeavesItsBodyUnread) {
@@ -273,9 +276,9 @@ using namespace std::chrono_literals;
 
 struct LimitCase {
     const char* name;
-    std::string sent;                   // what the application sends before it falls silent
-    std::chrono::milliseconds limit;    // from the start of the read; negative: already passed
-    std::optional<std::string> body;    // the frame read, or none for running out of time
+    std::string sent;                 // what the application sends before it falls silent
+    std::chrono::milliseconds limit;  // from the start of the read; negative: already passed
+    std::optional<std::string> body;  // the frame read, or none for running out of time
 };
 
 class ReadFrameLimit : public FrameTest, public testing::WithParamInterface<LimitCase> {};
@@ -295,17 +298,16 @@ TEST_P(ReadFrameLimit, CountsOnlyTheTimeSpentWaiting) {
     EXPECT_GE(Clock::now() - started, GetParam().limit);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Replies, ReadFrameLimit,
-    testing::Values(
-        LimitCase{"nothing_arrives", "", 100ms, std::nullopt},
-        // The limit covers the whole frame, not each read.
-        LimitCase{"prefix_without_its_body", prefix(5), 100ms, std::nullopt},
-        LimitCase{"body_cut_short", prefix(5) + "ab", 100ms, std::nullopt},
-        LimitCase{"nothing_and_no_time_left", "", -1ms, std::nullopt},
-        // A frame that is already there needs no waiting, so no time.
-        LimitCase{"whole_frame_with_no_time_left", prefix(2) + "{}", -1ms, std::string("{}")}),
-    [](const auto& param_info) { return param_info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Replies, ReadFrameLimit,
+                         testing::Values(LimitCase{"nothing_arrives", "", 100ms, std::nullopt},
+                                         // The limit covers the whole frame, not each read.
+                                         LimitCase{"prefix_without_its_body", prefix(5), 100ms, std::nullopt},
+                                         LimitCase{"body_cut_short", prefix(5) + "ab", 100ms, std::nullopt},
+                                         LimitCase{"nothing_and_no_time_left", "", -1ms, std::nullopt},
+                                         // A frame that is already there needs no waiting, so no time.
+                                         LimitCase{"whole_frame_with_no_time_left", prefix(2) + "{}", -1ms,
+                                                   std::string("{}")}),
+                         [](const auto& param_info) { return param_info.param.name; });
 
 TEST_F(FrameTest, WriteNobodyReadsEndsAtItsLimit) {
     // The smallest send buffer the system allows, so that one frame of 64 KiB cannot fit in it.
@@ -348,10 +350,10 @@ TEST_P(ConnectionWaitCancel, CallersCancellationEndsIt) {
     if (GetParam()) deadline = Clock::now() + 1h;
     asio::cancellation_signal cancel;
     std::optional<boost::system::error_code> result;
-    asio::co_spawn(context_, client_->wait(Socket::wait_read, deadline),
-                   asio::bind_cancellation_slot(cancel.slot(), [&](std::exception_ptr, boost::system::error_code error) {
-                       result = error;
-                   }));
+    asio::co_spawn(
+        context_, client_->wait(Socket::wait_read, deadline),
+        asio::bind_cancellation_slot(
+            cancel.slot(), [&](std::exception_ptr, boost::system::error_code error) { result = error; }));
     context_.restart();
     context_.run_for(20ms);
     EXPECT_FALSE(result.has_value()) << "the wait ended with nothing to read";
@@ -361,10 +363,9 @@ TEST_P(ConnectionWaitCancel, CallersCancellationEndsIt) {
     EXPECT_EQ(*result, asio::error::operation_aborted);
 }
 
-INSTANTIATE_TEST_SUITE_P(Limits, ConnectionWaitCancel, testing::Bool(),
-                         [](const auto& param_info) {
-                             return param_info.param ? "with_a_limit" : "without_a_limit";
-                         });
+INSTANTIATE_TEST_SUITE_P(Limits, ConnectionWaitCancel, testing::Bool(), [](const auto& param_info) {
+    return param_info.param ? "with_a_limit" : "without_a_limit";
+});
 
 // ---- The connection object ------------------------------------------------------------------
 

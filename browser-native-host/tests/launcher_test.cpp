@@ -21,14 +21,15 @@ using test::ScopedEnv;
 using test::TempDir;
 
 constexpr const char* LOCATE_FAILED = "stage=app_locate kind=NotFound os_error=none";
-constexpr const char* SPAWN_STARTING =
-    "stage=app_spawn in_job=n/a breakaway_ok=n/a silent_breakaway_ok=n/a";
+constexpr const char* SPAWN_STARTING = "stage=app_spawn in_job=n/a breakaway_ok=n/a silent_breakaway_ok=n/a";
 
 // A stand-in application: it writes what it was started with into `record` beside itself and
 // exits. Writing goes through a temporary file so that a reader never sees half a record.
 std::string recording_script(const std::string& out_dir) {
     return "#!/bin/sh\n"
-           "out='" + out_dir + "'\n"
+           "out='" +
+           out_dir +
+           "'\n"
            "stdin=other; stdout=other; stderr=other\n"
            "if [ /dev/stdin -ef /dev/null ]; then stdin=null; fi\n"
            "if [ /dev/stdout -ef /dev/null ]; then stdout=null; fi\n"
@@ -205,10 +206,12 @@ INSTANTIATE_TEST_SUITE_P(
                          return d / "dangling";
                      }},
         UnusableCase{"empty", [](const TempDir&, const std::string&) { return std::string(); }},
-        UnusableCase{"only_white_space", [](const TempDir&, const std::string&) { return std::string(" \n\t"); }},
+        UnusableCase{"only_white_space",
+                     [](const TempDir&, const std::string&) { return std::string(" \n\t"); }},
         UnusableCase{"not_utf8", [](const TempDir&, const std::string& app) { return app + "\xFF"; }},
-        UnusableCase{"zero_byte_inside",
-                     [](const TempDir&, const std::string& app) { return app + std::string(1, '\0') + "x"; }}),
+        UnusableCase{
+            "zero_byte_inside",
+            [](const TempDir&, const std::string& app) { return app + std::string(1, '\0') + "x"; }}),
     [](const auto& param_info) { return param_info.param.name; });
 
 TEST_F(LauncherTest, NoRecordAndNoOverride) {
@@ -232,8 +235,8 @@ TEST_F(LauncherTest, FileWithoutExecutePermissionIsPermissionDenied) {
     ::chmod(app_.c_str(), 0644);
     write_record(app_);
     EXPECT_FALSE(launch());
-    EXPECT_EQ(diagnostics_.lines,
-              (std::vector<std::string>{SPAWN_STARTING, "stage=app_spawn kind=PermissionDenied os_error=13"}));
+    EXPECT_EQ(diagnostics_.lines, (std::vector<std::string>{
+                                      SPAWN_STARTING, "stage=app_spawn kind=PermissionDenied os_error=13"}));
 }
 
 TEST_F(LauncherTest, FileThatIsNoProgramIsUncategorizedWithTheLocalNumber) {
@@ -241,8 +244,8 @@ TEST_F(LauncherTest, FileThatIsNoProgramIsUncategorizedWithTheLocalNumber) {
     write_record(app_);
     EXPECT_FALSE(launch());
     EXPECT_EQ(diagnostics_.lines,
-              (std::vector<std::string>{SPAWN_STARTING,
-                                        "stage=app_spawn kind=Uncategorized os_error=" + std::to_string(ENOEXEC)}));
+              (std::vector<std::string>{
+                  SPAWN_STARTING, "stage=app_spawn kind=Uncategorized os_error=" + std::to_string(ENOEXEC)}));
 }
 
 TEST_F(LauncherTest, LaunchedApplicationIsNeverOurChild) {
@@ -257,7 +260,8 @@ TEST_F(LauncherTest, LaunchedApplicationIsNeverOurChild) {
     pid_t application = static_cast<pid_t>(std::stol(record["pid"]));
     // Once the application has exited, nothing of it may be left waiting for us.
     test::wait_until([&] {
-        std::string stat_line = test::read_file("/proc/" + std::to_string(application) + "/stat").value_or("");
+        std::string stat_line =
+            test::read_file("/proc/" + std::to_string(application) + "/stat").value_or("");
         return ::kill(application, 0) != 0 || stat_line.find(") Z ") != std::string::npos;
     });
     errno = 0;
@@ -283,13 +287,26 @@ struct KindCase {
 
 TEST(ErrorKindName, MapsBySymbolicConstant) {
     const KindCase cases[] = {
-        {EPERM, "PermissionDenied"}, {EACCES, "PermissionDenied"}, {ENOENT, "NotFound"},
-        {EAGAIN, "WouldBlock"},      {EWOULDBLOCK, "WouldBlock"},  {EDEADLK, "Deadlock"},
-        {ENFILE, "TooManyOpenFiles"}, {EMFILE, "TooManyOpenFiles"}, {ENAMETOOLONG, "InvalidFilename"},
-        {ENOSYS, "Unsupported"},     {EOPNOTSUPP, "Unsupported"},  {ETXTBSY, "ExecutableFileBusy"},
-        {ESTALE, "StaleNetworkFileHandle"}, {EDQUOT, "QuotaExceeded"}, {ECONNREFUSED, "ConnectionRefused"},
-        {ENOEXEC, "Uncategorized"},  {ECHILD, "Uncategorized"},    {0, "Uncategorized"},
-        {-1, "Uncategorized"},       {100000, "Uncategorized"},
+        {EPERM, "PermissionDenied"},
+        {EACCES, "PermissionDenied"},
+        {ENOENT, "NotFound"},
+        {EAGAIN, "WouldBlock"},
+        {EWOULDBLOCK, "WouldBlock"},
+        {EDEADLK, "Deadlock"},
+        {ENFILE, "TooManyOpenFiles"},
+        {EMFILE, "TooManyOpenFiles"},
+        {ENAMETOOLONG, "InvalidFilename"},
+        {ENOSYS, "Unsupported"},
+        {EOPNOTSUPP, "Unsupported"},
+        {ETXTBSY, "ExecutableFileBusy"},
+        {ESTALE, "StaleNetworkFileHandle"},
+        {EDQUOT, "QuotaExceeded"},
+        {ECONNREFUSED, "ConnectionRefused"},
+        {ENOEXEC, "Uncategorized"},
+        {ECHILD, "Uncategorized"},
+        {0, "Uncategorized"},
+        {-1, "Uncategorized"},
+        {100000, "Uncategorized"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.error_number);

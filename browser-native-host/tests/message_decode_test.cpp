@@ -61,7 +61,8 @@ TEST(CaptureRequestDecoding, EveryMember) {
     message.action = CaptureAction::CapturePrepare;
     message.browser_download_id = -5;
     message.url = "https://example.test/f.zip";
-    message.observed = ObservedResponse{"https://cdn.example.test/f.zip", "application/zip", 1048576, "\"abc\""};
+    message.observed =
+        ObservedResponse{"https://cdn.example.test/f.zip", "application/zip", 1048576, "\"abc\""};
     message.cookies = std::vector<BrowserCookie>{{"sid", "1", "/", true}, {"lang", "", "/a", false}};
     message.download_name = "f.zip";
     message.initiator_origin = "https://example.test";
@@ -87,10 +88,11 @@ TEST(CaptureRequestDecoding, EmptyCookieListIsPresentAndEmpty) {
 }
 
 TEST(CaptureRequestDecoding, ObservedWithNullAndSkippedNestedObject) {
-    auto request = decode_capture_request(
-        with(samples::CAPTURE, R"("observed":{"finalUrl":null,"x":{"mime":"no","y":[{}]},"mime":"text/plain"})"));
+    auto request = decode_capture_request(with(
+        samples::CAPTURE, R"("observed":{"finalUrl":null,"x":{"mime":"no","y":[{}]},"mime":"text/plain"})"));
     ASSERT_TRUE(request && request->message.observed);
-    EXPECT_EQ(*request->message.observed, (ObservedResponse{std::nullopt, "text/plain", std::nullopt, std::nullopt}));
+    EXPECT_EQ(*request->message.observed,
+              (ObservedResponse{std::nullopt, "text/plain", std::nullopt, std::nullopt}));
 }
 
 // classify_any reads a body once as both requests and takes the envelope from whichever
@@ -159,7 +161,8 @@ TEST(EnvelopeDecoding, StringsThatLookLikeNumbersSurviveLongExponents) {
 }
 
 TEST(EnvelopeDecoding, EscapedTextsBecomeUtf8) {
-    auto envelope = decode_envelope(R"({"requestId":"\ud83d\ude00\u0000\u007f\/","captureId":"\"\\\b\f\n\r\t"})");
+    auto envelope =
+        decode_envelope(R"({"requestId":"\ud83d\ude00\u0000\u007f\/","captureId":"\"\\\b\f\n\r\t"})");
     ASSERT_TRUE(envelope);
     EXPECT_EQ(envelope->request_id, std::string("\xF0\x9F\x98\x80\0\x7F/", 7));
     EXPECT_EQ(envelope->capture_id, "\"\\\b\f\n\r\t");
@@ -181,7 +184,8 @@ TEST(EnvelopeDecoding, LongEscapedKeyFollowedByListedKey) {
 }
 
 TEST(IpcResponseDecoding, Members) {
-    auto response = ipc::decode_ipc_response(R"({"code":"APP_REJECTED","requestId":"r1","protocolVersion":7})");
+    auto response =
+        ipc::decode_ipc_response(R"({"code":"APP_REJECTED","requestId":"r1","protocolVersion":7})");
     ASSERT_TRUE(response);
     EXPECT_EQ(*response, (ipc::IpcResponse{7, "r1", Code::AppRejected}));
 }
@@ -198,13 +202,15 @@ TEST(IpcCaptureResponseDecoding, PreflightWithSkippedKey) {
 }
 
 TEST(IpcCaptureResponseDecoding, NullPreflightIsAbsent) {
-    auto response = ipc::decode_ipc_capture_response(with(samples::IPC_CAPTURE_RESPONSE, R"("preflight":null)"));
+    auto response =
+        ipc::decode_ipc_capture_response(with(samples::IPC_CAPTURE_RESPONSE, R"("preflight":null)"));
     ASSERT_TRUE(response);
     EXPECT_FALSE(response->preflight);
 }
 
 TEST(HostResponseDecoding, RejectionReply) {
-    auto response = decode_host_response(R"({"protocolVersion":1,"requestId":"","status":"rejected","code":"INVALID_MESSAGE"})");
+    auto response = decode_host_response(
+        R"({"protocolVersion":1,"requestId":"","status":"rejected","code":"INVALID_MESSAGE"})");
     ASSERT_TRUE(response);
     EXPECT_EQ(*response, make_host_response("", Code::InvalidMessage));
 }

@@ -35,9 +35,7 @@ ino_t inode_of(const fs::path& path) {
     return ::lstat(path.c_str(), &info) == 0 ? info.st_ino : 0;
 }
 
-std::string temporary_name() {
-    return ".com.ondrake.download." + std::to_string(::getpid()) + ".tmp";
-}
+std::string temporary_name() { return ".com.ondrake.download." + std::to_string(::getpid()) + ".tmp"; }
 
 // Names of the entries of a directory, to see that no temporary file stayed behind.
 std::vector<std::string> entries(const fs::path& dir) {
@@ -79,8 +77,9 @@ INSTANTIATE_TEST_SUITE_P(
                         "/Users/u/Library/Application Support/Microsoft Edge/NativeMessagingHosts"},
         ManifestDirCase{"firefox", "/Users/u", SupportedBrowser::Firefox,
                         "/Users/u/Library/Application Support/Mozilla/NativeMessagingHosts"},
-        ManifestDirCase{"brave", "/Users/u", SupportedBrowser::Brave,
-                        "/Users/u/Library/Application Support/BraveSoftware/Brave-Browser/NativeMessagingHosts"},
+        ManifestDirCase{
+            "brave", "/Users/u", SupportedBrowser::Brave,
+            "/Users/u/Library/Application Support/BraveSoftware/Brave-Browser/NativeMessagingHosts"},
         ManifestDirCase{"chromium", "/Users/u", SupportedBrowser::Chromium,
                         "/Users/u/Library/Application Support/Chromium/NativeMessagingHosts"},
         ManifestDirCase{"vivaldi_has_none", "/Users/u", SupportedBrowser::Vivaldi, std::nullopt},
@@ -262,7 +261,8 @@ TEST_F(Register, ChangedManifestsAreRepaired) {
     write_file(manifest(SupportedBrowser::Edge), edge);
 
     EXPECT_EQ(run(), (Outcomes{R, R, C, C, C, S, U}));
-    EXPECT_EQ(read_file(manifest(SupportedBrowser::Chrome)), expected_manifest(SupportedBrowser::Chrome, false));
+    EXPECT_EQ(read_file(manifest(SupportedBrowser::Chrome)),
+              expected_manifest(SupportedBrowser::Chrome, false));
     EXPECT_EQ(read_file(manifest(SupportedBrowser::Edge)), expected_manifest(SupportedBrowser::Edge, false));
 }
 
@@ -270,14 +270,17 @@ TEST_F(Register, ManifestThatIsNotUtf8CountsAsAbsent) {
     run();
     write_file(manifest(SupportedBrowser::Firefox), "{\"name\": \"\xFF\"}");
     EXPECT_EQ(run(), (Outcomes{C, C, W, C, C, S, U}));
-    EXPECT_EQ(read_file(manifest(SupportedBrowser::Firefox)), expected_manifest(SupportedBrowser::Firefox, false));
+    EXPECT_EQ(read_file(manifest(SupportedBrowser::Firefox)),
+              expected_manifest(SupportedBrowser::Firefox, false));
 }
 
 TEST_F(Register, ProductionAfterDevelopmentRepairsFirefoxOnly) {
     EXPECT_EQ(run(true), (Outcomes{W, W, W, W, W, S, U}));
-    EXPECT_EQ(read_file(manifest(SupportedBrowser::Firefox)), expected_manifest(SupportedBrowser::Firefox, true));
+    EXPECT_EQ(read_file(manifest(SupportedBrowser::Firefox)),
+              expected_manifest(SupportedBrowser::Firefox, true));
     EXPECT_EQ(run(false), (Outcomes{C, C, R, C, C, S, U}));
-    EXPECT_EQ(read_file(manifest(SupportedBrowser::Firefox)), expected_manifest(SupportedBrowser::Firefox, false));
+    EXPECT_EQ(read_file(manifest(SupportedBrowser::Firefox)),
+              expected_manifest(SupportedBrowser::Firefox, false));
 }
 
 TEST_F(Register, VerbLinesInBothModes) {
@@ -301,7 +304,8 @@ TEST_F(Register, DirectoryInPlaceOfAManifestMakesThatBrowserUnavailable) {
     EXPECT_EQ(run_verb(lines), 0);
     EXPECT_EQ(lines.at(2), "edge -> Unavailable");
     EXPECT_EQ(lines.at(5), "chromium -> Written");
-    EXPECT_EQ(entries(*manifest_dir(SupportedBrowser::Edge)), std::vector<std::string>{"com.ondrake.download.json"});
+    EXPECT_EQ(entries(*manifest_dir(SupportedBrowser::Edge)),
+              std::vector<std::string>{"com.ondrake.download.json"});
     EXPECT_TRUE(fs::is_directory(manifest(SupportedBrowser::Edge)));
     EXPECT_EQ(read_file(record()), paths.app.string());
 }
@@ -312,9 +316,10 @@ TEST_F(Register, NoManifestWrittenFailsAfterTheReport) {
     }
     Lines lines;
     EXPECT_EQ(run_verb(lines), 1);
-    EXPECT_EQ(lines, (Lines{"firefox trust = browser-bridge@ondrake.download", "chrome -> Unavailable",
-                            "edge -> Unavailable", "firefox -> Unavailable", "brave -> Unavailable",
-                            "chromium -> Unavailable", "opera -> SharesDestination", "vivaldi -> Unavailable"}));
+    EXPECT_EQ(lines,
+              (Lines{"firefox trust = browser-bridge@ondrake.download", "chrome -> Unavailable",
+                     "edge -> Unavailable", "firefox -> Unavailable", "brave -> Unavailable",
+                     "chromium -> Unavailable", "opera -> SharesDestination", "vivaldi -> Unavailable"}));
     EXPECT_EQ(read_file(record()), paths.app.string());
 }
 
@@ -336,13 +341,15 @@ TEST_F(Register, RecordThatCannotBeWrittenFailsAndKeepsManifests) {
     Lines lines;
     EXPECT_EQ(run_verb(lines), 1);
     EXPECT_EQ(lines, Lines{"the native messaging manifest could not be written"});
-    EXPECT_EQ(read_file(manifest(SupportedBrowser::Brave)), expected_manifest(SupportedBrowser::Brave, false));
+    EXPECT_EQ(read_file(manifest(SupportedBrowser::Brave)),
+              expected_manifest(SupportedBrowser::Brave, false));
 }
 
 TEST_F(Register, ApplicationPathThatIsNotUtf8IsRefusedAfterTheManifests) {
     paths.app = temp.path() / "bin/Ondrake-\xFF";
     write_file(paths.app, "app");
-    EXPECT_EQ(register_host(paths, InstallLocation::Canonical, false).error(), RegistrationError::ManifestWrite);
+    EXPECT_EQ(register_host(paths, InstallLocation::Canonical, false).error(),
+              RegistrationError::ManifestWrite);
     EXPECT_TRUE(fs::exists(manifest(SupportedBrowser::Chromium)));
     EXPECT_FALSE(fs::exists(record()));
 }
@@ -393,7 +400,8 @@ TEST_P(RegisterWithoutHome, EveryBrowserUnavailableThenNoUserDirectory) {
     Lines lines;
     EXPECT_EQ(run_verb(lines), 1);
     EXPECT_EQ(lines, Lines{"no per-user directory is available"});
-    EXPECT_EQ(register_host(paths, InstallLocation::Canonical, false).error(), RegistrationError::NoUserDirectory);
+    EXPECT_EQ(register_host(paths, InstallLocation::Canonical, false).error(),
+              RegistrationError::NoUserDirectory);
     EXPECT_FALSE(fs::exists(home_dir / "Library"));
 }
 
@@ -458,8 +466,9 @@ TEST_F(Unregister, FileInPlaceOfABrowserDirectoryMeansNoManifest) {
     write_file(support("Google"), "not a directory");
     auto removed = unregister();
     ASSERT_TRUE(removed.has_value());
-    EXPECT_EQ((*removed), (std::vector<SupportedBrowser>{SupportedBrowser::Edge, SupportedBrowser::Firefox,
-                                                             SupportedBrowser::Brave, SupportedBrowser::Chromium}));
+    EXPECT_EQ((*removed),
+              (std::vector<SupportedBrowser>{SupportedBrowser::Edge, SupportedBrowser::Firefox,
+                                             SupportedBrowser::Brave, SupportedBrowser::Chromium}));
 }
 
 TEST_F(Unregister, WithoutHomeDoesNothing) {

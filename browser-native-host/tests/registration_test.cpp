@@ -90,8 +90,7 @@ TEST(ManifestJson, RefusesUnusableHostPaths) {
     EXPECT_EQ(manifest_json_for(false, false, "").error(), RegistrationError::RelativeExecutable);
     EXPECT_EQ(manifest_json_for(true, false, "bin/ondrake-native-host").error(),
               RegistrationError::RelativeExecutable);
-    EXPECT_EQ(manifest_json_for(false, false, "/Apps/\xFF/host").error(),
-              RegistrationError::ManifestWrite);
+    EXPECT_EQ(manifest_json_for(false, false, "/Apps/\xFF/host").error(), RegistrationError::ManifestWrite);
 }
 
 TEST(FirefoxTrust, LinesPerMode) {
@@ -110,9 +109,9 @@ TEST(Browsers, OrderNamesAndDirectories) {
         std::optional<std::string_view> subdirectory;
     };
     const std::vector<Row> expected = {
-        {"chrome", "Google/Chrome"},     {"edge", "Microsoft Edge"},
-        {"firefox", "Mozilla"},          {"brave", "BraveSoftware/Brave-Browser"},
-        {"chromium", "Chromium"},        {"opera", "Google/Chrome"},
+        {"chrome", "Google/Chrome"}, {"edge", "Microsoft Edge"},
+        {"firefox", "Mozilla"},      {"brave", "BraveSoftware/Brave-Browser"},
+        {"chromium", "Chromium"},    {"opera", "Google/Chrome"},
         {"vivaldi", std::nullopt},
     };
     ASSERT_EQ(ALL_BROWSERS.size(), expected.size());

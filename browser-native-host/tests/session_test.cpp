@@ -86,11 +86,13 @@ INSTANTIATE_TEST_SUITE_P(
                     {"request r-2 -> Accepted"},
                     {R"({"protocolVersion":1,"requestId":"r-2","url":"https://example.test/"})"}},
         SessionCase{"rejections_reach_nobody_and_are_not_logged",
-                    framed(simple("r-3", "ftp://example.test/f")) + framed(simple("r-4", "https://u@example.test/")) +
+                    framed(simple("r-3", "ftp://example.test/f")) +
+                        framed(simple("r-4", "https://u@example.test/")) +
                         framed(capture("c-5", "capture_status", "https://example.test/")),
                     Application::Listening,
                     "accept",
-                    {host_reply("r-3", "rejected", "UNSUPPORTED_SCHEME"), host_reply("r-4", "rejected", "INVALID_URL"),
+                    {host_reply("r-3", "rejected", "UNSUPPORTED_SCHEME"),
+                     host_reply("r-4", "rejected", "INVALID_URL"),
                      capture_reply("c-5", "unknown", "INVALID_MESSAGE")},
                     {},
                     {}},
@@ -99,67 +101,77 @@ INSTANTIATE_TEST_SUITE_P(
                         framed(capture("c-9", "capture_commit", "https://example.test/file.zip")),
                     Application::Listening,
                     "accept",
-                    {capture_reply("c-9", "prepared", "CAPTURE_PREPARED"), capture_reply("c-9", "committed", "ACCEPTED")},
+                    {capture_reply("c-9", "prepared", "CAPTURE_PREPARED"),
+                     capture_reply("c-9", "committed", "ACCEPTED")},
                     {"capture c-9 CapturePrepare -> Prepared/CapturePrepared",
                      "capture c-9 CaptureCommit -> Committed/Accepted"},
                     {PREPARE_RECEIVED, COMMIT_RECEIVED}},
-        SessionCase{"lone_surrogates_in_skipped_values",
-                    framed(R"({"protocolVersion":1,"requestId":"r-s1","action":"download","source":"context_menu",)"
-                           R"("url":"https://example.test/","x":"\ud800"})") +
-                        framed(R"({"protocolVersion":4,"requestId":"r-9","captureId":"c-9","action":"capture_prepare",)"
-                               R"("source":"automatic_download","browser":"chrome","url":"https://example.test/file.zip",)"
-                               R"("observed":{"mime":"application/zip","x-future":"name \udc00 here"}})"),
-                    Application::Listening,
-                    "accept",
-                    {host_reply("r-s1", "rejected", "INVALID_MESSAGE"), capture_reply("c-9", "prepared", "CAPTURE_PREPARED")},
-                    {"capture c-9 CapturePrepare -> Prepared/CapturePrepared"},
-                    {R"({"protocolVersion":4,"requestId":"r-9","captureId":"c-9","action":"capture_prepare",)"
-                     R"("browser":"chrome","browserDownloadId":null,"url":"https://example.test/file.zip",)"
-                     R"("observed":{"finalUrl":null,"mime":"application/zip","totalBytes":null,"etag":null},)"
-                     R"("cookies":null,"downloadName":null,"initiatorOrigin":null,"revalidateResponse":null})"}},
-        SessionCase{"application_code_passed_on",
-                    framed(simple("r-1", "https://example.test/")) + framed(capture("c-1", "capture_abort")),
-                    Application::Listening,
-                    "code:APP_REJECTED/aborted",
-                    {host_reply("r-1", "rejected", "APP_REJECTED"), capture_reply("c-1", "aborted", "APP_REJECTED")},
-                    {"request r-1 -> AppRejected", "capture c-1 CaptureAbort -> Aborted/AppRejected"},
-                    {R"({"protocolVersion":1,"requestId":"r-1","url":"https://example.test/"})",
-                     R"({"protocolVersion":4,"requestId":"r-1","captureId":"c-1","action":"capture_abort",)"
-                     R"("browser":"chrome","browserDownloadId":null,"url":null,"observed":null,"cookies":null,)"
-                     R"("downloadName":null,"initiatorOrigin":null,"revalidateResponse":null})"}},
-        SessionCase{"silent_application_is_indeterminate",
-                    framed(simple("r-1", "https://example.test/")) + framed(capture("c-1", "capture_status")),
-                    Application::Listening,
-                    "silent",
-                    {host_reply("r-1", "indeterminate", "DELIVERY_INDETERMINATE"),
-                     capture_reply("c-1", "indeterminate", "DELIVERY_INDETERMINATE")},
-                    {"request r-1 -> DeliveryIndeterminate",
-                     "capture c-1 CaptureStatus -> Indeterminate/DeliveryIndeterminate"},
-                    {R"({"protocolVersion":1,"requestId":"r-1","url":"https://example.test/"})",
-                     R"({"protocolVersion":4,"requestId":"r-1","captureId":"c-1","action":"capture_status",)"
-                     R"("browser":"chrome","browserDownloadId":null,"url":null,"observed":null,"cookies":null,)"
-                     R"("downloadName":null,"initiatorOrigin":null,"revalidateResponse":null})"}},
-        SessionCase{"capture_without_endpoint",
-                    framed(R"({"protocolVersion":4,"requestId":"r-2","captureId":"c-2","action":"capture_status",)"
-                           R"("source":"automatic_download"})"),
-                    Application::NoEndpoint,
-                    "",
-                    {R"({"protocolVersion":4,"requestId":"r-2","captureId":"c-2","status":"unknown","code":"APP_UNAVAILABLE"})"},
-                    {NO_ENDPOINT, "capture c-2 CaptureStatus -> Unknown/AppUnavailable"},
-                    {}},
-        SessionCase{"no_endpoint_said_once",
-                    framed(simple("r-1", "https://example.test/")) + framed(simple("r-2", "https://example.test/")),
-                    Application::NoEndpoint,
-                    "",
-                    {host_reply("r-1", "unavailable", "APP_UNAVAILABLE"),
-                     host_reply("r-2", "unavailable", "APP_UNAVAILABLE")},
-                    {NO_ENDPOINT, "request r-1 -> AppUnavailable", "request r-2 -> AppUnavailable"},
-                    {}},
+        SessionCase{
+            "lone_surrogates_in_skipped_values",
+            framed(R"({"protocolVersion":1,"requestId":"r-s1","action":"download","source":"context_menu",)"
+                   R"("url":"https://example.test/","x":"\ud800"})") +
+                framed(
+                    R"({"protocolVersion":4,"requestId":"r-9","captureId":"c-9","action":"capture_prepare",)"
+                    R"("source":"automatic_download","browser":"chrome","url":"https://example.test/file.zip",)"
+                    R"("observed":{"mime":"application/zip","x-future":"name \udc00 here"}})"),
+            Application::Listening,
+            "accept",
+            {host_reply("r-s1", "rejected", "INVALID_MESSAGE"),
+             capture_reply("c-9", "prepared", "CAPTURE_PREPARED")},
+            {"capture c-9 CapturePrepare -> Prepared/CapturePrepared"},
+            {R"({"protocolVersion":4,"requestId":"r-9","captureId":"c-9","action":"capture_prepare",)"
+             R"("browser":"chrome","browserDownloadId":null,"url":"https://example.test/file.zip",)"
+             R"("observed":{"finalUrl":null,"mime":"application/zip","totalBytes":null,"etag":null},)"
+             R"("cookies":null,"downloadName":null,"initiatorOrigin":null,"revalidateResponse":null})"}},
+        SessionCase{
+            "application_code_passed_on",
+            framed(simple("r-1", "https://example.test/")) + framed(capture("c-1", "capture_abort")),
+            Application::Listening,
+            "code:APP_REJECTED/aborted",
+            {host_reply("r-1", "rejected", "APP_REJECTED"), capture_reply("c-1", "aborted", "APP_REJECTED")},
+            {"request r-1 -> AppRejected", "capture c-1 CaptureAbort -> Aborted/AppRejected"},
+            {R"({"protocolVersion":1,"requestId":"r-1","url":"https://example.test/"})",
+             R"({"protocolVersion":4,"requestId":"r-1","captureId":"c-1","action":"capture_abort",)"
+             R"("browser":"chrome","browserDownloadId":null,"url":null,"observed":null,"cookies":null,)"
+             R"("downloadName":null,"initiatorOrigin":null,"revalidateResponse":null})"}},
+        SessionCase{
+            "silent_application_is_indeterminate",
+            framed(simple("r-1", "https://example.test/")) + framed(capture("c-1", "capture_status")),
+            Application::Listening,
+            "silent",
+            {host_reply("r-1", "indeterminate", "DELIVERY_INDETERMINATE"),
+             capture_reply("c-1", "indeterminate", "DELIVERY_INDETERMINATE")},
+            {"request r-1 -> DeliveryIndeterminate",
+             "capture c-1 CaptureStatus -> Indeterminate/DeliveryIndeterminate"},
+            {R"({"protocolVersion":1,"requestId":"r-1","url":"https://example.test/"})",
+             R"({"protocolVersion":4,"requestId":"r-1","captureId":"c-1","action":"capture_status",)"
+             R"("browser":"chrome","browserDownloadId":null,"url":null,"observed":null,"cookies":null,)"
+             R"("downloadName":null,"initiatorOrigin":null,"revalidateResponse":null})"}},
+        SessionCase{
+            "capture_without_endpoint",
+            framed(R"({"protocolVersion":4,"requestId":"r-2","captureId":"c-2","action":"capture_status",)"
+                   R"("source":"automatic_download"})"),
+            Application::NoEndpoint,
+            "",
+            {R"({"protocolVersion":4,"requestId":"r-2","captureId":"c-2","status":"unknown","code":"APP_UNAVAILABLE"})"},
+            {NO_ENDPOINT, "capture c-2 CaptureStatus -> Unknown/AppUnavailable"},
+            {}},
+        SessionCase{
+            "no_endpoint_said_once",
+            framed(simple("r-1", "https://example.test/")) + framed(simple("r-2", "https://example.test/")),
+            Application::NoEndpoint,
+            "",
+            {host_reply("r-1", "unavailable", "APP_UNAVAILABLE"),
+             host_reply("r-2", "unavailable", "APP_UNAVAILABLE")},
+            {NO_ENDPOINT, "request r-1 -> AppUnavailable", "request r-2 -> AppUnavailable"},
+            {}},
         SessionCase{"every_unreachable_request_launches",
-                    framed(simple("r-1", "https://example.test/")) + framed(capture("c-1", "capture_commit", "https://example.test/")),
+                    framed(simple("r-1", "https://example.test/")) +
+                        framed(capture("c-1", "capture_commit", "https://example.test/")),
                     Application::Absent,
                     "",
-                    {host_reply("r-1", "unavailable", "APP_UNAVAILABLE"), capture_reply("c-1", "unknown", "APP_UNAVAILABLE")},
+                    {host_reply("r-1", "unavailable", "APP_UNAVAILABLE"),
+                     capture_reply("c-1", "unknown", "APP_UNAVAILABLE")},
                     {"request r-1 -> AppUnavailable", "capture c-1 CaptureCommit -> Unknown/AppUnavailable"},
                     {},
                     2},
@@ -170,7 +182,8 @@ INSTANTIATE_TEST_SUITE_P(
                     Application::NoEndpoint,
                     "",
                     {host_reply("r-1", "unavailable", "APP_UNAVAILABLE"), INVALID},
-                    {NO_ENDPOINT, "request r-1 -> AppUnavailable", "the frame declared 70000 bytes, over the 65536 limit"},
+                    {NO_ENDPOINT, "request r-1 -> AppUnavailable",
+                     "the frame declared 70000 bytes, over the 65536 limit"},
                     {},
                     0,
                     "xyz" + framed(simple("r-2", "https://example.test/"))},
@@ -266,8 +279,9 @@ TEST_F(SessionTest, FailedWritesAreReportedAndTheSessionGoesOn) {
 
     ASSERT_TRUE(run(input, output, launcher, false));
     const std::string failure = "could not write a response: the stream failed";
-    EXPECT_EQ(diagnostics_.lines, (std::vector<std::string>{NO_ENDPOINT, "request r-1 -> AppUnavailable", failure,
-                                                             failure, "request r-2 -> AppUnavailable", failure}));
+    EXPECT_EQ(diagnostics_.lines,
+              (std::vector<std::string>{NO_ENDPOINT, "request r-1 -> AppUnavailable", failure, failure,
+                                        "request r-2 -> AppUnavailable", failure}));
     EXPECT_EQ(output.attempts, 3);
     EXPECT_EQ(input.remaining(), "");
 }
@@ -284,8 +298,10 @@ TEST_F(SessionTest, ApplicationStartedByTheLauncherGetsTheRequest) {
 
     ASSERT_TRUE(run(input, output, launcher, true));
     EXPECT_EQ(frames_in(output.written),
-              (std::vector<std::string>{host_reply("r-1", "accepted", "ACCEPTED"), host_reply("r-2", "accepted", "ACCEPTED")}));
-    EXPECT_EQ(diagnostics_.lines, (std::vector<std::string>{"request r-1 -> Accepted", "request r-2 -> Accepted"}));
+              (std::vector<std::string>{host_reply("r-1", "accepted", "ACCEPTED"),
+                                        host_reply("r-2", "accepted", "ACCEPTED")}));
+    EXPECT_EQ(diagnostics_.lines,
+              (std::vector<std::string>{"request r-1 -> Accepted", "request r-2 -> Accepted"}));
     EXPECT_EQ(launcher.calls, 1);  // the second request found the application running
     ASSERT_TRUE(peer);
     peer->stop();

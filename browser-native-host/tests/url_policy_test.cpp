@@ -39,7 +39,8 @@ const auto SCHEME = UrlRejection::SchemeNotAllowed;
 
 const SanitizeCase CASES[] = {
     // Normalisation by the parser is part of the result.
-    {"upper_case_scheme_host_default_port_fragment", "HTTPS://Example.TEST:443/a#top", "https://example.test/a"},
+    {"upper_case_scheme_host_default_port_fragment", "HTTPS://Example.TEST:443/a#top",
+     "https://example.test/a"},
     {"http_default_port", "http://example.test:80/x", "http://example.test/x"},
     {"port_80_on_https_is_kept", "https://example.test:80/", "https://example.test:80/"},
     {"other_port_kept", "HTTP://EXAMPLE.TEST:8080", "http://example.test:8080/"},
@@ -71,7 +72,10 @@ const SanitizeCase CASES[] = {
     {"only_white_space", " \xE3\x80\x80 ", MALFORMED},
 
     // Hosts.
-    {"idna_to_punycode", "https://B\xC3\xBC" "cher.example/", "https://xn--bcher-kva.example/"},
+    {"idna_to_punycode",
+     "https://B\xC3\xBC"
+     "cher.example/",
+     "https://xn--bcher-kva.example/"},
     {"fullwidth_letters_mapped",
      "https://\xEF\xBD\x85\xEF\xBD\x98\xEF\xBD\x81\xEF\xBD\x8D\xEF\xBD\x90\xEF\xBD\x8C\xEF\xBD\x85.test/",
      "https://example.test/"},

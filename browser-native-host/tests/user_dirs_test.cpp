@@ -30,12 +30,12 @@ TEST_P(StateDir, FollowsHome) {
 INSTANTIATE_TEST_SUITE_P(
     Homes, StateDir,
     testing::Values(
-        HomeCase{"unset", nullptr, std::nullopt},
-        HomeCase{"empty", "", std::nullopt},
+        HomeCase{"unset", nullptr, std::nullopt}, HomeCase{"empty", "", std::nullopt},
         HomeCase{"relative", "relative/dir", std::nullopt},
         HomeCase{"root", "/", "/Library/Application Support/OndrakeDownload"},
         HomeCase{"plain", "/Users/example", "/Users/example/Library/Application Support/OndrakeDownload"},
-        HomeCase{"trailing_slash", "/Users/example/", "/Users/example/Library/Application Support/OndrakeDownload"},
+        HomeCase{"trailing_slash", "/Users/example/",
+                 "/Users/example/Library/Application Support/OndrakeDownload"},
         HomeCase{"not_utf8", "/Users/\xFF", "/Users/\xFF/Library/Application Support/OndrakeDownload"}),
     [](const auto& param_info) { return param_info.param.name; });
 

@@ -40,17 +40,12 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         LookupCase{"register", "register", true},
         LookupCase{"register_development", "register-development", true},
-        LookupCase{"unregister", "unregister", true},
-        LookupCase{"capital", "Register", false},
-        LookupCase{"upper_case", "UNREGISTER", false},
-        LookupCase{"leading_dashes", "--register", false},
-        LookupCase{"trailing_space", "register ", false},
-        LookupCase{"leading_space", " unregister", false},
-        LookupCase{"trailing_line_feed", "register\n", false},
-        LookupCase{"prefix", "registe", false},
+        LookupCase{"unregister", "unregister", true}, LookupCase{"capital", "Register", false},
+        LookupCase{"upper_case", "UNREGISTER", false}, LookupCase{"leading_dashes", "--register", false},
+        LookupCase{"trailing_space", "register ", false}, LookupCase{"leading_space", " unregister", false},
+        LookupCase{"trailing_line_feed", "register\n", false}, LookupCase{"prefix", "registe", false},
         LookupCase{"with_nul", std::string("register\0x", 10), false},
-        LookupCase{"not_utf8", "register\xFF", false},
-        LookupCase{"empty", "", false},
+        LookupCase{"not_utf8", "register\xFF", false}, LookupCase{"empty", "", false},
         LookupCase{"extension_origin", "chrome-extension://kfmhaobnpdcjiegllamnbocfhkpjdgie/", false}),
     [](const auto& param_info) { return param_info.param.name; });
 
@@ -80,8 +75,8 @@ HostRun run_host(const fs::path& program, const std::vector<std::string>& argume
 
 const std::string IDENTIFICATION_FAILURE =
     host_log({"the application could not be identified from the host's location",
-             "this verb registers the host next to it inside a packaged application; run it from "
-             "Contents/MacOS of a built .app"});
+              "this verb registers the host next to it inside a packaged application; run it from "
+              "Contents/MacOS of a built .app"});
 
 class HostProcess : public testing::Test {
 protected:
@@ -101,12 +96,14 @@ TEST_F(HostProcess, ArgumentsThatAreNotVerbsLeaveTheVerbPath) {
     };
     // A session answers a message that is not JSON without logging it, and ends with its input.
     const std::string not_json = std::string("\x05\0\0\0", 4) + "hello";
-    const std::string rejection = R"({"protocolVersion":1,"requestId":"","status":"rejected","code":"INVALID_MESSAGE"})";
+    const std::string rejection =
+        R"({"protocolVersion":1,"requestId":"","status":"rejected","code":"INVALID_MESSAGE"})";
     for (const auto& arguments : argument_lists) {
         SCOPED_TRACE(arguments.empty() ? "<none>" : arguments.front());
         HostRun run = run_host(BUILT_HOST, arguments, home.path(), not_json);
         EXPECT_EQ(run.status, 0);
-        EXPECT_EQ(run.out, std::string(1, static_cast<char>(rejection.size())) + std::string(3, '\0') + rejection);
+        EXPECT_EQ(run.out,
+                  std::string(1, static_cast<char>(rejection.size())) + std::string(3, '\0') + rejection);
         EXPECT_EQ(run.err, "");
     }
     EXPECT_TRUE(home_is_empty());
@@ -159,28 +156,30 @@ TEST_F(HostProcess, RegistrationCycleFromApplications) {
     HostRun run = run_host(bundle.host, {"register"}, home.path());
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, "");
-    EXPECT_EQ(run.err, host_log({"firefox trust = browser-bridge@ondrake.download", "chrome -> Written",
-                                "edge -> Written", "firefox -> Written", "brave -> Written", "chromium -> Written",
-                                "opera -> SharesDestination", "vivaldi -> Unavailable"}));
+    EXPECT_EQ(run.err,
+              host_log({"firefox trust = browser-bridge@ondrake.download", "chrome -> Written",
+                        "edge -> Written", "firefox -> Written", "brave -> Written", "chromium -> Written",
+                        "opera -> SharesDestination", "vivaldi -> Unavailable"}));
     EXPECT_EQ(read_file(chrome), *registration::manifest_json_for(false, false, bundle.host.string()));
     EXPECT_EQ(read_file(record), bundle.app.string());
 
     run = run_host(bundle.host, {"register-development"}, home.path());
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, "");
-    EXPECT_EQ(run.err,
-              host_log({"firefox trust = browser-bridge@ondrake.download, browser-bridge-dev@ondrake.download",
-                       "DEVELOPMENT registration. Run `register` to restore production trust.",
-                       "chrome -> AlreadyCurrent", "edge -> AlreadyCurrent", "firefox -> Repaired",
-                       "brave -> AlreadyCurrent", "chromium -> AlreadyCurrent", "opera -> SharesDestination",
-                       "vivaldi -> Unavailable"}));
+    EXPECT_EQ(
+        run.err,
+        host_log({"firefox trust = browser-bridge@ondrake.download, browser-bridge-dev@ondrake.download",
+                  "DEVELOPMENT registration. Run `register` to restore production trust.",
+                  "chrome -> AlreadyCurrent", "edge -> AlreadyCurrent", "firefox -> Repaired",
+                  "brave -> AlreadyCurrent", "chromium -> AlreadyCurrent", "opera -> SharesDestination",
+                  "vivaldi -> Unavailable"}));
     EXPECT_EQ(read_file(firefox), *registration::manifest_json_for(true, true, bundle.host.string()));
 
     run = run_host(bundle.host, {"unregister"}, home.path());
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, "");
     EXPECT_EQ(run.err, host_log({"removed chrome", "removed edge", "removed firefox", "removed brave",
-                                "removed chromium", "removed opera"}));
+                                 "removed chromium", "removed opera"}));
     EXPECT_FALSE(fs::exists(chrome));
     EXPECT_FALSE(fs::exists(firefox));
     EXPECT_FALSE(fs::exists(record));

@@ -29,8 +29,9 @@ TEST(ReferenceWebExtension, SendsRequestsTheHostAccepts) {
         {"https://example.org/\\back\\slash?tab=\t", "https://example.org//back/slash?tab="},
     };
     test::ProgramOptions options;
-    options.arguments = {std::string(ONDRAKE_SOURCE_DIR) + "/safari-extension/tests/web_extension_messages.js",
-                         std::string(ONDRAKE_SOURCE_DIR) + "/safari-extension/web-extension/background.js"};
+    options.arguments = {
+        std::string(ONDRAKE_SOURCE_DIR) + "/safari-extension/tests/web_extension_messages.js",
+        std::string(ONDRAKE_SOURCE_DIR) + "/safari-extension/web-extension/background.js"};
     for (const Link& link : links) options.arguments.emplace_back(link.clicked);
     test::ProgramRun run = test::run_program(ONDRAKE_NODE, options);
     ASSERT_EQ(run.status, 0) << run.err;

@@ -35,7 +35,9 @@ NSString* string_from_utf8(std::string_view text) {
         prefix = @"\uFEFF";
         text.remove_prefix(BYTE_ORDER_MARK.size());
     }
-    NSString* rest = [[NSString alloc] initWithBytes:text.data() length:text.size() encoding:NSUTF8StringEncoding];
+    NSString* rest = [[NSString alloc] initWithBytes:text.data()
+                                              length:text.size()
+                                            encoding:NSUTF8StringEncoding];
     return rest == nil ? nil : [prefix stringByAppendingString:rest];
 }
 
@@ -63,7 +65,8 @@ Value value_from_object(id object) {
         return Value(std::string(static_cast<const char*>(bytes.bytes), bytes.length));
     }
     if ([object isKindOfClass:[NSNumber class]]) {
-        if (CFGetTypeID((__bridge CFTypeRef)object) == CFBooleanGetTypeID()) return Value(static_cast<bool>([object boolValue]));
+        if (CFGetTypeID((__bridge CFTypeRef)object) == CFBooleanGetTypeID())
+            return Value(static_cast<bool>([object boolValue]));
         return Value([object doubleValue]);
     }
     if ([object isKindOfClass:[NSNull class]]) return Value(Null{});
@@ -131,7 +134,9 @@ public:
         return value_from_object(message);
     }
 
-    void complete_request(Dictionary dictionary) override { reply(context_, object_from_dictionary(dictionary)); }
+    void complete_request(Dictionary dictionary) override {
+        reply(context_, object_from_dictionary(dictionary));
+    }
 
 private:
     NSExtensionContext* __strong context_;
@@ -142,7 +147,8 @@ public:
     std::optional<std::string> container_path(std::string_view group_id) const override {
         NSString* group = string_from_utf8(group_id);
         if (group == nil) return std::nullopt;
-        NSURL* container = [[NSFileManager defaultManager] containerURLForSecurityApplicationGroupIdentifier:group];
+        NSURL* container =
+            [[NSFileManager defaultManager] containerURLForSecurityApplicationGroupIdentifier:group];
         if (container == nil) return std::nullopt;
         const char* path = container.fileSystemRepresentation;
         if (path == nullptr) return std::nullopt;
@@ -171,8 +177,9 @@ public:
 - (void)beginRequestWithExtensionContext:(NSExtensionContext*)context {
     FileManagerContainers containers;
     GlobalQueue queue;
-    ondrake::safari::begin_request(std::make_shared<FoundationContext>(context),
-                                   ondrake::safari::RelayServices{containers, queue, ondrake::safari::monotonic_clock()});
+    ondrake::safari::begin_request(
+        std::make_shared<FoundationContext>(context),
+        ondrake::safari::RelayServices{containers, queue, ondrake::safari::monotonic_clock()});
 }
 
 @end

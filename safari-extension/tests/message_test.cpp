@@ -29,25 +29,19 @@ TEST_P(Utf8, IsCheckedByTheUnicodeTable) {
 INSTANTIATE_TEST_SUITE_P(
     Sequences, Utf8,
     testing::Values(
-        Utf8Case{"empty", "", true},
-        Utf8Case{"ascii_with_nul", std::string("a\0b", 3), true},
-        Utf8Case{"two_byte_lowest", "\xC2\x80", true},
-        Utf8Case{"three_byte_lowest", "\xE0\xA0\x80", true},
+        Utf8Case{"empty", "", true}, Utf8Case{"ascii_with_nul", std::string("a\0b", 3), true},
+        Utf8Case{"two_byte_lowest", "\xC2\x80", true}, Utf8Case{"three_byte_lowest", "\xE0\xA0\x80", true},
         Utf8Case{"last_before_surrogates", "\xED\x9F\xBF", true},
         Utf8Case{"first_after_surrogates", "\xEE\x80\x80", true},
         Utf8Case{"byte_order_mark", "\xEF\xBB\xBF", true},
         Utf8Case{"four_byte_emoji", "\xF0\x9F\x98\x80", true},
         Utf8Case{"highest_code_point", "\xF4\x8F\xBF\xBF", true},
-        Utf8Case{"overlong_two_byte", "\xC0\x80", false},
-        Utf8Case{"overlong_c1", "\xC1\xBF", false},
+        Utf8Case{"overlong_two_byte", "\xC0\x80", false}, Utf8Case{"overlong_c1", "\xC1\xBF", false},
         Utf8Case{"overlong_three_byte", "\xE0\x9F\xBF", false},
         Utf8Case{"overlong_four_byte", "\xF0\x8F\xBF\xBF", false},
-        Utf8Case{"surrogate", "\xED\xA0\x80", false},
-        Utf8Case{"above_max", "\xF4\x90\x80\x80", false},
-        Utf8Case{"lead_f5", "\xF5\x80\x80\x80", false},
-        Utf8Case{"lone_continuation", "\x80", false},
-        Utf8Case{"byte_ff", "a\xFF", false},
-        Utf8Case{"truncated_two_byte", "\xC3", false},
+        Utf8Case{"surrogate", "\xED\xA0\x80", false}, Utf8Case{"above_max", "\xF4\x90\x80\x80", false},
+        Utf8Case{"lead_f5", "\xF5\x80\x80\x80", false}, Utf8Case{"lone_continuation", "\x80", false},
+        Utf8Case{"byte_ff", "a\xFF", false}, Utf8Case{"truncated_two_byte", "\xC3", false},
         Utf8Case{"truncated_four_byte", "\xF0\x9F\x98", false},
         Utf8Case{"bad_third_byte", "\xE2\x82\x41", false},
         Utf8Case{"bad_fourth_byte", "\xF0\x9F\x98\xC0", false}),
@@ -68,9 +62,12 @@ TEST(DictionaryModel, SetReplacesInPlaceAndKeepsOrder) {
 }
 
 TEST(DictionaryModel, OnlyStringsAreStrings) {
-    const Value others[] = {Value(Null{}),          Value(false),
-                            Value(0),               Value(Array{Value("x")}),
-                            Value(make_dictionary({{"x", Value("x")}})), Value(Unrepresentable{})};
+    const Value others[] = {Value(Null{}),
+                            Value(false),
+                            Value(0),
+                            Value(Array{Value("x")}),
+                            Value(make_dictionary({{"x", Value("x")}})),
+                            Value(Unrepresentable{})};
     for (const Value& other : others) EXPECT_EQ(other.as_string(), nullptr);
     EXPECT_EQ(*Value("").as_string(), "");
 }
@@ -121,8 +118,7 @@ TEST_P(SocketTimeout, TruncatesAndNeverBecomesZero) {
 
 INSTANTIATE_TEST_SUITE_P(
     Remainders, SocketTimeout,
-    testing::Values(TimeoutCase{"overdue", -5'000, std::nullopt},
-                    TimeoutCase{"zero", 0, std::nullopt},
+    testing::Values(TimeoutCase{"overdue", -5'000, std::nullopt}, TimeoutCase{"zero", 0, std::nullopt},
                     TimeoutCase{"one_nanosecond", 1, std::nullopt},
                     TimeoutCase{"just_under_a_microsecond", 999, std::nullopt},
                     TimeoutCase{"one_microsecond", 1'000, std::pair{0L, 1L}},

@@ -22,7 +22,8 @@ public:
 
 Dictionary dict(std::vector<Dictionary::Entry> entries) { return make_dictionary(std::move(entries)); }
 
-Dictionary envelope(const char* status, const char* code, std::optional<std::string> request_id = std::nullopt,
+Dictionary envelope(const char* status, const char* code,
+                    std::optional<std::string> request_id = std::nullopt,
                     std::optional<std::string> capture_id = std::nullopt) {
     Dictionary reply = dict({{"status", Value(status)}, {"code", Value(code)}});
     if (request_id) reply.set("requestId", Value(*request_id));
@@ -41,9 +42,11 @@ class MessageChecks : public testing::TestWithParam<CheckCase> {};
 
 TEST_P(MessageChecks, AnswerAtOnceOrQueueTheExchange) {
     const CheckCase& c = GetParam();
-    auto context = c.message ? std::make_shared<RecordingContext>(*c.message) : std::make_shared<RecordingContext>();
-    DirectoryLocator containers(std::string(APP_GROUP_ID),
-                                c.has_container ? std::optional<std::string>("/nonexistent-container") : std::nullopt);
+    auto context =
+        c.message ? std::make_shared<RecordingContext>(*c.message) : std::make_shared<RecordingContext>();
+    DirectoryLocator containers(
+        std::string(APP_GROUP_ID),
+        c.has_container ? std::optional<std::string>("/nonexistent-container") : std::nullopt);
     HeldQueue queue;
     begin_request(context, RelayServices{containers, queue, monotonic_clock()});
 
@@ -62,12 +65,14 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         CheckCase{"no_message", std::nullopt, true, envelope("unknown", "INVALID_MESSAGE")},
         CheckCase{"message_is_null", Value(Null{}), true, envelope("unknown", "INVALID_MESSAGE")},
-        CheckCase{"message_is_string", Value("{\"payload\":\"x\"}"), true, envelope("unknown", "INVALID_MESSAGE")},
+        CheckCase{"message_is_string", Value("{\"payload\":\"x\"}"), true,
+                  envelope("unknown", "INVALID_MESSAGE")},
         CheckCase{"message_is_array", Value(Array{Value(dict({{"payload", Value("x")}}))}), true,
                   envelope("unknown", "INVALID_MESSAGE")},
-        CheckCase{"message_not_representable", Value(Unrepresentable{}), true, envelope("unknown", "INVALID_MESSAGE")},
-        CheckCase{"payload_missing", Value(dict({{"requestId", Value("r1")}, {"captureId", Value("c1")}})), true,
-                  envelope("unknown", "INVALID_MESSAGE", "r1", "c1")},
+        CheckCase{"message_not_representable", Value(Unrepresentable{}), true,
+                  envelope("unknown", "INVALID_MESSAGE")},
+        CheckCase{"payload_missing", Value(dict({{"requestId", Value("r1")}, {"captureId", Value("c1")}})),
+                  true, envelope("unknown", "INVALID_MESSAGE", "r1", "c1")},
         CheckCase{"payload_empty", Value(dict({{"payload", Value("")}, {"requestId", Value("r1")}})), true,
                   envelope("unknown", "INVALID_MESSAGE", "r1")},
         CheckCase{"payload_number", Value(dict({{"payload", Value(7)}, {"captureId", Value("c1")}})), true,
@@ -76,10 +81,11 @@ INSTANTIATE_TEST_SUITE_P(
                   envelope("unknown", "INVALID_MESSAGE")},
         CheckCase{"payload_dictionary", Value(dict({{"payload", Value(dict({{"url", Value("u")}}))}})), true,
                   envelope("unknown", "INVALID_MESSAGE")},
-        CheckCase{"payload_not_representable", Value(dict({{"payload", Value(Unrepresentable{})}})), true, envelope("unknown", "INVALID_MESSAGE")},
-        CheckCase{"numeric_request_id_not_echoed",
-                  Value(dict({{"requestId", Value(42)}, {"captureId", Value(true)}, {"payload", Value("")}})), true,
+        CheckCase{"payload_not_representable", Value(dict({{"payload", Value(Unrepresentable{})}})), true,
                   envelope("unknown", "INVALID_MESSAGE")},
+        CheckCase{"numeric_request_id_not_echoed",
+                  Value(dict({{"requestId", Value(42)}, {"captureId", Value(true)}, {"payload", Value("")}})),
+                  true, envelope("unknown", "INVALID_MESSAGE")},
         CheckCase{"empty_ids_are_still_strings",
                   Value(dict({{"requestId", Value("")}, {"captureId", Value("")}})), true,
                   envelope("unknown", "INVALID_MESSAGE", "", "")},
@@ -87,10 +93,12 @@ INSTANTIATE_TEST_SUITE_P(
                   envelope("unknown", "APP_UNAVAILABLE", "r1")},
         CheckCase{"payload_checked_before_container", Value(dict({{"payload", Value("")}})), false,
                   envelope("unknown", "INVALID_MESSAGE")},
-        CheckCase{"valid", Value(dict({{"payload", Value("{}")}, {"requestId", Value("r1")}})), true, std::nullopt},
-        CheckCase{"numeric_request_id_still_relayed", Value(dict({{"payload", Value("{}")}, {"requestId", Value(42)}})),
-                  true, std::nullopt},
-        CheckCase{"white_space_payload_is_not_empty", Value(dict({{"payload", Value(" ")}})), true, std::nullopt}),
+        CheckCase{"valid", Value(dict({{"payload", Value("{}")}, {"requestId", Value("r1")}})), true,
+                  std::nullopt},
+        CheckCase{"numeric_request_id_still_relayed",
+                  Value(dict({{"payload", Value("{}")}, {"requestId", Value(42)}})), true, std::nullopt},
+        CheckCase{"white_space_payload_is_not_empty", Value(dict({{"payload", Value(" ")}})), true,
+                  std::nullopt}),
     [](const auto& param_info) { return param_info.param.name; });
 
 TEST(MessageChecks, AsksForTheApplicationGroupContainer) {
@@ -120,19 +128,19 @@ const std::string REPLY_TEXT = " {\"protocolVersion\":1,\n\t\"code\":\"ACCEPTED\
 
 INSTANTIATE_TEST_SUITE_P(
     Outcomes, Replies,
-    testing::Values(
-        ReplyCase{"replied_text_exactly_without_ids", Replied{REPLY_TEXT}, Correlation{"r1", "c1"},
-                  dict({{"payload", Value(REPLY_TEXT)}})},
-        ReplyCase{"replied_with_nul_byte", Replied{std::string("a\0b", 3)}, Correlation{},
-                  dict({{"payload", Value(std::string("a\0b", 3))}})},
-        ReplyCase{"replied_not_utf8", Replied{"{\"x\":\"\xC3\x28\"}"}, Correlation{"r1", "c1"},
-                  envelope("indeterminate", "INTERNAL_ERROR", "r1", "c1")},
-        ReplyCase{"unavailable", Unavailable{}, Correlation{"r1", std::nullopt},
-                  envelope("unknown", "APP_UNAVAILABLE", "r1")},
-        ReplyCase{"indeterminate_delivery", Indeterminate{Code::DeliveryIndeterminate}, Correlation{std::nullopt, "c1"},
-                  envelope("indeterminate", "DELIVERY_INDETERMINATE", std::nullopt, "c1")},
-        ReplyCase{"indeterminate_internal", Indeterminate{Code::InternalError}, Correlation{},
-                  envelope("indeterminate", "INTERNAL_ERROR")}),
+    testing::Values(ReplyCase{"replied_text_exactly_without_ids", Replied{REPLY_TEXT},
+                              Correlation{"r1", "c1"}, dict({{"payload", Value(REPLY_TEXT)}})},
+                    ReplyCase{"replied_with_nul_byte", Replied{std::string("a\0b", 3)}, Correlation{},
+                              dict({{"payload", Value(std::string("a\0b", 3))}})},
+                    ReplyCase{"replied_not_utf8", Replied{"{\"x\":\"\xC3\x28\"}"}, Correlation{"r1", "c1"},
+                              envelope("indeterminate", "INTERNAL_ERROR", "r1", "c1")},
+                    ReplyCase{"unavailable", Unavailable{}, Correlation{"r1", std::nullopt},
+                              envelope("unknown", "APP_UNAVAILABLE", "r1")},
+                    ReplyCase{"indeterminate_delivery", Indeterminate{Code::DeliveryIndeterminate},
+                              Correlation{std::nullopt, "c1"},
+                              envelope("indeterminate", "DELIVERY_INDETERMINATE", std::nullopt, "c1")},
+                    ReplyCase{"indeterminate_internal", Indeterminate{Code::InternalError}, Correlation{},
+                              envelope("indeterminate", "INTERNAL_ERROR")}),
     [](const auto& param_info) { return param_info.param.name; });
 
 TEST(Envelope, KeysComeInAFixedOrder) {

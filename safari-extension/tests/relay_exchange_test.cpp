@@ -42,7 +42,9 @@ class Relay : public testing::Test {
 protected:
     std::string socket_path() const { return dir_.path().string() + "/ipc/browser.sock"; }
 
-    void listen(TestPeer::Handler handler) { peer_ = std::make_unique<TestPeer>(socket_path(), std::move(handler)); }
+    void listen(TestPeer::Handler handler) {
+        peer_ = std::make_unique<TestPeer>(socket_path(), std::move(handler));
+    }
 
     // Runs one request to its end and returns every reply it produced.
     std::vector<Dictionary> run(Value input, std::chrono::nanoseconds budget = EXCHANGE_BUDGET) {
@@ -67,7 +69,8 @@ TEST_F(Relay, ReplyTextComesBackByteForByteWithoutIds) {
     listen([&](PeerConnection& c) {
         if (c.read_request()) c.send(framed(text));
     });
-    EXPECT_EQ(run(message("{\"a\":1}", Value("r1"), Value("c1"))), std::vector{dict({{"payload", Value(text)}})});
+    EXPECT_EQ(run(message("{\"a\":1}", Value("r1"), Value("c1"))),
+              std::vector{dict({{"payload", Value(text)}})});
     EXPECT_EQ(peer_->requests(), std::vector<std::string>{framed("{\"a\":1}")});
 }
 
@@ -96,19 +99,21 @@ TEST_F(Relay, ReplyDeclaringTooMuchIsAnInternalError) {
         c.hold_open();
     });
     const auto start = Steady::now();
-    EXPECT_EQ(run(message("{}", Value("r1"), Value("c1"))), std::vector{dict({{"status", Value("indeterminate")},
-                                                                              {"code", Value("INTERNAL_ERROR")},
-                                                                              {"requestId", Value("r1")},
-                                                                              {"captureId", Value("c1")}})});
+    EXPECT_EQ(run(message("{}", Value("r1"), Value("c1"))),
+              std::vector{dict({{"status", Value("indeterminate")},
+                                {"code", Value("INTERNAL_ERROR")},
+                                {"requestId", Value("r1")},
+                                {"captureId", Value("c1")}})});
     EXPECT_LT(elapsed_ms(start), 1000);
 }
 
 TEST_F(Relay, NobodyListeningIsUnavailableWellWithinTheBudget) {
     const auto start = Steady::now();
-    EXPECT_EQ(run(message("{}", Value("r1"), Value("c1"))), std::vector{dict({{"status", Value("unknown")},
-                                                                              {"code", Value("APP_UNAVAILABLE")},
-                                                                              {"requestId", Value("r1")},
-                                                                              {"captureId", Value("c1")}})});
+    EXPECT_EQ(run(message("{}", Value("r1"), Value("c1"))),
+              std::vector{dict({{"status", Value("unknown")},
+                                {"code", Value("APP_UNAVAILABLE")},
+                                {"requestId", Value("r1")},
+                                {"captureId", Value("c1")}})});
     EXPECT_LT(elapsed_ms(start), 1000);
 }
 
@@ -128,7 +133,8 @@ TEST_F(Relay, ApplicationThatNeverAnswersIsIndeterminateAfterTheRealBudget) {
 
 TEST_F(Relay, ContainerPathTooLongForTheSocketIsUnavailable) {
     // "/ipc/browser.sock" makes the socket path 104 bytes: one more than the address holds.
-    const std::string container = dir_.path().string() + "/" + std::string(104 - dir_.path().string().size() - 18, 'c');
+    const std::string container =
+        dir_.path().string() + "/" + std::string(104 - dir_.path().string().size() - 18, 'c');
     DirectoryLocator long_container(std::string(APP_GROUP_ID), container);
     auto context = std::make_shared<RecordingContext>(message("{}", Value("r1")));
     begin_request(context, RelayServices{long_container, queue_, monotonic_clock()});

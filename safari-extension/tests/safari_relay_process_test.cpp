@@ -28,14 +28,18 @@ test::ProgramRun run_relay(const std::vector<std::string>& arguments, const std:
 TEST(SafariRelayProgram, RelaysToTheApplicationInTheContainer) {
     TempDir container;
     TestPeer peer(container.path().string() + "/ipc/browser.sock", [](PeerConnection& c) {
-        if (c.read_request()) c.send(framed("{\"protocolVersion\":1,\"requestId\":\"r1\",\"code\":\"ACCEPTED\"}"));
+        if (c.read_request())
+            c.send(framed("{\"protocolVersion\":1,\"requestId\":\"r1\",\"code\":\"ACCEPTED\"}"));
     });
-    test::ProgramRun run = run_relay({container.path().string()},
-                        R"({"payload":"{\"protocolVersion\":1,\"requestId\":\"r1\"}","requestId":"r1"})");
+    test::ProgramRun run =
+        run_relay({container.path().string()},
+                  R"({"payload":"{\"protocolVersion\":1,\"requestId\":\"r1\"}","requestId":"r1"})");
     EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(run.out, "{\"payload\":\"{\\\"protocolVersion\\\":1,\\\"requestId\\\":\\\"r1\\\",\\\"code\\\":"
-                       "\\\"ACCEPTED\\\"}\"}\n");
-    EXPECT_EQ(peer.requests(), std::vector<std::string>{framed("{\"protocolVersion\":1,\"requestId\":\"r1\"}")});
+    EXPECT_EQ(run.out,
+              "{\"payload\":\"{\\\"protocolVersion\\\":1,\\\"requestId\\\":\\\"r1\\\",\\\"code\\\":"
+              "\\\"ACCEPTED\\\"}\"}\n");
+    EXPECT_EQ(peer.requests(),
+              std::vector<std::string>{framed("{\"protocolVersion\":1,\"requestId\":\"r1\"}")});
 }
 
 struct ProgramCase {
@@ -61,11 +65,13 @@ TEST_P(SafariRelayReplies, PrintOneJsonLine) {
 INSTANTIATE_TEST_SUITE_P(
     Messages, SafariRelayReplies,
     testing::Values(
-        ProgramCase{"no_container", false, R"({"payload":"{}","requestId":"r1","captureId":"c1"})",
-                    "{\"status\":\"unknown\",\"code\":\"APP_UNAVAILABLE\",\"requestId\":\"r1\",\"captureId\":\"c1\"}\n"},
+        ProgramCase{
+            "no_container", false, R"({"payload":"{}","requestId":"r1","captureId":"c1"})",
+            "{\"status\":\"unknown\",\"code\":\"APP_UNAVAILABLE\",\"requestId\":\"r1\",\"captureId\":\"c1\"}\n"},
         ProgramCase{"nobody_listening", true, R"({"payload":"{}","requestId":7,"captureId":"c1"})",
                     "{\"status\":\"unknown\",\"code\":\"APP_UNAVAILABLE\",\"captureId\":\"c1\"}\n"},
-        ProgramCase{"missing_message", true, "null", "{\"status\":\"unknown\",\"code\":\"INVALID_MESSAGE\"}\n"},
+        ProgramCase{"missing_message", true, "null",
+                    "{\"status\":\"unknown\",\"code\":\"INVALID_MESSAGE\"}\n"},
         ProgramCase{"message_not_an_object", true, R"("payload")",
                     "{\"status\":\"unknown\",\"code\":\"INVALID_MESSAGE\"}\n"},
         ProgramCase{"empty_payload", true, R"({"payload":"","requestId":"r1"})",
@@ -137,15 +143,20 @@ INSTANTIATE_TEST_SUITE_P(
     Policies, SafariRelayToAppPeer,
     testing::Values(
         PeerCase{"accepted", "accept", SIMPLE_REQUEST,
-                 R"({"payload":"{\"protocolVersion\":1,\"requestId\":\"r1\",\"code\":\"ACCEPTED\"}"})" "\n"},
+                 R"({"payload":"{\"protocolVersion\":1,\"requestId\":\"r1\",\"code\":\"ACCEPTED\"}"})"
+                 "\n"},
         PeerCase{"rejected", "code:APP_REJECTED", SIMPLE_REQUEST,
-                 R"({"payload":"{\"protocolVersion\":1,\"requestId\":\"r1\",\"code\":\"APP_REJECTED\"}"})" "\n"},
+                 R"({"payload":"{\"protocolVersion\":1,\"requestId\":\"r1\",\"code\":\"APP_REJECTED\"}"})"
+                 "\n"},
         PeerCase{"reply_cut_short", "close-mid-reply", SIMPLE_REQUEST,
-                 R"({"status":"indeterminate","code":"DELIVERY_INDETERMINATE","requestId":"r1"})" "\n"},
+                 R"({"status":"indeterminate","code":"DELIVERY_INDETERMINATE","requestId":"r1"})"
+                 "\n"},
         PeerCase{"reply_declares_no_body", "length:0", SIMPLE_REQUEST,
-                 R"({"status":"indeterminate","code":"INTERNAL_ERROR","requestId":"r1"})" "\n"},
+                 R"({"status":"indeterminate","code":"INTERNAL_ERROR","requestId":"r1"})"
+                 "\n"},
         PeerCase{"reply_declares_too_much", "length:65537", SIMPLE_REQUEST,
-                 R"({"status":"indeterminate","code":"INTERNAL_ERROR","requestId":"r1"})" "\n"}),
+                 R"({"status":"indeterminate","code":"INTERNAL_ERROR","requestId":"r1"})"
+                 "\n"}),
     [](const auto& param_info) { return param_info.param.name; });
 
 }  // namespace

@@ -27,8 +27,8 @@ using testing_support::BacklogFiller;
 using testing_support::describe;
 using testing_support::elapsed_ms;
 using testing_support::framed;
-using testing_support::prefix;
 using testing_support::PeerConnection;
+using testing_support::prefix;
 using testing_support::TempDir;
 using testing_support::TestPeer;
 
@@ -80,8 +80,10 @@ INSTANTIATE_TEST_SUITE_P(
         PeerCase{"header_largest", answer_with(prefix(0xFFFFFFFF), true), "indeterminate:INTERNAL_ERROR"},
         PeerCase{"closes_after_request", [](PeerConnection& c) { c.read_request(); },
                  "indeterminate:DELIVERY_INDETERMINATE"},
-        PeerCase{"closes_inside_header", answer_with(prefix(10).substr(0, 2)), "indeterminate:DELIVERY_INDETERMINATE"},
-        PeerCase{"closes_inside_body", answer_with(prefix(10) + "12345"), "indeterminate:DELIVERY_INDETERMINATE"},
+        PeerCase{"closes_inside_header", answer_with(prefix(10).substr(0, 2)),
+                 "indeterminate:DELIVERY_INDETERMINATE"},
+        PeerCase{"closes_inside_body", answer_with(prefix(10) + "12345"),
+                 "indeterminate:DELIVERY_INDETERMINATE"},
         PeerCase{"answers_in_pieces",
                  [](PeerConnection& c) {
                      if (!c.read_request()) return;
@@ -131,18 +133,18 @@ TEST_P(NobodyListening, IsUnavailableAtOnce) {
     EXPECT_LT(elapsed_ms(start), PROMPT_MS);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Sockets, NobodyListening,
-    testing::Values(UnreachableCase{"no_directory", [](const std::string&) {}},
-                    UnreachableCase{"stale_socket_file", bind_and_close},
-                    UnreachableCase{"regular_file",
-                                    [](const std::string& path) {
-                                        std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-                                        std::FILE* file = std::fopen(path.c_str(), "w");
-                                        ASSERT_NE(file, nullptr);
-                                        std::fclose(file);
-                                    }}),
-    [](const auto& param_info) { return param_info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Sockets, NobodyListening,
+                         testing::Values(UnreachableCase{"no_directory", [](const std::string&) {}},
+                                         UnreachableCase{"stale_socket_file", bind_and_close},
+                                         UnreachableCase{"regular_file",
+                                                         [](const std::string& path) {
+                                                             std::filesystem::create_directories(
+                                                                 std::filesystem::path(path).parent_path());
+                                                             std::FILE* file = std::fopen(path.c_str(), "w");
+                                                             ASSERT_NE(file, nullptr);
+                                                             std::fclose(file);
+                                                         }}),
+                         [](const auto& param_info) { return param_info.param.name; });
 
 TEST(Exchange, PeerThatNeverAnswersEndsWithTheBudget) {
     TempDir dir;
@@ -192,7 +194,8 @@ TEST(Exchange, RequestThatCannotBeWrittenInTimeIsUnavailable) {
     TestPeer peer(socket_in(dir), [](PeerConnection& c) { c.hold_open(); });
     const std::string payload(4 << 20, 'x');
     const auto start = Steady::now();
-    EXPECT_EQ(describe(exchange(peer.socket_path(), payload, monotonic_clock(), 700ms)), "unavailable:APP_UNAVAILABLE");
+    EXPECT_EQ(describe(exchange(peer.socket_path(), payload, monotonic_clock(), 700ms)),
+              "unavailable:APP_UNAVAILABLE");
     EXPECT_GE(elapsed_ms(start), 650);
     EXPECT_LT(elapsed_ms(start), 700 + LATE_MS);
 }
@@ -203,7 +206,8 @@ TEST(Exchange, PeerGoneWhileWritingIsUnavailableWithoutASignal) {
     TestPeer peer(socket_in(dir), [](PeerConnection&) {});
     const std::string payload(4 << 20, 'x');
     const auto start = Steady::now();
-    EXPECT_EQ(describe(exchange(peer.socket_path(), payload, monotonic_clock())), "unavailable:APP_UNAVAILABLE");
+    EXPECT_EQ(describe(exchange(peer.socket_path(), payload, monotonic_clock())),
+              "unavailable:APP_UNAVAILABLE");
     EXPECT_LT(elapsed_ms(start), PROMPT_MS);
 }
 
@@ -216,8 +220,9 @@ TEST(Exchange, ConnectToAFullBacklogEndsWithinTheBudget) {
     ASSERT_TRUE(filler.full());
 
     const auto start = Steady::now();
-    auto outcome = std::async(std::launch::async,
-                              [path = peer->socket_path()] { return exchange(path, "{}", monotonic_clock(), 700ms); });
+    auto outcome = std::async(std::launch::async, [path = peer->socket_path()] {
+        return exchange(path, "{}", monotonic_clock(), 700ms);
+    });
     if (outcome.wait_for(700ms + 5s) != std::future_status::ready) {
         ADD_FAILURE() << "connect outlived its budget";
         peer.reset();  // closing the listener wakes a waiting connect
@@ -233,7 +238,8 @@ TEST(Exchange, SocketPathLimitIs103BytesEverywhere) {
     TempDir dir;
     // dir is "/tmp/sfr-XXXXXX" (15 bytes); "/<name>" and "/ipc/browser.sock" (17 bytes) follow.
     const auto path_of_length = [&](std::size_t length) {
-        return dir.path().string() + "/" + std::string(length - dir.path().string().size() - 18, 'c') + "/ipc/browser.sock";
+        return dir.path().string() + "/" + std::string(length - dir.path().string().size() - 18, 'c') +
+               "/ipc/browser.sock";
     };
     const std::string longest = path_of_length(103);
     const std::string too_long = path_of_length(104);
@@ -270,11 +276,13 @@ TEST(Exchange, LessThanAMicrosecondLeftCountsAsSpent) {
     TempDir dir;
     TestPeer peer(socket_in(dir), answer_with(framed("ok")));
     const auto began = Steady::now();
-    EXPECT_EQ(describe(exchange(peer.socket_path(), "{}", with_only_left(999))), "unavailable:APP_UNAVAILABLE");
+    EXPECT_EQ(describe(exchange(peer.socket_path(), "{}", with_only_left(999))),
+              "unavailable:APP_UNAVAILABLE");
     EXPECT_LT(elapsed_ms(began), PROMPT_MS);
     EXPECT_EQ(peer.accepted(), 0);  // it never got as far as connecting
 
-    EXPECT_EQ(describe(exchange(peer.socket_path(), "{}", monotonic_clock(), 0ms)), "unavailable:APP_UNAVAILABLE");
+    EXPECT_EQ(describe(exchange(peer.socket_path(), "{}", monotonic_clock(), 0ms)),
+              "unavailable:APP_UNAVAILABLE");
     EXPECT_EQ(peer.accepted(), 0);
 }
 

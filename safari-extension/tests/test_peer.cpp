@@ -20,7 +20,8 @@ sockaddr_un address_of(const std::string& path) {
     sockaddr_un address;
     std::memset(&address, 0, sizeof address);
     address.sun_family = AF_UNIX;
-    if (path.size() >= sizeof address.sun_path) throw std::runtime_error("socket path too long for a test peer");
+    if (path.size() >= sizeof address.sun_path)
+        throw std::runtime_error("socket path too long for a test peer");
     std::memcpy(address.sun_path, path.data(), path.size());
     return address;
 }
@@ -57,7 +58,8 @@ std::optional<std::string> PeerConnection::read_request() {
     std::optional<std::string> head = read_exactly(4);
     if (!head) return std::nullopt;
     std::uint32_t length = 0;
-    for (std::size_t i = 0; i < 4; ++i) length |= static_cast<std::uint32_t>(static_cast<unsigned char>((*head)[i])) << (8 * i);
+    for (std::size_t i = 0; i < 4; ++i)
+        length |= static_cast<std::uint32_t>(static_cast<unsigned char>((*head)[i])) << (8 * i);
     std::optional<std::string> body = read_exactly(length);
     if (!body) return std::nullopt;
     peer_.record(*head + *body);

@@ -52,7 +52,7 @@ int main(int argc, char** argv) {
     std::optional<Value> document = value_from_json(input, error);
     if (!document) return fail("standard input is not one JSON document: " + error + "\n");
     auto context = *document == Value(Null{}) ? std::make_shared<RecordingContext>()
-                                               : std::make_shared<RecordingContext>(std::move(*document));
+                                              : std::make_shared<RecordingContext>(std::move(*document));
     DirectoryLocator containers(std::string(APP_GROUP_ID), container);
     ThreadQueue queue;
     begin_request(context, RelayServices{containers, queue, monotonic_clock()});

@@ -117,8 +117,8 @@ std::variant<Options, Usage> parse_arguments(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         std::string_view flag = argv[i];
         if (flag == "--help") return Usage{};
-        constexpr std::string_view TAKING_VALUES[] = {"--socket", "--policy", "--delay", "--listen-delay",
-                                                      "--log", "--ready-file"};
+        constexpr std::string_view TAKING_VALUES[] = {"--socket",       "--policy", "--delay",
+                                                      "--listen-delay", "--log",    "--ready-file"};
         if (std::find(std::begin(TAKING_VALUES), std::end(TAKING_VALUES), flag) == std::end(TAKING_VALUES)) {
             return Usage{"unknown option " + std::string(flag)};
         }
@@ -213,7 +213,8 @@ private:
         if (!error) created_.push_back(Created{path, identity_of(path)});
         if (!error) acceptor.listen(asio::socket_base::max_listen_connections, error);
         if (error) {
-            std::fprintf(stderr, "app-peer: cannot listen on %s: %s\n", path.c_str(), error.message().c_str());
+            std::fprintf(stderr, "app-peer: cannot listen on %s: %s\n", path.c_str(),
+                         error.message().c_str());
             return false;
         }
         acceptors_.push_back(std::move(acceptor));
@@ -310,7 +311,8 @@ private:
             kind = "invalid";
             if (policy.behaviour != Behaviour::Silent) reply = app_peer::reply_to_invalid(body);
         }
-        boost::json::value received = kind == "invalid" ? boost::json::value(boost::json::string(body)) : as_json(body);
+        boost::json::value received =
+            kind == "invalid" ? boost::json::value(boost::json::string(body)) : as_json(body);
         log(path, kind, std::move(received), reply ? as_json(*reply) : nullptr);
 
         if (policy.delay.count() > 0) {
@@ -335,9 +337,11 @@ private:
             std::string bytes;
             auto prefix = framing::encode_length(length);
             bytes.append(prefix.data(), prefix.size());
-            bytes.append(policy.behaviour == Behaviour::CloseMidReply ? reply.substr(0, reply.size() / 2) : reply);
+            bytes.append(policy.behaviour == Behaviour::CloseMidReply ? reply.substr(0, reply.size() / 2)
+                                                                      : reply);
             if (auto socket = connection.socket()) {
-                co_await asio::async_write(**socket, asio::buffer(bytes), asio::as_tuple(asio::use_awaitable));
+                co_await asio::async_write(**socket, asio::buffer(bytes),
+                                           asio::as_tuple(asio::use_awaitable));
             }
             co_return;
         }
@@ -348,12 +352,14 @@ private:
     // false) only waits for the hang-up.
     asio::awaitable<void> hold_until_closed(stream_protocol::socket& socket, bool reading) {
         if (!reading) {
-            co_await socket.async_wait(stream_protocol::socket::wait_error, asio::as_tuple(asio::use_awaitable));
+            co_await socket.async_wait(stream_protocol::socket::wait_error,
+                                       asio::as_tuple(asio::use_awaitable));
             co_return;
         }
         char sink[512];
         for (;;) {
-            auto [error, n] = co_await socket.async_read_some(asio::buffer(sink), asio::as_tuple(asio::use_awaitable));
+            auto [error, n] =
+                co_await socket.async_read_some(asio::buffer(sink), asio::as_tuple(asio::use_awaitable));
             if (error) co_return;
         }
     }

@@ -34,9 +34,11 @@ std::optional<int> collect(pid_t pid, int options) {
 
 }  // namespace
 
-std::optional<PeerProcess> PeerProcess::start(const std::string& executable, const std::vector<std::string>& sockets,
+std::optional<PeerProcess> PeerProcess::start(const std::string& executable,
+                                              const std::vector<std::string>& sockets,
                                               const std::vector<std::string>& arguments,
-                                              const std::string& scratch_dir, std::chrono::milliseconds limit) {
+                                              const std::string& scratch_dir,
+                                              std::chrono::milliseconds limit) {
     // A directory of its own, so that several peers can share one scratch directory.
     std::string own_dir = scratch_dir + "/peer-XXXXXX";
     if (::mkdtemp(own_dir.data()) == nullptr) return std::nullopt;

@@ -15,7 +15,8 @@ public:
     // Runs `executable` with `--socket` for each of `sockets`, then `arguments`, logging to a file
     // and signalling readiness through a file, both in `scratch_dir`. Returns once every socket
     // listens; none when the peer could not be started or did not get ready within `limit`.
-    static std::optional<PeerProcess> start(const std::string& executable, const std::vector<std::string>& sockets,
+    static std::optional<PeerProcess> start(const std::string& executable,
+                                            const std::vector<std::string>& sockets,
                                             const std::vector<std::string>& arguments,
                                             const std::string& scratch_dir,
                                             std::chrono::milliseconds limit = std::chrono::seconds(20));

@@ -102,10 +102,8 @@ CaptureAnswer CaptureBook::natural_answer(const protocol::IpcCaptureRequest& req
         case CaptureAction::CaptureStatus:
             if (known == states_.end()) return {CaptureStatus::Unknown, Code::CaptureUnknown};
             return {current, Code::Accepted};
-        case CaptureAction::CaptureRevokeCredentials:
-            return {current, Code::Accepted};
-        case CaptureAction::CapturePreflight:
-            return {CaptureStatus::Unknown, Code::Accepted};
+        case CaptureAction::CaptureRevokeCredentials: return {current, Code::Accepted};
+        case CaptureAction::CapturePreflight: return {CaptureStatus::Unknown, Code::Accepted};
     }
     return {CaptureStatus::Unknown, Code::InternalError};
 }
@@ -133,8 +131,12 @@ std::optional<std::string> reply_to_capture(const Policy& policy, const protocol
     CaptureAnswer answer = policy.behaviour == Behaviour::FixedCode
                                ? CaptureAnswer{policy.status, policy.code}
                                : capture_book.natural_answer(request);
-    ipc::IpcCaptureResponse reply{protocol::CAPTURE_PROTOCOL_VERSION, request.request_id, request.capture_id,
-                                  answer.status, answer.code, std::nullopt};
+    ipc::IpcCaptureResponse reply{protocol::CAPTURE_PROTOCOL_VERSION,
+                                  request.request_id,
+                                  request.capture_id,
+                                  answer.status,
+                                  answer.code,
+                                  std::nullopt};
     if (policy.behaviour == Behaviour::WrongRequestId) reply.request_id += OTHER_ID_SUFFIX;
     if (policy.behaviour == Behaviour::WrongCaptureId) reply.capture_id += OTHER_ID_SUFFIX;
     if (policy.behaviour == Behaviour::ExtraKey) return with_extra_key(encoded(reply));
@@ -145,8 +147,9 @@ std::string reply_to_invalid(std::string_view body) {
     auto envelope = protocol::decode_envelope(body).value_or(protocol::Envelope{});
     std::string request_id = envelope.request_id.value_or("");
     if (envelope.capture_id) {
-        return encoded(ipc::IpcCaptureResponse{protocol::CAPTURE_PROTOCOL_VERSION, request_id, *envelope.capture_id,
-                                               CaptureStatus::Unknown, Code::InvalidMessage, std::nullopt});
+        return encoded(ipc::IpcCaptureResponse{protocol::CAPTURE_PROTOCOL_VERSION, request_id,
+                                               *envelope.capture_id, CaptureStatus::Unknown,
+                                               Code::InvalidMessage, std::nullopt});
     }
     return encoded(ipc::IpcResponse{protocol::SIMPLE_PROTOCOL_VERSION, request_id, Code::InvalidMessage});
 }

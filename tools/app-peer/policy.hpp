@@ -28,10 +28,10 @@ enum class Behaviour {
 
 struct Policy {
     Behaviour behaviour = Behaviour::Accept;
-    protocol::Code code = protocol::Code::Accepted;                  // FixedCode
+    protocol::Code code = protocol::Code::Accepted;                     // FixedCode
     protocol::CaptureStatus status = protocol::CaptureStatus::Unknown;  // FixedCode, captures
-    std::uint32_t declared_length = 0;                               // BadLength
-    std::chrono::milliseconds delay{0};                              // before every answer
+    std::uint32_t declared_length = 0;                                  // BadLength
+    std::chrono::milliseconds delay{0};                                 // before every answer
 };
 
 // Reads a policy as written on the command line: "accept", "code:APP_REJECTED",

@@ -33,8 +33,7 @@ namespace {
 
 bool is_executable_file(const fs::path& path) {
     struct stat info {};
-    return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
-           ::access(path.c_str(), X_OK) == 0;
+    return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && ::access(path.c_str(), X_OK) == 0;
 }
 
 // Something is at `path`, even a dangling symbolic link.
@@ -126,13 +125,12 @@ bool array_holds(const json::object& manifest, std::string_view member, std::str
 void read_members(const json::object& manifest, ManifestFacts& facts) {
     if (const json::value* path = manifest.if_contains("path"); path && path->is_string()) {
         facts.host_path = std::string(path->get_string());
-        facts.host_executable = launcher::is_usable_candidate(*facts.host_path) &&
-                                is_executable_file(*facts.host_path);
+        facts.host_executable =
+            launcher::is_usable_candidate(*facts.host_path) && is_executable_file(*facts.host_path);
     }
     if (registration::is_firefox(facts.browser)) {
         bool production = array_holds(manifest, "allowed_extensions", registration::FIREFOX_ADDON_ID);
-        bool development =
-            array_holds(manifest, "allowed_extensions", registration::FIREFOX_DEV_ADDON_ID);
+        bool development = array_holds(manifest, "allowed_extensions", registration::FIREFOX_DEV_ADDON_ID);
         facts.admits_extension = production;
         facts.firefox_trust = development  ? FirefoxTrust::Development
                               : production ? FirefoxTrust::Production
@@ -153,7 +151,7 @@ ManifestFacts examine_manifest(SupportedBrowser browser, const std::optional<std
     auto content = whole_file::read_utf8(*facts.path, whole_file::MANIFEST_CEILING);
     if (!content) {
         facts.blocked_by = blocking_path(*facts.path);
-        facts.state = facts.blocked_by             ? ManifestState::Blocked
+        facts.state = facts.blocked_by           ? ManifestState::Blocked
                       : anything_at(*facts.path) ? ManifestState::Unreadable
                                                  : ManifestState::Missing;
         return facts;
@@ -199,7 +197,7 @@ RecordFacts examine_record(const std::optional<fs::path>& application) {
     auto value = launcher::recorded_application();
     if (!value) {
         record.blocked_by = blocking_path(*record.path);
-        record.state = record.blocked_by            ? RecordState::Blocked
+        record.state = record.blocked_by           ? RecordState::Blocked
                        : anything_at(*record.path) ? RecordState::Unreadable
                                                    : RecordState::Missing;
         return record;
@@ -247,9 +245,10 @@ asio::awaitable<ConnectOutcome> connect_and_close(std::string endpoint) {
 ConnectOutcome probe(const std::string& endpoint, std::chrono::milliseconds limit) {
     asio::io_context io;
     std::optional<ConnectOutcome> outcome;
-    asio::co_spawn(io, connect_and_close(endpoint), [&](std::exception_ptr failure, ConnectOutcome connection) {
-        outcome = failure ? ConnectOutcome::Failed : connection;
-    });
+    asio::co_spawn(io, connect_and_close(endpoint),
+                   [&](std::exception_ptr failure, ConnectOutcome connection) {
+                       outcome = failure ? ConnectOutcome::Failed : connection;
+                   });
     // A connect still pending at the limit is abandoned, and its socket closed, with the io_context.
     io.run_for(limit);
     return outcome.value_or(ConnectOutcome::NotAccepting);
@@ -328,7 +327,8 @@ void diagnose_record(const RecordFacts& record, std::vector<Finding>& out) {
         case RecordState::Missing: out.push_back({Problem::RecordMissing, std::nullopt, path}); return;
         case RecordState::Unreadable: out.push_back({Problem::RecordUnreadable, std::nullopt, path}); return;
         case RecordState::Blocked:
-            out.push_back({Problem::RecordPathBlocked, std::nullopt, record.blocked_by.value_or(path).string()});
+            out.push_back(
+                {Problem::RecordPathBlocked, std::nullopt, record.blocked_by.value_or(path).string()});
             return;
         case RecordState::Present: break;
     }

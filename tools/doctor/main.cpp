@@ -27,7 +27,7 @@ int main(int argc, char** argv) {
     }
     if (auto* error = std::get_if<UsageError>(&parsed)) {
         (void)write_all(STDERR_FILENO, "ondrake-doctor: " + error->message + "\n" +
-                                       "ondrake-doctor: run ondrake-doctor --help for usage\n");
+                                           "ondrake-doctor: run ondrake-doctor --help for usage\n");
         return EXIT_USAGE;
     }
     const Options& options = std::get<Options>(parsed);
@@ -43,7 +43,8 @@ int main(int argc, char** argv) {
         (void)write_all(STDOUT_FILENO, options.json ? render_json(report) : render_text(report));
         return report.healthy() ? EXIT_HEALTHY : EXIT_PROBLEMS;
     } catch (const std::exception& failure) {
-        (void)write_all(STDERR_FILENO, std::string("ondrake-doctor: the examination failed: ") + failure.what() + "\n");
+        (void)write_all(STDERR_FILENO,
+                        std::string("ondrake-doctor: the examination failed: ") + failure.what() + "\n");
     } catch (...) {
         (void)write_all(STDERR_FILENO, "ondrake-doctor: the examination failed\n");
     }

@@ -52,8 +52,7 @@ constexpr std::array PROBLEMS = {
     ProblemEntry{Problem::ManifestExtensionNotAdmitted, "manifest_extension_not_admitted",
                  "the manifest does not admit our browser extension", Fix::RunRegister},
     ProblemEntry{Problem::FirefoxDevelopmentTrust, "firefox_development_trust",
-                 "the Firefox manifest also admits the development build of the add-on",
-                 Fix::RunRegister},
+                 "the Firefox manifest also admits the development build of the add-on", Fix::RunRegister},
     ProblemEntry{Problem::ManifestStale, "manifest_stale",
                  "the manifest differs from the one register writes for this host", Fix::RunRegister},
     ProblemEntry{Problem::ManifestPathBlocked, "manifest_path_blocked",
@@ -97,12 +96,11 @@ constexpr std::array PROBLEMS = {
                  "nobody listens on the socket (the application quit or stopped listening)",
                  Fix::RestartApplication},
     ProblemEntry{Problem::SocketNotAccepting, "socket_not_accepting",
-                 "the application's socket did not accept a connection in time",
-                 Fix::RestartApplication},
+                 "the application's socket did not accept a connection in time", Fix::RestartApplication},
     ProblemEntry{Problem::SocketPermissionDenied, "socket_permission_denied",
                  "connecting to the socket is not permitted", Fix::RunAsSameUser},
-    ProblemEntry{Problem::SocketUnreachable, "socket_unreachable",
-                 "connecting to the socket failed", Fix::RestartApplication},
+    ProblemEntry{Problem::SocketUnreachable, "socket_unreachable", "connecting to the socket failed",
+                 Fix::RestartApplication},
 };
 
 struct FixEntry {
@@ -112,7 +110,8 @@ struct FixEntry {
 };
 
 constexpr std::array FIXES = {
-    FixEntry{Fix::SetHome, "set_home", "run the doctor (and the browser) with HOME set to your home directory"},
+    FixEntry{Fix::SetHome, "set_home",
+             "run the doctor (and the browser) with HOME set to your home directory"},
     FixEntry{Fix::ReinstallApplication, "reinstall_application",
              "reinstall Ondrake Download: copy it afresh from its disk image into /Applications"},
     FixEntry{Fix::MoveIntoApplications, "move_into_applications",
@@ -174,12 +173,9 @@ constexpr Named<InstallLocation> LOCATIONS[] = {
     {InstallLocation::Elsewhere, "elsewhere"},
 };
 constexpr Named<ManifestState> MANIFEST_STATES[] = {
-    {ManifestState::NoDirectory, "no_directory"},
-    {ManifestState::Missing, "missing"},
-    {ManifestState::Unreadable, "unreadable"},
-    {ManifestState::NotJson, "not_json"},
-    {ManifestState::Present, "present"},
-    {ManifestState::Blocked, "blocked"},
+    {ManifestState::NoDirectory, "no_directory"}, {ManifestState::Missing, "missing"},
+    {ManifestState::Unreadable, "unreadable"},    {ManifestState::NotJson, "not_json"},
+    {ManifestState::Present, "present"},          {ManifestState::Blocked, "blocked"},
 };
 constexpr Named<FirefoxTrust> FIREFOX_TRUSTS[] = {
     {FirefoxTrust::Production, "production"},

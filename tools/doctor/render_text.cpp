@@ -41,8 +41,8 @@ void host_section(const HostFacts& host, Lines& out) {
         return;
     }
     std::string_view source = host.source == HostSource::Option ? "given with --host" : "beside the doctor";
-    out.line("  ", host.path->string(), " (", source, "): ",
-             yes_no(host.executable, "an executable file", "missing or not executable"));
+    out.line("  ", host.path->string(), " (", source,
+             "): ", yes_no(host.executable, "an executable file", "missing or not executable"));
     if (!host.bundle) {
         out.line("  not inside an application bundle (a development build)");
     } else if (host.application) {
@@ -88,9 +88,10 @@ void manifest_lines(const ManifestFacts& manifest, Lines& out) {
         out.line(indent, "host: no \"path\" string");
     }
     if (manifest.firefox_trust) {
-        std::string_view trust = *manifest.firefox_trust == FirefoxTrust::Production    ? "production"
-                                 : *manifest.firefox_trust == FirefoxTrust::Development ? "development"
-                                                                                        : "none of our add-ons";
+        std::string_view trust = *manifest.firefox_trust == FirefoxTrust::Production ? "production"
+                                 : *manifest.firefox_trust == FirefoxTrust::Development
+                                     ? "development"
+                                     : "none of our add-ons";
         out.line(indent, "trust: ", trust);
     }
 }
@@ -117,7 +118,7 @@ void application_section(const Report& report, Lines& out) {
         }
         if (record.matches_installation) {
             out.line("    ", *record.matches_installation ? "the application beside the host"
-                                                         : "not the application beside the host");
+                                                          : "not the application beside the host");
         }
     }
     if (const auto& overriding = report.override_path.candidate) {
@@ -137,7 +138,7 @@ void socket_section(const SocketFacts& socket, Lines& out) {
     out.line("  ", *socket.path);
     out.line("  ", std::to_string(socket.length), " bytes, at most ", std::to_string(socket.limit),
              " fit a socket address: ", yes_no(socket.fits, "fits", "too long"));
-    std::string_view file = socket.file == SocketFile::Socket ? "a socket file is there"
+    std::string_view file = socket.file == SocketFile::Socket  ? "a socket file is there"
                             : socket.file == SocketFile::Other ? "something other than a socket is there"
                                                                : "no socket file";
     std::string_view connection;

@@ -33,19 +33,19 @@ struct HostFacts {
     std::optional<std::filesystem::path> path;  // resolved as register resolves the running host
     bool executable = false;                    // an existing regular file we may execute
     // The installation around the host, as register would see it when run from there.
-    std::optional<std::filesystem::path> bundle;        // none: not inside <x>.app/Contents/MacOS
-    std::optional<std::filesystem::path> application;   // the main executable beside the host
+    std::optional<std::filesystem::path> bundle;       // none: not inside <x>.app/Contents/MacOS
+    std::optional<std::filesystem::path> application;  // the main executable beside the host
     std::optional<RegistrationError> identification_error;
-    std::optional<InstallLocation> location;             // only when the application is known
+    std::optional<InstallLocation> location;  // only when the application is known
 };
 
 enum class ManifestState : std::uint8_t {
     NoDirectory,  // the browser reads no per-user manifest we write, or HOME is unusable
     Missing,
-    Unreadable,   // something is there, but not a readable UTF-8 file of a manifest's size
-    NotJson,      // readable, but not a JSON object
+    Unreadable,  // something is there, but not a readable UTF-8 file of a manifest's size
+    NotJson,     // readable, but not a JSON object
     Present,
-    Blocked,      // register cannot write there: see ManifestFacts::blocked_by
+    Blocked,  // register cannot write there: see ManifestFacts::blocked_by
 };
 
 enum class FirefoxTrust : std::uint8_t {
@@ -63,10 +63,10 @@ struct ManifestFacts {
     // cannot be known (no usable host, or no file).
     std::optional<bool> matches_register;
     // From a lenient read of a Present manifest:
-    std::optional<std::string> host_path;  // the "path" member, when it is a string
-    bool host_executable = false;          // host_path names an executable regular file
-    bool admits_extension = false;         // our extension's origin, or our production add-on
-    std::optional<FirefoxTrust> firefox_trust;  // Firefox only
+    std::optional<std::string> host_path;             // the "path" member, when it is a string
+    bool host_executable = false;                     // host_path names an executable regular file
+    bool admits_extension = false;                    // our extension's origin, or our production add-on
+    std::optional<FirefoxTrust> firefox_trust;        // Firefox only
     std::optional<std::filesystem::path> blocked_by;  // set with ManifestState::Blocked
 };
 
@@ -81,9 +81,9 @@ struct CandidateFacts {
 enum class RecordState : std::uint8_t {
     NoStateDirectory,  // HOME is unusable
     Missing,
-    Unreadable,        // there, but not readable as UTF-8 text of a path's size
+    Unreadable,  // there, but not readable as UTF-8 text of a path's size
     Present,
-    Blocked,           // register cannot write there: see RecordFacts::blocked_by
+    Blocked,  // register cannot write there: see RecordFacts::blocked_by
 };
 
 struct RecordFacts {
@@ -104,11 +104,11 @@ enum class SocketFile : std::uint8_t { None, Socket, Other };
 enum class ConnectOutcome : std::uint8_t {
     Accepted,
     NoSocketFile,
-    Refused,           // a socket file nobody listens on
-    NotAccepting,      // a listener that did not take the connection in time
+    Refused,       // a socket file nobody listens on
+    NotAccepting,  // a listener that did not take the connection in time
     PermissionDenied,
-    Failed,            // any other error
-    NotAttempted,      // no endpoint, or one too long for a socket address
+    Failed,        // any other error
+    NotAttempted,  // no endpoint, or one too long for a socket address
 };
 
 struct SocketFacts {

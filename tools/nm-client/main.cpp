@@ -84,7 +84,8 @@ void say(const std::string& text) {
 
 std::string default_host() {
     auto self = platform::running_executable_path();
-    std::filesystem::path directory = self ? std::filesystem::path(*self).parent_path() : std::filesystem::path(".");
+    std::filesystem::path directory =
+        self ? std::filesystem::path(*self).parent_path() : std::filesystem::path(".");
     return (directory / "ondrake-native-host").string();
 }
 
@@ -111,7 +112,8 @@ std::variant<Options, std::string> parse_options(int argc, char** argv) {
             unsigned seconds = 0;
             auto parsed = given ? std::from_chars(given->data(), given->data() + given->size(), seconds)
                                 : std::from_chars_result{nullptr, std::errc::invalid_argument};
-            if (!given || parsed.ec != std::errc() || parsed.ptr != given->data() + given->size() || seconds == 0) {
+            if (!given || parsed.ec != std::errc() || parsed.ptr != given->data() + given->size() ||
+                seconds == 0) {
                 return "--reply-timeout needs a whole number of seconds above 0";
             }
             options.reply_timeout = std::chrono::seconds(seconds);
@@ -236,7 +238,8 @@ public:
 
     IoResult read_some(char* data, std::size_t size) override {
         for (;;) {
-            if (std::chrono::steady_clock::now() >= deadline_) return boost::system::errc::make_error_code(boost::system::errc::timed_out);
+            if (std::chrono::steady_clock::now() >= deadline_)
+                return boost::system::errc::make_error_code(boost::system::errc::timed_out);
             pollfd ready{host_.output, POLLIN, 0};
             int count = ::poll(&ready, 1, 100);
             if (count < 0 && errno != EINTR) return last_error();
@@ -251,9 +254,7 @@ public:
     }
 
 private:
-    static boost::system::error_code last_error() {
-        return {errno, boost::system::system_category()};
-    }
+    static boost::system::error_code last_error() { return {errno, boost::system::system_category()}; }
 
     Host& host_;
     std::chrono::seconds limit_;
@@ -347,8 +348,8 @@ public:
             case nm_client::ReplyKind::HostResponse:
             case nm_client::ReplyKind::CaptureResponse: break;
             case nm_client::ReplyKind::NotAReply:
-                violation("reply " + std::to_string(number) + " is JSON but no reply of the protocol: " +
-                          nm_client::excerpt(body));
+                violation("reply " + std::to_string(number) +
+                          " is JSON but no reply of the protocol: " + nm_client::excerpt(body));
                 break;
             case nm_client::ReplyKind::NotJson:
                 violation("reply " + std::to_string(number) + " is not JSON: " + nm_client::excerpt(body));
@@ -373,16 +374,19 @@ public:
     // The closing report; true when everything went as a browser expects.
     bool finish(Host& host, std::optional<std::size_t> stopped_reading_at) {
         if (options_.transcript) {
-            for (std::size_t i = replies_; i < messages_.size(); ++i) print("> " + messages_[i] + "\n< (no reply)");
+            for (std::size_t i = replies_; i < messages_.size(); ++i)
+                print("> " + messages_[i] + "\n< (no reply)");
         }
         // A host that ran out of time was stopped here: its count and its end say nothing new.
         if (timed_out_) return false;
         if (stopped_reading_at) {
-            say("nm-client: the host stopped reading its input at message " + std::to_string(*stopped_reading_at + 1));
+            say("nm-client: the host stopped reading its input at message " +
+                std::to_string(*stopped_reading_at + 1));
         }
         if (!out_of_step_ && replies_ != messages_.size()) {
-            violation(std::to_string(messages_.size()) + (messages_.size() == 1 ? " message, " : " messages, ") +
-                      std::to_string(replies_) + (replies_ == 1 ? " reply" : " replies"));
+            violation(std::to_string(messages_.size()) +
+                      (messages_.size() == 1 ? " message, " : " messages, ") + std::to_string(replies_) +
+                      (replies_ == 1 ? " reply" : " replies"));
         }
         bool exited_cleanly = WIFEXITED(host.wait_status) && WEXITSTATUS(host.wait_status) == 0;
         if (WIFEXITED(host.wait_status)) {

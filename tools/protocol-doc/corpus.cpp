@@ -61,7 +61,8 @@ std::vector<Case> browser_cases() {
         {"simple", SIMPLE},
         {"bench_simple", std::string(bench::SIMPLE_BODY)},
         {"bench_capture", std::string(bench::CAPTURE_BODY)},
-        {"readme_simple", R"({"protocolVersion":1,"requestId":"r-1","action":"download","source":"context_menu","url":"https://example.test/"})"},
+        {"readme_simple",
+         R"({"protocolVersion":1,"requestId":"r-1","action":"download","source":"context_menu","url":"https://example.test/"})"},
         {"session_simple", test::simple("r-1", "HTTPS://Example.TEST:443/a#top")},
         {"session_simple_ftp", test::simple("r-4", "ftp://example.test/f")},
         {"session_prepare", test::capture("c-9", "capture_prepare", "https://example.test/file.zip")},
@@ -80,37 +81,42 @@ std::vector<Case> browser_cases() {
         {"capture_prepare", capture_step("capture_prepare", URL + ",\"browser\":\"chrome\"," +
                                                                 "\"browserDownloadId\":-5," + cookies(1))},
         {"capture_commit_everything",
-         capture_step("capture_commit",
-                      URL + R"(,"observed":{"finalUrl":"https://example.test/f","mime":"a/b","totalBytes":0,"etag":"x","future":{"a":[1]}},)" +
-                          cookies(64) +
-                          R"(,"downloadName":"f.zip","initiatorOrigin":"https://example.test","revalidateResponse":false)")},
+         capture_step(
+             "capture_commit",
+             URL +
+                 R"(,"observed":{"finalUrl":"https://example.test/f","mime":"a/b","totalBytes":0,"etag":"x","future":{"a":[1]}},)" +
+                 cookies(64) +
+                 R"(,"downloadName":"f.zip","initiatorOrigin":"https://example.test","revalidateResponse":false)")},
         {"capture_preflight", capture_step("capture_preflight", URL + R"(,"observed":{"mime":null})")},
         {"capture_abort", capture_step("capture_abort", cookies(1))},
         {"capture_status_null_url", capture_step("capture_status", R"("url":null)")},
         {"capture_revoke", capture_step("capture_revoke_credentials")},
-        {"capture_name_256", capture_step("capture_status", "\"cookies\":[" +
-                                                               replaced(samples::COOKIE, "sid", repeated("n", 256)) + "]")},
+        {"capture_name_256",
+         capture_step("capture_status",
+                      "\"cookies\":[" + replaced(samples::COOKIE, "sid", repeated("n", 256)) + "]")},
 
         // Unknown keys.
         {"simple_unknown_key", with(SIMPLE, R"("extra":1)")},
         {"simple_with_capture_id", with(SIMPLE, R"("captureId":"")")},
         {"capture_unknown_key", capture_step("capture_status", R"("extra":1)")},
-        {"cookie_unknown_key", capture_step("capture_status", "\"cookies\":[" +
-                                                                 with(samples::COOKIE, R"("domain":"x")") + "]")},
+        {"cookie_unknown_key",
+         capture_step("capture_status", "\"cookies\":[" + with(samples::COOKIE, R"("domain":"x")") + "]")},
         // Wrong types.
         {"simple_version_text", replaced(SIMPLE, "\"protocolVersion\":1", "\"protocolVersion\":\"1\"")},
         {"simple_request_id_number", replaced(SIMPLE, "\"r-1\"", "1")},
         {"capture_download_id_text", capture_step("capture_status", R"("browserDownloadId":"17")")},
-        {"cookie_secure_text", capture_step("capture_status", "\"cookies\":[" +
-                                                                 replaced(samples::COOKIE, "true", "\"true\"") + "]")},
+        {"cookie_secure_text",
+         capture_step("capture_status",
+                      "\"cookies\":[" + replaced(samples::COOKIE, "true", "\"true\"") + "]")},
         {"capture_observed_array", capture_step("capture_status", R"("observed":[])")},
         {"capture_id_number", replaced(CAPTURE, "\"c1\"", "5")},
         // Missing members.
         {"simple_without_url", replaced(SIMPLE, R"(,"url":"https://example.test/a")", "")},
         {"simple_url_null", replaced(SIMPLE, R"("https://example.test/a")", "null")},
         {"capture_without_source", replaced(CAPTURE, R"(,"source":"automatic_download")", "")},
-        {"cookie_without_secure", capture_step("capture_status", "\"cookies\":[" +
-                                                                    replaced(samples::COOKIE, R"(,"secure":true)", "") + "]")},
+        {"cookie_without_secure",
+         capture_step("capture_status",
+                      "\"cookies\":[" + replaced(samples::COOKIE, R"(,"secure":true)", "") + "]")},
         {"empty_object", "{}"},
         // Enumeration texts.
         {"browser_other_case", with(SIMPLE, R"("browser":"Chrome")")},
@@ -129,16 +135,21 @@ std::vector<Case> browser_cases() {
         // Limits.
         {"cookies_empty", capture_step("capture_status", R"("cookies":[])")},
         {"cookies_65", capture_step("capture_status", cookies(65))},
-        {"cookie_name_empty", capture_step("capture_status", "\"cookies\":[" +
-                                                                replaced(samples::COOKIE, "sid", "") + "]")},
-        {"cookie_name_257", capture_step("capture_status", "\"cookies\":[" +
-                                                              replaced(samples::COOKIE, "sid", repeated("n", 257)) + "]")},
+        {"cookie_name_empty",
+         capture_step("capture_status", "\"cookies\":[" + replaced(samples::COOKIE, "sid", "") + "]")},
+        {"cookie_name_257",
+         capture_step("capture_status",
+                      "\"cookies\":[" + replaced(samples::COOKIE, "sid", repeated("n", 257)) + "]")},
         {"total_bytes_negative", capture_step("capture_status", R"("observed":{"totalBytes":-1})")},
-        {"download_name_1025", capture_step("capture_status", "\"downloadName\":\"" + repeated("d", 1025) + "\"")},
-        {"initiator_origin_513", capture_step("capture_status", "\"initiatorOrigin\":\"" + repeated("o", 513) + "\"")},
-        {"observed_mime_2049", capture_step("capture_status", "\"observed\":{\"mime\":\"" + repeated("m", 2049) + "\"}")},
+        {"download_name_1025",
+         capture_step("capture_status", "\"downloadName\":\"" + repeated("d", 1025) + "\"")},
+        {"initiator_origin_513",
+         capture_step("capture_status", "\"initiatorOrigin\":\"" + repeated("o", 513) + "\"")},
+        {"observed_mime_2049",
+         capture_step("capture_status", "\"observed\":{\"mime\":\"" + repeated("m", 2049) + "\"}")},
         {"download_name_1026_bytes_in_513_characters",
-         capture_step("capture_status", "\"downloadName\":\"" + repeated("\xC3\xA9", 513) + "\""), "utf8-bytes"},
+         capture_step("capture_status", "\"downloadName\":\"" + repeated("\xC3\xA9", 513) + "\""),
+         "utf8-bytes"},
         // What each step may carry.
         {"status_with_url", capture_step("capture_status", URL)},
         {"prepare_without_url", capture_step("capture_prepare")},
@@ -158,8 +169,8 @@ std::vector<Case> browser_cases() {
          "integer-form"},
         {"simple_version_with_exponent", replaced(SIMPLE, "\"protocolVersion\":1", "\"protocolVersion\":1e0"),
          "integer-form"},
-        {"download_id_over_64_bits", capture_step("capture_status", R"("browserDownloadId":9223372036854775808)"),
-         "integer-range"},
+        {"download_id_over_64_bits",
+         capture_step("capture_status", R"("browserDownloadId":9223372036854775808)"), "integer-range"},
         {"lone_surrogate", capture_step("capture_status", R"("downloadName":"\ud800")"), "unicode"},
         {"not_utf8", capture_step("capture_status", "\"downloadName\":\"\xFF\""), "unicode"},
         {"byte_order_mark", "\xEF\xBB\xBF" + SIMPLE},
@@ -185,10 +196,14 @@ std::vector<Case> application_reply_cases() {
         {"ipc_capture_response_preflight_null", with(capture, R"("preflight":null)")},
         {"ipc_capture_response_preflight", with(capture, "\"preflight\":" + std::string(samples::PREFLIGHT))},
         {"ipc_capture_response_preflight_full",
-         with(capture, R"("preflight":{"ok":false,"status":404,"finalUrl":"https://example.test/f","contentType":"a/b","contentDisposition":"attachment","totalBytes":5,"later":[{}]})")},
+         with(
+             capture,
+             R"("preflight":{"ok":false,"status":404,"finalUrl":"https://example.test/f","contentType":"a/b","contentDisposition":"attachment","totalBytes":5,"later":[{}]})")},
         {"ipc_capture_response_preflight_without_ok", with(capture, R"("preflight":{"status":200})")},
-        {"ipc_capture_response_preflight_status_65536", with(capture, R"("preflight":{"ok":true,"status":65536})")},
-        {"ipc_capture_response_preflight_status_negative", with(capture, R"("preflight":{"ok":true,"status":-1})")},
+        {"ipc_capture_response_preflight_status_65536",
+         with(capture, R"("preflight":{"ok":true,"status":65536})")},
+        {"ipc_capture_response_preflight_status_negative",
+         with(capture, R"("preflight":{"ok":true,"status":-1})")},
         {"ipc_capture_response_status_unlisted", replaced(capture, "\"prepared\"", "\"paused\"")},
         {"ipc_capture_response_without_capture_id", replaced(capture, R"("captureId":"c1",)", "")},
     };
@@ -200,7 +215,8 @@ std::vector<Case> safari_message_cases() {
     return {
         {"safari_message", "{\"payload\":" + payload + "}"},
         {"safari_message_correlated", "{\"payload\":" + payload + R"(,"requestId":"r-1","captureId":"c-1"})"},
-        {"safari_message_correlation_not_text", "{\"payload\":" + payload + R"(,"requestId":7,"captureId":null})"},
+        {"safari_message_correlation_not_text",
+         "{\"payload\":" + payload + R"(,"requestId":7,"captureId":null})"},
         {"safari_message_more_keys", "{\"payload\":" + payload + R"(,"later":true})"},
         {"safari_message_payload_not_json", R"({"payload":"hello"})"},
         {"safari_message_payload_empty", R"({"payload":"","requestId":"r-1"})"},
@@ -254,8 +270,7 @@ void add_line(std::string& out, const json::object& line) {
 
 // The host's reply to a refused message must match the reply schemas.
 void add_reply(std::string& out, const std::string& name, const std::string& reply) {
-    std::string_view schema =
-        protocol::decode_capture_response(reply) ? "capture-response" : "host-response";
+    std::string_view schema = protocol::decode_capture_response(reply) ? "capture-response" : "host-response";
     add_line(out, entry(name + ":reply", reply, json::array{schema}, schema, {}));
 }
 
@@ -296,15 +311,14 @@ void add_safari_cases(std::string& out) {
         std::optional<std::string> reply = safari_reply(message.body, relayed);
         if (!reply) {
             // Every message gets exactly one reply; an empty body fails every schema check.
-            add_line(out, entry(message.name + ":no-reply", {}, json::array{"safari-reply"},
-                                "safari-reply", {}));
+            add_line(out,
+                     entry(message.name + ":no-reply", {}, json::array{"safari-reply"}, "safari-reply", {}));
             continue;
         }
         add_line(out, entry(message.name, message.body, json::array{"safari-message"},
-                            relayed ? std::optional<std::string_view>("safari-message") : std::nullopt,
-                            {}));
-        add_line(out, entry(message.name + ":reply", *reply, json::array{"safari-reply"},
-                            "safari-reply", {}));
+                            relayed ? std::optional<std::string_view>("safari-message") : std::nullopt, {}));
+        add_line(out,
+                 entry(message.name + ":reply", *reply, json::array{"safari-reply"}, "safari-reply", {}));
     }
     // Every outcome of an exchange, with and without correlation values.
     const safari::Exchange outcomes[] = {
@@ -353,11 +367,10 @@ std::string corpus_lines(const std::filesystem::path& repo) {
     add_safari_cases(out);
 
     // The replies the tests expect of the host.
-    for (const std::string& reply :
-         {test::INVALID, test::host_reply("r-1", "accepted", "ACCEPTED"),
-          test::host_reply("r-4", "rejected", "UNSUPPORTED_SCHEME"),
-          test::capture_reply("c-9", "prepared", "CAPTURE_PREPARED"),
-          test::capture_reply("c-2", "unknown", "APP_UNAVAILABLE")}) {
+    for (const std::string& reply : {test::INVALID, test::host_reply("r-1", "accepted", "ACCEPTED"),
+                                     test::host_reply("r-4", "rejected", "UNSUPPORTED_SCHEME"),
+                                     test::capture_reply("c-9", "prepared", "CAPTURE_PREPARED"),
+                                     test::capture_reply("c-2", "unknown", "APP_UNAVAILABLE")}) {
         add_reply(out, "test", reply);
     }
 

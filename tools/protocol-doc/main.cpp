@@ -33,8 +33,7 @@ constexpr const char* USAGE = R"(usage: protocol-doc write|check|corpus SOURCE-D
 bool generated_files(const fs::path& repo, std::map<fs::path, std::string>& files) {
     std::vector<MessageSchema> schemas = message_schemas();
     for (const MessageSchema& message : schemas) {
-        files[fs::path("docs") / "schema" / (message.name + ".schema.json")] =
-            pretty_json(message.schema);
+        files[fs::path("docs") / "schema" / (message.name + ".schema.json")] = pretty_json(message.schema);
     }
     fs::path document = fs::path("docs") / "protocol.md";
     auto text = ondrake::whole_file::read(repo / document, SOURCE_FILE_CEILING);
@@ -105,8 +104,8 @@ int main(int argc, char** argv) {
     if (verb == "corpus") {
         std::string lines = corpus_lines(repo);
         if (lines.empty()) {
-            std::cerr << "protocol-doc: no corpus without " << (repo / "scripts" / "demo-messages.txt").string()
-                      << "\n";
+            std::cerr << "protocol-doc: no corpus without "
+                      << (repo / "scripts" / "demo-messages.txt").string() << "\n";
             return 1;
         }
         std::cout << lines;

@@ -71,15 +71,15 @@ std::string rule_text(const json::object& property) {
     }
     const json::value* min_length = property.if_contains("minLength");
     if (const json::value* max_length = property.if_contains("maxLength")) {
-        rules.push_back((min_length ? number(*min_length) + " to " : "at most ") +
-                        number(*max_length) + " bytes (UTF-8)");
+        rules.push_back((min_length ? number(*min_length) + " to " : "at most ") + number(*max_length) +
+                        " bytes (UTF-8)");
     } else if (min_length) {
         rules.push_back("not empty");
     }
     if (const json::value* max_items = property.if_contains("maxItems")) {
         const json::value* min_items = property.if_contains("minItems");
-        rules.push_back((min_items ? number(*min_items) : std::string("0")) + " to " +
-                        number(*max_items) + " entries");
+        rules.push_back((min_items ? number(*min_items) : std::string("0")) + " to " + number(*max_items) +
+                        " entries");
     }
     if (const json::value* minimum = property.if_contains("minimum")) {
         rules.push_back(number(*minimum) + " to " + number(property.at("maximum")));
@@ -130,8 +130,7 @@ std::string field_table(const MessageSchema& message) {
     field_rows(out, schema, "");
     out.append("\n");
     bool closed = schema.contains("additionalProperties");
-    out.append(closed ? "Keys not listed here make the message invalid"
-                      : "Keys not listed here are skipped");
+    out.append(closed ? "Keys not listed here make the message invalid" : "Keys not listed here are skipped");
     out.append(". JSON Schema: [`schema/" + message.name + ".schema.json`](schema/" + message.name +
                ".schema.json).\n");
     return out;
@@ -167,8 +166,9 @@ std::string enumerations() {
     out.append("| capture `action` | " + texts_of<protocol::CaptureAction>() + " |\n");
     out.append("| simple reply `status` | " + texts_of<protocol::Status>() + " |\n");
     out.append("| capture reply `status` | " + texts_of<protocol::CaptureStatus>() + " |\n");
-    out.append("\nTexts are case-sensitive; any other text makes the message invalid. `\"unknown\"` "
-               "is an ordinary browser, for an extension that cannot tell where it runs.\n");
+    out.append(
+        "\nTexts are case-sensitive; any other text makes the message invalid. `\"unknown\"` "
+        "is an ordinary browser, for an extension that cannot tell where it runs.\n");
     return out;
 }
 
@@ -202,17 +202,16 @@ std::string limits() {
     std::string out = "| What | Limit |\n|---|---|\n";
     out.append(row("a frame body, either direction, also on the application socket",
                    "1 to " + std::to_string(framing::MAX_FRAME) + " bytes"));
-    out.append(row("`requestId`, `captureId`",
-                   "1 to " + std::to_string(classification::MAX_ID_BYTES) +
-                       " bytes, each an ASCII letter, digit, `-` or `_`"));
+    out.append(row("`requestId`, `captureId`", "1 to " + std::to_string(classification::MAX_ID_BYTES) +
+                                                   " bytes, each an ASCII letter, digit, `-` or `_`"));
     out.append(row("`observed.finalUrl`, `observed.mime`, `observed.etag`",
                    bytes(classification::MAX_OBSERVED_TEXT_BYTES)));
     out.append(row("`observed.totalBytes`", "not negative"));
     out.append(row("`cookies`", std::to_string(classification::MIN_COOKIES) + " to " +
                                     std::to_string(classification::MAX_COOKIES) +
                                     " entries (an empty list is refused)"));
-    out.append(row("`cookies[].name`",
-                   "1 to " + std::to_string(classification::MAX_COOKIE_NAME_BYTES) + " bytes"));
+    out.append(
+        row("`cookies[].name`", "1 to " + std::to_string(classification::MAX_COOKIE_NAME_BYTES) + " bytes"));
     out.append(row("`cookies[].value`", bytes(classification::MAX_COOKIE_VALUE_BYTES)));
     out.append(row("`cookies[].path`", bytes(classification::MAX_COOKIE_PATH_BYTES)));
     out.append(row("`downloadName`", bytes(classification::MAX_DOWNLOAD_NAME_BYTES)));
@@ -225,11 +224,12 @@ std::string frame_errors() {
     using framing::FrameError;
     std::string out = "| What arrived | The host's log line (standard error) | Reply |\n|---|---|---|\n";
     auto row = [&](std::string_view what, const FrameError& error, std::string_view reply) {
-        out.append("| " + std::string(what) + " | `ondrake-native-host: " +
-                   framing::display_text(error) + "` | " + std::string(reply) + " |\n");
+        out.append("| " + std::string(what) + " | `ondrake-native-host: " + framing::display_text(error) +
+                   "` | " + std::string(reply) + " |\n");
     };
-    std::string invalid = "`" + protocol::to_json(protocol::make_host_response(
-                                    {}, protocol::Code::InvalidMessage)) + "`, then the host exits 0";
+    std::string invalid =
+        "`" + protocol::to_json(protocol::make_host_response({}, protocol::Code::InvalidMessage)) +
+        "`, then the host exits 0";
     row("input ended cleanly between frames", FrameError::end_of_stream(), "none, the host exits 0");
     row("input ended inside the length or the body", FrameError::truncated(), invalid);
     row("a length of 0", FrameError::empty(), invalid);
@@ -238,15 +238,12 @@ std::string frame_errors() {
     return out;
 }
 
-std::string milliseconds(std::chrono::milliseconds value) {
-    return std::to_string(value.count()) + " ms";
-}
+std::string milliseconds(std::chrono::milliseconds value) { return std::to_string(value.count()) + " ms"; }
 
 std::string timing() {
     std::string out = "| What | Value |\n|---|---|\n";
     out.append("| connecting, per attempt | " + milliseconds(delivery::CONNECT_TIMEOUT) + " |\n");
-    out.append("| writing the request, per attempt | " + milliseconds(delivery::WRITE_TIMEOUT) +
-               " |\n");
+    out.append("| writing the request, per attempt | " + milliseconds(delivery::WRITE_TIMEOUT) + " |\n");
     out.append("| the whole reply frame, from the end of the request's write | " +
                milliseconds(delivery::REPLY_TIMEOUT) + " |\n");
     std::string waits;
@@ -256,22 +253,21 @@ std::string timing() {
         waits.append(std::to_string(wait.count()));
         total += wait;
     }
-    out.append("| waits after starting the application, one before each further attempt | " +
-               waits + " ms (" + milliseconds(total) + " in all) |\n");
-    out.append("| attempts per request, at most | " +
-               std::to_string(delivery::RETRY_DELAYS_MS.size() + 1) + " connections, 1 start |\n");
+    out.append("| waits after starting the application, one before each further attempt | " + waits +
+               " ms (" + milliseconds(total) + " in all) |\n");
+    out.append("| attempts per request, at most | " + std::to_string(delivery::RETRY_DELAYS_MS.size() + 1) +
+               " connections, 1 start |\n");
     return out;
 }
 
 std::string safari_constants() {
     std::string out = "| What | Value |\n|---|---|\n";
     out.append("| application group | " + code_span(safari::APP_GROUP_ID) + " |\n");
-    out.append("| socket, inside the group's container | " + code_span(safari::SOCKET_SUBPATH) +
-               " |\n");
+    out.append("| socket, inside the group's container | " + code_span(safari::SOCKET_SUBPATH) + " |\n");
     out.append("| longest socket path | " + std::to_string(safari::MAX_SOCKET_PATH) + " bytes |\n");
     out.append("| time for the whole exchange | " +
-               std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                  safari::EXCHANGE_BUDGET).count()) +
+               std::to_string(
+                   std::chrono::duration_cast<std::chrono::milliseconds>(safari::EXCHANGE_BUDGET).count()) +
                " ms |\n");
     out.append("| largest reply body | " + std::to_string(safari::MAX_FRAME) + " bytes |\n");
     return out;

@@ -25,9 +25,7 @@ constexpr std::string_view DRAFT = "https://json-schema.org/draft/2020-12/schema
 
 // The id rule (classification::is_valid_id) as a pattern; ASCII only, so the schema's count of
 // characters is the host's count of bytes.
-std::string id_pattern() {
-    return "^[A-Za-z0-9_-]{1," + std::to_string(classification::MAX_ID_BYTES) + "}$";
-}
+std::string id_pattern() { return "^[A-Za-z0-9_-]{1," + std::to_string(classification::MAX_ID_BYTES) + "}$"; }
 
 // What the tables alone do not say about one member: set per message by the rules below.
 struct Extra {
@@ -39,10 +37,10 @@ struct Extra {
     std::optional<std::size_t> min_items;
     std::optional<std::size_t> max_items;
     bool not_negative = false;
-    bool browser_text = false;             // a Browser text or BROWSER_UNDECLARED
-    bool normalised_url = false;           // what the URL policy returns
-    bool policed_url = false;              // what the URL policy judges
-    std::string_view note;                 // one more sentence for the description
+    bool browser_text = false;    // a Browser text or BROWSER_UNDECLARED
+    bool normalised_url = false;  // what the URL policy returns
+    bool policed_url = false;     // what the URL policy judges
+    std::string_view note;        // one more sentence for the description
 };
 
 using ExtraFor = Extra (*)(const Schema& table, std::string_view key);
@@ -112,8 +110,9 @@ Extra host_reply_member(const Schema& table, std::string_view key) {
         extra.note = "The empty string when the message had no usable requestId.";
     }
     if (&table == &tables::CAPTURE_RESPONSE && (key == "requestId" || key == "captureId")) {
-        extra.note = "Usually a valid id or the empty string; a capture refused for its "
-                     "protocolVersion gets its ids back exactly as it sent them.";
+        extra.note =
+            "Usually a valid id or the empty string; a capture refused for its "
+            "protocolVersion gets its ids back exactly as it sent them.";
     }
     if (&table == &tables::CAPTURE_RESPONSE && key == "preflight") {
         extra.note = "Reserved: the host never writes it today.";
@@ -125,8 +124,9 @@ Extra application_reply_member(const Schema&, std::string_view key) {
     Extra extra;
     if (key == "protocolVersion") extra.note = "Read but not compared with anything.";
     if (key == "requestId" || key == "captureId") {
-        extra.note = "Must equal the request's, byte for byte, or the host counts the reply as "
-                     "no answer (DELIVERY_INDETERMINATE).";
+        extra.note =
+            "Must equal the request's, byte for byte, or the host counts the reply as "
+            "no answer (DELIVERY_INDETERMINATE).";
     }
     if (key == "preflight") extra.note = "Decoded and checked, then dropped by the host.";
     return extra;
@@ -177,9 +177,9 @@ json::object member_schema(const Schema& table, const Field& field, ExtraFor ext
             }
             member["type"] = type_of("string", field.nullable);
             if (extra.id) member["pattern"] = id_pattern();
-            if (extra.id_or_empty) member["pattern"] = "^([A-Za-z0-9_-]{1," +
-                                                       std::to_string(classification::MAX_ID_BYTES) +
-                                                       "})?$";
+            if (extra.id_or_empty)
+                member["pattern"] =
+                    "^([A-Za-z0-9_-]{1," + std::to_string(classification::MAX_ID_BYTES) + "})?$";
             if (extra.min_bytes) member["minLength"] = *extra.min_bytes;
             if (extra.max_bytes) {
                 member["maxLength"] = *extra.max_bytes;
@@ -204,9 +204,7 @@ json::object member_schema(const Schema& table, const Field& field, ExtraFor ext
                 member["maximum"] = info.maximum;
             }
             break;
-        case ValueType::Boolean:
-            member["type"] = type_of("boolean", field.nullable);
-            break;
+        case ValueType::Boolean: member["type"] = type_of("boolean", field.nullable); break;
         case ValueType::Enumeration: {
             json::array texts = enum_texts(info.enum_text);
             if (field.nullable) texts.emplace_back(nullptr);
@@ -279,8 +277,8 @@ json::array action_conditions() {
         if (!required.empty()) then_schema["required"] = std::move(required);
         conditions.emplace_back(json::object{
             {"if", json::object{{"properties",
-                                 json::object{{"action",
-                                               json::object{{"const", protocol::json_text(rule.action)}}}}},
+                                 json::object{
+                                     {"action", json::object{{"const", protocol::json_text(rule.action)}}}}},
                                 {"required", json::array{"action"}}}},
             {"then", std::move(then_schema)},
         });
@@ -305,8 +303,8 @@ json::array status_conditions() {
         conditions.emplace_back(json::object{
             {"if", json::object{{"properties", json::object{{"code", json::object{{"enum", codes}}}}},
                                 {"required", json::array{"code"}}}},
-            {"then", json::object{{"properties",
-                                   json::object{{"status", json::object{{"const", status_text}}}}}}},
+            {"then",
+             json::object{{"properties", json::object{{"status", json::object{{"const", status_text}}}}}}},
         });
     }
     return conditions;
@@ -322,8 +320,7 @@ std::string spots_sentence(std::initializer_list<std::string_view> keys) {
     return text;
 }
 
-MessageSchema message(std::string name, std::string title, std::string description,
-                      json::object body) {
+MessageSchema message(std::string name, std::string title, std::string description, json::object body) {
     json::object schema;
     schema["$schema"] = DRAFT;
     schema["title"] = title;
@@ -331,7 +328,6 @@ MessageSchema message(std::string name, std::string title, std::string descripti
     for (auto& entry : body) schema[entry.key()] = entry.value();
     return MessageSchema{std::move(name), std::move(title), json::value(std::move(schema))};
 }
-
 
 json::object safari_message() {
     json::object properties;
@@ -341,13 +337,12 @@ json::object safari_message() {
          "unchanged. Its UTF-8 form must not be empty."},
         {"type", "string"},
         {"minLength", 1}};
-    properties["requestId"] = json::object{
-        {"description", "Echoed in the handler's own failure documents when it is a string."}};
-    properties["captureId"] = json::object{
-        {"description", "Echoed in the handler's own failure documents when it is a string."}};
-    return json::object{{"type", "object"},
-                        {"properties", std::move(properties)},
-                        {"required", json::array{"payload"}}};
+    properties["requestId"] =
+        json::object{{"description", "Echoed in the handler's own failure documents when it is a string."}};
+    properties["captureId"] =
+        json::object{{"description", "Echoed in the handler's own failure documents when it is a string."}};
+    return json::object{
+        {"type", "object"}, {"properties", std::move(properties)}, {"required", json::array{"payload"}}};
 }
 
 json::object safari_reply() {
@@ -358,21 +353,19 @@ json::object safari_reply() {
                               safari::Code::DeliveryIndeterminate, safari::Code::InternalError}) {
         codes.emplace_back(safari::code_text(code));
     }
-    json::object relayed{
-        {"description", "The application's reply text, exactly as it came."},
-        {"type", "object"},
-        {"properties", json::object{{"payload", json::object{{"type", "string"}}}}},
-        {"required", json::array{"payload"}},
-        {"additionalProperties", false}};
-    json::object failure{
-        {"description", "The handler's own failure document."},
-        {"type", "object"},
-        {"properties", json::object{{"status", json::object{{"enum", statuses}}},
-                                    {"code", json::object{{"enum", codes}}},
-                                    {"requestId", json::object{{"type", "string"}}},
-                                    {"captureId", json::object{{"type", "string"}}}}},
-        {"required", json::array{"status", "code"}},
-        {"additionalProperties", false}};
+    json::object relayed{{"description", "The application's reply text, exactly as it came."},
+                         {"type", "object"},
+                         {"properties", json::object{{"payload", json::object{{"type", "string"}}}}},
+                         {"required", json::array{"payload"}},
+                         {"additionalProperties", false}};
+    json::object failure{{"description", "The handler's own failure document."},
+                         {"type", "object"},
+                         {"properties", json::object{{"status", json::object{{"enum", statuses}}},
+                                                     {"code", json::object{{"enum", codes}}},
+                                                     {"requestId", json::object{{"type", "string"}}},
+                                                     {"captureId", json::object{{"type", "string"}}}}},
+                         {"required", json::array{"status", "code"}},
+                         {"additionalProperties", false}};
     return json::object{{"oneOf", json::array{std::move(relayed), std::move(failure)}}};
 }
 
@@ -383,8 +376,10 @@ const std::vector<BlindSpot>& blind_spots() {
         {"document",
          "The body is exactly one JSON document in UTF-8: only space, tab, line feed and carriage "
          "return may surround it (no byte-order mark, nothing after it), and arrays and objects "
-         "nest at most " + std::to_string(json_codec::MAX_NESTING) + " deep, skipped members "
-         "included."},
+         "nest at most " +
+             std::to_string(json_codec::MAX_NESTING) +
+             " deep, skipped members "
+             "included."},
         {"duplicate-keys",
          "A key that a message lists may occur only once in its object; JSON parsers keep one of "
          "the two and a schema never sees the other."},
@@ -409,23 +404,22 @@ const std::vector<BlindSpot>& blind_spots() {
 
 std::vector<MessageSchema> message_schemas() {
     std::vector<MessageSchema> schemas;
-    std::string browser_spots = spots_sentence({"document", "duplicate-keys", "integer-form",
-                                                "integer-range", "unicode", "utf8-bytes",
-                                                "url-policy"});
+    std::string browser_spots = spots_sentence({"document", "duplicate-keys", "integer-form", "integer-range",
+                                                "unicode", "utf8-bytes", "url-policy"});
     std::string decoder_spots =
         spots_sentence({"document", "duplicate-keys", "integer-form", "integer-range", "unicode"});
 
     json::object host_request = record_schema(tables::HOST_REQUEST, browser_request_member);
     schemas.push_back(message("host-request", "Simple request (browser to host)",
-                              "A download of one URL the user chose from the context menu. " +
-                                  browser_spots,
+                              "A download of one URL the user chose from the context menu. " + browser_spots,
                               std::move(host_request)));
 
     json::object capture_request = record_schema(tables::CAPTURE_REQUEST, browser_request_member);
     capture_request["allOf"] = action_conditions();
     schemas.push_back(message("capture-request", "Capture request (browser to host)",
                               "One step of handing a download the browser started over to the "
-                              "application. " + browser_spots,
+                              "application. " +
+                                  browser_spots,
                               std::move(capture_request)));
 
     json::object host_response = record_schema(tables::HOST_RESPONSE, host_reply_member);
@@ -454,11 +448,9 @@ std::vector<MessageSchema> message_schemas() {
                               "The application's answer to an ipc-request. " + decoder_spots,
                               record_schema(ipc::tables::IPC_RESPONSE, application_reply_member)));
 
-    schemas.push_back(message("ipc-capture-response",
-                              "Reply to a capture request (application to host)",
+    schemas.push_back(message("ipc-capture-response", "Reply to a capture request (application to host)",
                               "The application's answer to an ipc-capture-request. " + decoder_spots,
-                              record_schema(ipc::tables::IPC_CAPTURE_RESPONSE,
-                                            application_reply_member)));
+                              record_schema(ipc::tables::IPC_CAPTURE_RESPONSE, application_reply_member)));
 
     schemas.push_back(message("safari-message", "Safari message (extension script to handler)",
                               "The dictionary the Safari extension's script sends to the native "

@@ -15,8 +15,8 @@ namespace ondrake::protocol_doc {
 // these reasons may still be valid under the schema; each schema's description names the ones
 // that concern it and docs/protocol.md lists them all.
 struct BlindSpot {
-    std::string_view key;   // the corpus names it to explain such a verdict
-    std::string text;       // one sentence for the document and the descriptions
+    std::string_view key;  // the corpus names it to explain such a verdict
+    std::string text;      // one sentence for the document and the descriptions
 };
 
 const std::vector<BlindSpot>& blind_spots();

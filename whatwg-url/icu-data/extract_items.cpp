@@ -69,7 +69,8 @@ bool extract(const CommonData& data, const std::string& item, const std::string&
         auto name = reinterpret_cast<const char*>(data.toc + read_u32(entry));
         if (wanted != name) continue;
         // An item ends where the next one starts; the last one's end is not recorded anywhere.
-        if (i + 1 == data.count) return fail(item + " is the last item of the ICU data; its length is unknown");
+        if (i + 1 == data.count)
+            return fail(item + " is the last item of the ICU data; its length is unknown");
         uint32_t begin = read_u32(entry + 4);
         uint32_t end = read_u32(entry + 8 + 4);
         std::ofstream out(out_dir + "/" + item, std::ios::binary | std::ios::trunc);

@@ -26,20 +26,23 @@ TEST_P(Utf8Replacement, ReplacesMaximalSubparts) {
 
 const std::string R = "\xEF\xBF\xBD";
 
-INSTANTIATE_TEST_SUITE_P(
-    Forms, Utf8Replacement,
-    testing::Values(ReplacementCase{"ascii", "abc", "abc"},
-                    ReplacementCase{"four_byte", "\xF0\x9F\x98\x80", "\xF0\x9F\x98\x80"},
-                    ReplacementCase{"max", "\xF4\x8F\xBF\xBF", "\xF4\x8F\xBF\xBF"},
-                    ReplacementCase{"above_max", "\xF4\x90\x80\x80", R + R + R + R},
-                    ReplacementCase{"truncated_four", "\xF0\x9F\x98" "a", R + "a"},
-                    ReplacementCase{"overlong_two", "\xC1\xBF", R + R},
-                    ReplacementCase{"overlong_three", "\xE0\x80\xAF", R + R + R},
-                    ReplacementCase{"surrogate", "\xED\xBF\xBF", R + R + R},
-                    ReplacementCase{"lead_then_lead", "\xE2\xE2\x82\xAC", R + "\xE2\x82\xAC"},
-                    ReplacementCase{"at_end", "a\xC3", "a" + R},
-                    ReplacementCase{"f5_never_leads", "\xF5\x80", R + R}),
-    [](const auto& param_info) { return param_info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Forms, Utf8Replacement,
+                         testing::Values(ReplacementCase{"ascii", "abc", "abc"},
+                                         ReplacementCase{"four_byte", "\xF0\x9F\x98\x80", "\xF0\x9F\x98\x80"},
+                                         ReplacementCase{"max", "\xF4\x8F\xBF\xBF", "\xF4\x8F\xBF\xBF"},
+                                         ReplacementCase{"above_max", "\xF4\x90\x80\x80", R + R + R + R},
+                                         ReplacementCase{"truncated_four",
+                                                         "\xF0\x9F\x98"
+                                                         "a",
+                                                         R + "a"},
+                                         ReplacementCase{"overlong_two", "\xC1\xBF", R + R},
+                                         ReplacementCase{"overlong_three", "\xE0\x80\xAF", R + R + R},
+                                         ReplacementCase{"surrogate", "\xED\xBF\xBF", R + R + R},
+                                         ReplacementCase{"lead_then_lead", "\xE2\xE2\x82\xAC",
+                                                         R + "\xE2\x82\xAC"},
+                                         ReplacementCase{"at_end", "a\xC3", "a" + R},
+                                         ReplacementCase{"f5_never_leads", "\xF5\x80", R + R}),
+                         [](const auto& param_info) { return param_info.param.name; });
 
 TEST(PercentEncode, EachSetEncodesItsOwnMembers) {
     const std::string printable = " !\"#$%&'()*+,-./09:;<=>?@AZ[\\]^_`az{|}~";
@@ -74,8 +77,14 @@ TEST(PercentDecode, DecodesOnlyCompleteEscapes) {
         std::string expected;
     };
     const DecodeCase cases[] = {
-        {"a%41b", "aAb"}, {"%", "%"}, {"%4", "%4"}, {"%4g", "%4g"}, {"%%41", "%A"},
-        {"%c3%BC", "\xC3\xBC"}, {"%00", std::string(1, '\0')}, {"100%", "100%"},
+        {"a%41b", "aAb"},
+        {"%", "%"},
+        {"%4", "%4"},
+        {"%4g", "%4g"},
+        {"%%41", "%A"},
+        {"%c3%BC", "\xC3\xBC"},
+        {"%00", std::string(1, '\0')},
+        {"100%", "100%"},
     };
     for (const DecodeCase& test : cases) {
         std::string out;
@@ -110,9 +119,9 @@ TEST(Ipv6, SerialisationCompressesTheFirstLongestZeroRun) {
 }
 
 TEST(Ipv6, RejectsMalformedAddresses) {
-    for (const char* input : {"", ":", ":1", "1:", "1::2::3", "1:2:3:4:5:6:7:8:9", "1:2:3:4:5:6:7", "12345::",
-                              "::1.2.3", "::1.2.3.4.5", "::01.2.3.4", "::256.0.0.1", "1:2:3:4:5:6:7:1.2.3.4",
-                              "::1.2.3.4x", "g::", "::%31"}) {
+    for (const char* input : {"", ":", ":1", "1:", "1::2::3", "1:2:3:4:5:6:7:8:9", "1:2:3:4:5:6:7",
+                              "12345::", "::1.2.3", "::1.2.3.4.5", "::01.2.3.4", "::256.0.0.1",
+                              "1:2:3:4:5:6:7:1.2.3.4", "::1.2.3.4x", "g::", "::%31"}) {
         EXPECT_FALSE(parse_ipv6(input).has_value()) << input;
     }
 }

@@ -24,14 +24,15 @@ TEST(IcuDataSubset, HoldsTheListedItemsOnly) {
     };
     const Item items[] = {
         {"nrm", "uts46", true},
-        {"nrm", "nfkc", false},   // the normaliser data beside it in the full package
-        {"res", "root", false},   // locale data
+        {"nrm", "nfkc", false},                // the normaliser data beside it in the full package
+        {"res", "root", false},                // locale data
         {"cnv", "ibm-5348_P100-1997", false},  // a converter
     };
     for (const Item& item : items) {
         UErrorCode status = U_ZERO_ERROR;
         UDataMemory* memory = udata_open(nullptr, item.type, item.name, &status);
-        EXPECT_EQ(U_SUCCESS(status), item.present) << item.name << "." << item.type << ": " << u_errorName(status);
+        EXPECT_EQ(U_SUCCESS(status), item.present)
+            << item.name << "." << item.type << ": " << u_errorName(status);
         if (memory != nullptr) udata_close(memory);
     }
 }

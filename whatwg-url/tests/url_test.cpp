@@ -39,7 +39,8 @@ TEST_P(Components, MatchTheRecord) {
     EXPECT_EQ(url->hostname(), test.hostname);
     EXPECT_EQ(url->port_number(), test.port);
     EXPECT_EQ(url->port(), test.port ? std::to_string(*test.port) : "");
-    EXPECT_EQ(url->host(), test.port ? std::string(test.hostname) + ":" + std::to_string(*test.port) : test.hostname);
+    EXPECT_EQ(url->host(),
+              test.port ? std::string(test.hostname) + ":" + std::to_string(*test.port) : test.hostname);
     EXPECT_EQ(url->pathname(), test.pathname);
     EXPECT_EQ(url->has_query(), test.has_query);
     EXPECT_EQ(url->search(), test.search);
@@ -49,29 +50,28 @@ TEST_P(Components, MatchTheRecord) {
 
 INSTANTIATE_TEST_SUITE_P(
     Shapes, Components,
-    testing::Values(
-        ComponentCase{"full", "https://u:p@h.test:8443/a/b?q=1#f", "https", "u", "p", true, "h.test", 8443, "/a/b",
-                      true, "?q=1", true, "#f"},
-        ComponentCase{"empty_query_and_fragment", "http://h/?#", "http", "", "", true, "h", std::nullopt, "/", true,
-                      "", true, ""},
-        ComponentCase{"no_query_or_fragment", "http://h/p", "http", "", "", true, "h", std::nullopt, "/p", false, "",
-                      false, ""},
-        ComponentCase{"user_without_password", "http://u@h/", "http", "u", "", true, "h", std::nullopt, "/", false,
-                      "", false, ""},
-        ComponentCase{"password_without_user", "http://:p@h/", "http", "", "p", true, "h", std::nullopt, "/", false,
-                      "", false, ""},
-        ComponentCase{"opaque_path_no_host", "mailto:someone@example.test", "mailto", "", "", false, "",
-                      std::nullopt, "someone@example.test", false, "", false, ""},
-        ComponentCase{"file_empty_host", "file:///etc/hosts", "file", "", "", true, "", std::nullopt, "/etc/hosts",
-                      false, "", false, ""},
-        ComponentCase{"non_special_empty_host", "foo:///x", "foo", "", "", true, "", std::nullopt, "/x", false, "",
-                      false, ""},
-        ComponentCase{"non_special_no_host", "foo:/x", "foo", "", "", false, "", std::nullopt, "/x", false, "", false,
-                      ""},
-        ComponentCase{"dot_prefixed_path", "foo:/.//x", "foo", "", "", false, "", std::nullopt, "//x", false, "",
-                      false, ""},
-        ComponentCase{"ipv6_with_port", "http://[0:0:0:0:0:0:0:1]:81/", "http", "", "", true, "[::1]", 81, "/", false,
-                      "", false, ""}),
+    testing::Values(ComponentCase{"full", "https://u:p@h.test:8443/a/b?q=1#f", "https", "u", "p", true,
+                                  "h.test", 8443, "/a/b", true, "?q=1", true, "#f"},
+                    ComponentCase{"empty_query_and_fragment", "http://h/?#", "http", "", "", true, "h",
+                                  std::nullopt, "/", true, "", true, ""},
+                    ComponentCase{"no_query_or_fragment", "http://h/p", "http", "", "", true, "h",
+                                  std::nullopt, "/p", false, "", false, ""},
+                    ComponentCase{"user_without_password", "http://u@h/", "http", "u", "", true, "h",
+                                  std::nullopt, "/", false, "", false, ""},
+                    ComponentCase{"password_without_user", "http://:p@h/", "http", "", "p", true, "h",
+                                  std::nullopt, "/", false, "", false, ""},
+                    ComponentCase{"opaque_path_no_host", "mailto:someone@example.test", "mailto", "", "",
+                                  false, "", std::nullopt, "someone@example.test", false, "", false, ""},
+                    ComponentCase{"file_empty_host", "file:///etc/hosts", "file", "", "", true, "",
+                                  std::nullopt, "/etc/hosts", false, "", false, ""},
+                    ComponentCase{"non_special_empty_host", "foo:///x", "foo", "", "", true, "", std::nullopt,
+                                  "/x", false, "", false, ""},
+                    ComponentCase{"non_special_no_host", "foo:/x", "foo", "", "", false, "", std::nullopt,
+                                  "/x", false, "", false, ""},
+                    ComponentCase{"dot_prefixed_path", "foo:/.//x", "foo", "", "", false, "", std::nullopt,
+                                  "//x", false, "", false, ""},
+                    ComponentCase{"ipv6_with_port", "http://[0:0:0:0:0:0:0:1]:81/", "http", "", "", true,
+                                  "[::1]", 81, "/", false, "", false, ""}),
     [](const auto& param_info) { return param_info.param.name; });
 
 TEST(Url, DotPrefixIsInHrefButNotInPathname) {
@@ -141,7 +141,9 @@ TEST(Url, RelativeReferenceNeedsABase) {
 
 TEST(Parser, ReusedParserGivesIndependentResults) {
     Parser parser;
-    auto first = parser.parse("HTTP://B\xC3\xBC" "cher.de/x?y#z");
+    auto first = parser.parse(
+        "HTTP://B\xC3\xBC"
+        "cher.de/x?y#z");
     auto second = parser.parse("foo:bar");
     auto third = parser.parse("http://[::1]:8080/");
     ASSERT_TRUE(first && second && third);

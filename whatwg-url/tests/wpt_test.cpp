@@ -48,7 +48,8 @@ std::string replace_lone_surrogate_escapes(const std::string& text) {
             out += "\\uFFFD";
             i += 5;
         } else {
-            out += text.substr(i, 2);  // any other escape whole, so an escaped backslash before "u" is not misread
+            out += text.substr(
+                i, 2);  // any other escape whole, so an escaped backslash before "u" is not misread
             i += 1;
         }
     }
@@ -84,7 +85,8 @@ struct Mismatches {
     std::string text;
     void check(const char* what, std::string_view actual, std::string_view expected) {
         if (actual == expected) return;
-        text += std::string(what) + ": got \"" + std::string(actual) + "\", want \"" + std::string(expected) + "\"; ";
+        text += std::string(what) + ": got \"" + std::string(actual) + "\", want \"" + std::string(expected) +
+                "\"; ";
     }
     bool empty() const { return text.empty(); }
 };
@@ -159,13 +161,15 @@ std::string check_url_case(Parser& parser, const json::object& test) {
     mismatches.check("href parsed again", again ? again->href() : "failure", url->href());
     auto slow = parser.parse_without_shortcut(input, base ? &*base : nullptr);
     mismatches.check("href without the shortcut", slow ? slow->href() : "failure", url->href());
-    if (slow && !(slow->layout() == url->layout())) mismatches.text += "layout differs without the shortcut; ";
+    if (slow && !(slow->layout() == url->layout()))
+        mismatches.text += "layout differs without the shortcut; ";
     if (again && !(again->layout() == url->layout())) mismatches.text += "layout differs when parsed again; ";
     if (!base) {
         // Taking the caller's buffer must change nothing but who owns the text.
         auto owned = parse_owned(std::string(input));
         mismatches.check("href from an owned string", owned ? owned->href() : "failure", url->href());
-        if (owned && !(owned->layout() == url->layout())) mismatches.text += "layout differs from an owned string; ";
+        if (owned && !(owned->layout() == url->layout()))
+            mismatches.text += "layout differs from an owned string; ";
     }
     return mismatches.text;
 }
@@ -173,7 +177,8 @@ std::string check_url_case(Parser& parser, const json::object& test) {
 // toascii.json and IdnaTestV2.json: the input as the host of "https://…/x".
 std::string check_host_case(Parser& parser, const std::string& host_text, const json::object& test) {
     auto url = parser.parse("https://" + host_text + "/x");
-    if (is_null_or_absent(test, "output")) return url ? "parsed as " + std::string(url->href()) + ", want failure" : "";
+    if (is_null_or_absent(test, "output"))
+        return url ? "parsed as " + std::string(url->href()) + ", want failure" : "";
     std::string output = text_of(test, "output");
     if (!url) return "failure, want " + output;
     Mismatches mismatches;
@@ -201,8 +206,8 @@ std::string encode_url_delimiters(const std::string& input) {
 }
 
 // Missing data fails the test: a skipped conformance suite would read as a passing one.
-#define LOAD_OR_FAIL(cases, name)                                                                   \
-    auto cases = load_cases(name);                                                                  \
+#define LOAD_OR_FAIL(cases, name)  \
+    auto cases = load_cases(name); \
     ASSERT_TRUE(cases) << "no " << name << " under " << data_dir()
 
 TEST(WebPlatformTests, UrlTestData) {

@@ -20,8 +20,7 @@ std::optional<T> run(boost::asio::io_context& context, boost::asio::awaitable<T>
     std::optional<T> result;
     if (context.stopped()) context.restart();
     boost::asio::co_spawn(
-        context,
-        [&]() -> boost::asio::awaitable<void> { result.emplace(co_await std::move(op)); },
+        context, [&]() -> boost::asio::awaitable<void> { result.emplace(co_await std::move(op)); },
         [](std::exception_ptr failure) {
             if (failure) std::rethrow_exception(failure);
         });
@@ -34,8 +33,7 @@ std::optional<T> run(boost::asio::io_context& context, boost::asio::awaitable<T>
 
 // A listening Unix socket at `path`, accepted from by the test itself.
 inline boost::asio::local::stream_protocol::acceptor listen_at(boost::asio::io_context& context,
-                                                               const std::string& path,
-                                                               int backlog = 16) {
+                                                               const std::string& path, int backlog = 16) {
     boost::asio::local::stream_protocol::acceptor acceptor(context);
     acceptor.open();
     acceptor.bind(boost::asio::local::stream_protocol::endpoint(path));

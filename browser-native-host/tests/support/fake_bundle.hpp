@@ -69,8 +69,8 @@ public:
             return;
         }
         std::random_device random;
-        std::string name = "ondrake-registration-test-" + std::to_string(::getpid()) + "-" +
-                           std::to_string(random());
+        std::string name =
+            "ondrake-registration-test-" + std::to_string(::getpid()) + "-" + std::to_string(random());
         if (::mkdir(("/Applications/" + name + ".app").c_str(), 0755) != 0) return;
         bundle_.emplace(std::filesystem::path("/Applications"), name, "Ondrake Test", host_source);
     }

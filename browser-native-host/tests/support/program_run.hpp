@@ -109,7 +109,8 @@ inline bool arrange(platform::SpawnSetup& setup, int fd, Stream mode, const std:
 // What the host prints on standard error for `messages`: each behind its prefix, one per line.
 inline std::string host_log(std::initializer_list<std::string_view> messages) {
     std::string text;
-    for (std::string_view message : messages) text.append("ondrake-native-host: ").append(message).push_back('\n');
+    for (std::string_view message : messages)
+        text.append("ondrake-native-host: ").append(message).push_back('\n');
     return text;
 }
 
@@ -123,7 +124,8 @@ inline ProgramRun run_program(const std::string& program, const ProgramOptions& 
 
     std::vector<std::string> argument_strings;
     std::string shell_setup;
-    if (options.descriptor_limit) shell_setup += "ulimit -n " + std::to_string(*options.descriptor_limit) + " && ";
+    if (options.descriptor_limit)
+        shell_setup += "ulimit -n " + std::to_string(*options.descriptor_limit) + " && ";
     // bash, because dash keeps SIGCHLD for itself and hands it on at its default action.
     if (options.child_signal_ignored) shell_setup += "trap '' CHLD && ";
     if (!shell_setup.empty()) argument_strings = {"/bin/bash", "-c", shell_setup + "exec \"$@\"", "bash"};

@@ -80,7 +80,8 @@ protected:
     std::string endpoint() const { return dir_ / "app.sock"; }
 
     app_peer::PeerProcess start_peer(const std::string& policy) {
-        auto peer = app_peer::PeerProcess::start(APP_PEER, {endpoint()}, {"--policy", policy}, dir_.path().string());
+        auto peer =
+            app_peer::PeerProcess::start(APP_PEER, {endpoint()}, {"--policy", policy}, dir_.path().string());
         if (!peer) throw std::runtime_error("app-peer did not start");
         return std::move(*peer);
     }
@@ -88,9 +89,13 @@ protected:
     // Runs one session over `input` to its end; true when it ended within the limit.
     bool run(ByteSource& input, ByteSink& output, delivery::Launcher& launcher, bool with_endpoint,
              std::function<void(session::Stage)> stage_hook = {}) {
-        session::Session session{input, output, diagnostics_, launcher,
+        session::Session session{input,
+                                 output,
+                                 diagnostics_,
+                                 launcher,
                                  with_endpoint ? std::optional<std::string>(endpoint()) : std::nullopt,
-                                 quick_timings(), std::move(stage_hook)};
+                                 quick_timings(),
+                                 std::move(stage_hook)};
         return test::run(context_, completed(std::move(session)), std::chrono::seconds(30)).has_value();
     }
 

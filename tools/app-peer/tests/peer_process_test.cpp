@@ -47,7 +47,8 @@ TEST(PeerProcess, ListensAnswersLogsAndCleansUp) {
 
     EXPECT_EQ(ask(main_socket, R"({"protocolVersion":1,"requestId":"r-1","url":"https://example.test/"})"),
               R"({"protocolVersion":1,"requestId":"r-1","code":"ACCEPTED"})");
-    EXPECT_EQ(ask(second_socket, "not json"), R"({"protocolVersion":1,"requestId":"","code":"INVALID_MESSAGE"})");
+    EXPECT_EQ(ask(second_socket, "not json"),
+              R"({"protocolVersion":1,"requestId":"","code":"INVALID_MESSAGE"})");
 
     auto log = peer->log_lines();
     ASSERT_EQ(log.size(), 2u);
@@ -116,11 +117,11 @@ TEST_P(PeerStart, TakesOverOnlyAStaleSocket) {
     EXPECT_EQ(boost::json::parse(log.back()).as_object()["kind"], "IpcRequest");
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Occupants, PeerStart,
-    testing::Values(StartCase{"stale_socket", Occupant::StaleSocket, ""},
-                    StartCase{"live_peer", Occupant::LivePeer, "another peer is listening there"}),
-    [](const auto& param_info) { return param_info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Occupants, PeerStart,
+                         testing::Values(StartCase{"stale_socket", Occupant::StaleSocket, ""},
+                                         StartCase{"live_peer", Occupant::LivePeer,
+                                                   "another peer is listening there"}),
+                         [](const auto& param_info) { return param_info.param.name; });
 
 TEST(PeerProcess, ExitLeavesASocketThatReplacedItsOwn) {
     test::TempDir dir;
@@ -143,7 +144,8 @@ TEST(PeerProcess, ExitLeavesASocketThatReplacedItsOwn) {
 TEST(PeerProcess, ListenDelayHoldsBackReadiness) {
     test::TempDir dir;
     auto started = std::chrono::steady_clock::now();
-    auto peer = PeerProcess::start(APP_PEER, {dir / "late.sock"}, {"--listen-delay", "300"}, dir.path().string());
+    auto peer =
+        PeerProcess::start(APP_PEER, {dir / "late.sock"}, {"--listen-delay", "300"}, dir.path().string());
     ASSERT_TRUE(peer.has_value());
     EXPECT_GE(std::chrono::steady_clock::now() - started, 300ms);
     EXPECT_TRUE(fs::exists(dir / "late.sock"));

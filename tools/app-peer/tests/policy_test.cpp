@@ -116,12 +116,15 @@ TEST(Replies, SimpleRequestsPerPolicy) {
 TEST(Replies, CapturesPerPolicy) {
     CaptureBook book;
     auto prepare = capture(CaptureAction::CapturePrepare, "c-1");
-    EXPECT_EQ(reply_to_capture(*parse_policy("accept"), prepare, book),
-              R"({"protocolVersion":4,"requestId":"r","captureId":"c-1","status":"prepared","code":"CAPTURE_PREPARED"})");
-    EXPECT_EQ(reply_to_capture(*parse_policy("code:CAPTURE_CONFLICT/aborted"), prepare, book),
-              R"({"protocolVersion":4,"requestId":"r","captureId":"c-1","status":"aborted","code":"CAPTURE_CONFLICT"})");
-    EXPECT_EQ(reply_to_capture(*parse_policy("wrong-capture-id"), prepare, book),
-              R"({"protocolVersion":4,"requestId":"r","captureId":"c-1-other","status":"prepared","code":"CAPTURE_PREPARED"})");
+    EXPECT_EQ(
+        reply_to_capture(*parse_policy("accept"), prepare, book),
+        R"({"protocolVersion":4,"requestId":"r","captureId":"c-1","status":"prepared","code":"CAPTURE_PREPARED"})");
+    EXPECT_EQ(
+        reply_to_capture(*parse_policy("code:CAPTURE_CONFLICT/aborted"), prepare, book),
+        R"({"protocolVersion":4,"requestId":"r","captureId":"c-1","status":"aborted","code":"CAPTURE_CONFLICT"})");
+    EXPECT_EQ(
+        reply_to_capture(*parse_policy("wrong-capture-id"), prepare, book),
+        R"({"protocolVersion":4,"requestId":"r","captureId":"c-1-other","status":"prepared","code":"CAPTURE_PREPARED"})");
     EXPECT_EQ(reply_to_capture(*parse_policy("no-read"), prepare, book), std::nullopt);
     auto extra = reply_to_capture(*parse_policy("extra-key"), prepare, book);
     ASSERT_TRUE(extra.has_value());
@@ -132,8 +135,9 @@ TEST(Replies, InvalidBodiesGetInvalidMessageWithWhateverIdsTheyHave) {
     EXPECT_EQ(reply_to_invalid("hello"), R"({"protocolVersion":1,"requestId":"","code":"INVALID_MESSAGE"})");
     EXPECT_EQ(reply_to_invalid(R"({"requestId":"r-9","url":7})"),
               R"({"protocolVersion":1,"requestId":"r-9","code":"INVALID_MESSAGE"})");
-    EXPECT_EQ(reply_to_invalid(R"({"requestId":"r-9","captureId":"c-9"})"),
-              R"({"protocolVersion":4,"requestId":"r-9","captureId":"c-9","status":"unknown","code":"INVALID_MESSAGE"})");
+    EXPECT_EQ(
+        reply_to_invalid(R"({"requestId":"r-9","captureId":"c-9"})"),
+        R"({"protocolVersion":4,"requestId":"r-9","captureId":"c-9","status":"unknown","code":"INVALID_MESSAGE"})");
 }
 
 }  // namespace

@@ -82,8 +82,8 @@ public:
 
     fs::path manifest(SupportedBrowser browser) const {
         auto subdirectory = registration::application_support_subdirectory(browser);
-        return home / "Library/Application Support" / std::string(*subdirectory) /
-               "NativeMessagingHosts" / registration::manifest_file_name();
+        return home / "Library/Application Support" / std::string(*subdirectory) / "NativeMessagingHosts" /
+               registration::manifest_file_name();
     }
     fs::path record() const { return home / STATE_DIR / "app-path"; }
     std::string endpoint() const { return (home / STATE_DIR / "ipc/browser.sock").string(); }
@@ -92,8 +92,8 @@ public:
     void write_manifests(const fs::path& for_host, bool development = false) const {
         for (SupportedBrowser browser : registration::ALL_BROWSERS) {
             if (!registration::application_support_subdirectory(browser)) continue;
-            auto manifest = registration::manifest_json_for(registration::is_firefox(browser),
-                                                            development, for_host.string());
+            auto manifest = registration::manifest_json_for(registration::is_firefox(browser), development,
+                                                            for_host.string());
             ASSERT_TRUE(manifest.has_value());
             write_file(this->manifest(browser), *manifest);
         }
@@ -121,13 +121,15 @@ inline std::map<std::string, std::string> snapshot(const fs::path& root) {
     for (const auto& entry : fs::recursive_directory_iterator(root)) {
         struct stat info {};
         if (::lstat(entry.path().c_str(), &info) != 0) continue;
-        std::string description = std::to_string(info.st_mode) + " " + std::to_string(info.st_size) +
-                                  " " + std::to_string(info.st_ino);
+        std::string description = std::to_string(info.st_mode) + " " + std::to_string(info.st_size) + " " +
+                                  std::to_string(info.st_ino);
         if (S_ISLNK(info.st_mode)) {
-            description += " " + std::to_string(info.st_mtime) + " -> " + fs::read_symlink(entry.path()).string();
+            description +=
+                " " + std::to_string(info.st_mtime) + " -> " + fs::read_symlink(entry.path()).string();
         } else {
             std::error_code ignored;
-            description += " " + std::to_string(fs::last_write_time(entry.path(), ignored).time_since_epoch().count());
+            description +=
+                " " + std::to_string(fs::last_write_time(entry.path(), ignored).time_since_epoch().count());
         }
         if (S_ISREG(info.st_mode)) description += " " + test::read_file(entry.path()).value_or("?");
         tree[fs::relative(entry.path(), root).string()] = description;

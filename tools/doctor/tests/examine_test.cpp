@@ -220,9 +220,7 @@ const Planted PLANTED[] = {
     {"record_relative",
      [](UserSetUp& s) { write_file(s.record(), "app/Ondrake Download"); },
      {{Problem::RecordNotAbsolute}}},
-    {"record_blank",
-     [](UserSetUp& s) { write_file(s.record(), " \n\t"); },
-     {{Problem::RecordNotAbsolute}}},
+    {"record_blank", [](UserSetUp& s) { write_file(s.record(), " \n\t"); }, {{Problem::RecordNotAbsolute}}},
     {"record_naming_a_removed_application",
      [](UserSetUp& s) { remove_file(s.app); },
      {{Problem::RecordTargetMissing}}},
@@ -250,9 +248,7 @@ const Planted PLANTED[] = {
          s.listener = std::make_unique<Listener>(s.endpoint(), false);
      },
      {{Problem::SocketNotListening}}},
-    {"application_not_running",
-     [](UserSetUp& s) { s.listener.reset(); },
-     {{Problem::SocketMissing}}},
+    {"application_not_running", [](UserSetUp& s) { s.listener.reset(); }, {{Problem::SocketMissing}}},
     {"regular_file_at_the_socket_path",
      [](UserSetUp& s) {
          s.listener.reset();
@@ -421,7 +417,8 @@ TEST_F(ExamineTest, NoHostBesideTheDoctor) {
     EXPECT_EQ(report.host.path, setup_.root / "elsewhere/ondrake-native-host");
     EXPECT_FALSE(report.host.executable);
     ASSERT_FALSE(report.findings.empty());
-    EXPECT_EQ(report.findings.front(), (Finding{Problem::HostMissing, std::nullopt, report.host.path->string()}));
+    EXPECT_EQ(report.findings.front(),
+              (Finding{Problem::HostMissing, std::nullopt, report.host.path->string()}));
 }
 
 TEST_F(ExamineTest, UnknownDoctorLocation) {
@@ -482,8 +479,8 @@ TEST_F(BundleTest, RecordNamingAnotherApplication) {
     write_file(setup_.record(), setup_.app.string());
     Report report = examine_with_host(bundle.host);
     EXPECT_EQ(report.record.matches_installation, false);
-    EXPECT_EQ(problems_of(report), (std::vector<Expected>{{Problem::ApplicationOutsideApplications},
-                                                          {Problem::RecordStale}}));
+    EXPECT_EQ(problems_of(report),
+              (std::vector<Expected>{{Problem::ApplicationOutsideApplications}, {Problem::RecordStale}}));
 }
 
 TEST_F(BundleTest, UnidentifiedApplication) {
@@ -521,7 +518,8 @@ TEST(Diagnose, EveryInstallLocation) {
         SCOPED_TRACE(key(location));
         Report report = healthy_facts();
         report.host.bundle = "/Volumes/Ondrake Download/Ondrake Download.app";
-        report.host.application = "/Volumes/Ondrake Download/Ondrake Download.app/Contents/MacOS/Ondrake Download";
+        report.host.application =
+            "/Volumes/Ondrake Download/Ondrake Download.app/Contents/MacOS/Ondrake Download";
         report.host.location = location;
         EXPECT_EQ(problems_in(diagnose(report)), expected);
     }

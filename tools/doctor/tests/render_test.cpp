@@ -19,8 +19,9 @@ const std::string APP = "/Applications/Ondrake Download.app/Contents/MacOS/Ondra
 Report full_report() {
     Report report;
     report.home = "/Users/example";
-    report.host = {HostSource::BesideDoctor, HOST, true, "/Applications/Ondrake Download.app", APP,
-                   std::nullopt, InstallLocation::Canonical};
+    report.host = {
+        HostSource::BesideDoctor,  HOST, true, "/Applications/Ondrake Download.app", APP, std::nullopt,
+        InstallLocation::Canonical};
     for (SupportedBrowser browser : registration::ALL_BROWSERS) {
         ManifestFacts manifest;
         manifest.browser = browser;
@@ -39,7 +40,11 @@ Report full_report() {
     report.override_path.candidate = CandidateFacts{"relative", false, false, false};
     report.launch_candidate = report.override_path.candidate;
     report.socket = {"/Users/example/Library/Application Support/OndrakeDownload/ipc/browser.sock",
-                     75, 103, true, SocketFile::Socket, ConnectOutcome::Accepted};
+                     75,
+                     103,
+                     true,
+                     SocketFile::Socket,
+                     ConnectOutcome::Accepted};
     report.findings = {
         {Problem::FirefoxDevelopmentTrust, SupportedBrowser::Firefox, "/Users/example/firefox.json"},
         {Problem::OverrideUnusable, std::nullopt, "relative"},
@@ -70,9 +75,9 @@ TEST(RenderJson, KeysAreTheDocumentedOnes) {
     EXPECT_EQ(keys_of(document),
               (Keys{"healthy", "home", "host", "registerCommand", "manifests", "applicationRecord",
                     "override", "launchCandidate", "socket", "problems"}));
-    EXPECT_EQ(keys_of(document["host"].as_object()),
-              (Keys{"path", "source", "executable", "bundle", "application", "identificationError",
-                    "location"}));
+    EXPECT_EQ(
+        keys_of(document["host"].as_object()),
+        (Keys{"path", "source", "executable", "bundle", "application", "identificationError", "location"}));
     ASSERT_EQ(document["manifests"].as_array().size(), registration::ALL_BROWSERS.size());
     for (const json::value& manifest : document["manifests"].as_array()) {
         EXPECT_EQ(keys_of(manifest.as_object()),
@@ -181,7 +186,8 @@ TEST(RenderText, ProblemsWithTheirFixesAndTheCommand) {
     std::string out = render_text(report);
     EXPECT_NE(out.find("Problems (2)"), std::string::npos);
     EXPECT_NE(out.find("1. firefox: " + std::string(summary(Problem::FirefoxDevelopmentTrust))),
-              std::string::npos) << out;
+              std::string::npos)
+        << out;
     EXPECT_NE(out.find("at:  /Users/example/firefox.json"), std::string::npos) << out;
     EXPECT_NE(out.find("fix: " + std::string(text(Fix::RunRegister))), std::string::npos) << out;
     EXPECT_NE(out.find("run: '" + HOST + "' register"), std::string::npos) << out;

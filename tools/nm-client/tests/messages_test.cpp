@@ -13,7 +13,9 @@ struct MessagesCase {
 
 class ReadMessages : public testing::TestWithParam<MessagesCase> {};
 
-TEST_P(ReadMessages, OneMessagePerLineByteForByte) { EXPECT_EQ(read_messages(GetParam().text), GetParam().messages); }
+TEST_P(ReadMessages, OneMessagePerLineByteForByte) {
+    EXPECT_EQ(read_messages(GetParam().text), GetParam().messages);
+}
 
 INSTANTIATE_TEST_SUITE_P(
     Texts, ReadMessages,
@@ -39,17 +41,22 @@ TEST_P(CheckReply, KindOfBody) { EXPECT_EQ(check_reply(GetParam().body), GetPara
 INSTANTIATE_TEST_SUITE_P(
     Bodies, CheckReply,
     testing::Values(
-        ReplyCase{"host_response", R"({"protocolVersion":1,"requestId":"r-1","status":"accepted","code":"ACCEPTED"})",
+        ReplyCase{"host_response",
+                  R"({"protocolVersion":1,"requestId":"r-1","status":"accepted","code":"ACCEPTED"})",
                   ReplyKind::HostResponse},
-        ReplyCase{"host_response_with_blanks",
-                  "{ \"protocolVersion\": 1,\n \"requestId\": \"\", \"status\": \"rejected\", \"code\": \"INVALID_MESSAGE\" }",
-                  ReplyKind::HostResponse},
-        ReplyCase{"capture_response",
-                  R"({"protocolVersion":4,"requestId":"r-2","captureId":"c-2","status":"unknown","code":"APP_UNAVAILABLE"})",
-                  ReplyKind::CaptureResponse},
-        ReplyCase{"unknown_code", R"({"protocolVersion":1,"requestId":"r-1","status":"accepted","code":"FINE"})",
+        ReplyCase{
+            "host_response_with_blanks",
+            "{ \"protocolVersion\": 1,\n \"requestId\": \"\", \"status\": \"rejected\", \"code\": \"INVALID_MESSAGE\" }",
+            ReplyKind::HostResponse},
+        ReplyCase{
+            "capture_response",
+            R"({"protocolVersion":4,"requestId":"r-2","captureId":"c-2","status":"unknown","code":"APP_UNAVAILABLE"})",
+            ReplyKind::CaptureResponse},
+        ReplyCase{"unknown_code",
+                  R"({"protocolVersion":1,"requestId":"r-1","status":"accepted","code":"FINE"})",
                   ReplyKind::NotAReply},
-        ReplyCase{"extra_key", R"({"protocolVersion":1,"requestId":"r-1","status":"accepted","code":"ACCEPTED","x":1})",
+        ReplyCase{"extra_key",
+                  R"({"protocolVersion":1,"requestId":"r-1","status":"accepted","code":"ACCEPTED","x":1})",
                   ReplyKind::NotAReply},
         ReplyCase{"other_object", R"({"a":1})", ReplyKind::NotAReply},
         ReplyCase{"json_text", R"("ACCEPTED")", ReplyKind::NotAReply},

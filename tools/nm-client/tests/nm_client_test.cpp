@@ -35,7 +35,9 @@ std::string lines(const std::vector<std::string>& texts) {
     return text;
 }
 
-bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
 
 class NmClient : public testing::Test {
 protected:
@@ -68,9 +70,10 @@ TEST_F(NmClient, RepliesOfOurHostOneJsonLineEach) {
         auto run = run_client(arguments, MESSAGES);
         EXPECT_EQ(run.status, 0) << run.err;
         EXPECT_EQ(run.out, lines(REPLIES));
-        EXPECT_EQ(run.err, lines({"host: ondrake-native-host: request r-1 -> Accepted",
-                                  "host: ondrake-native-host: capture c-9 CapturePrepare -> Prepared/CapturePrepared",
-                                  "nm-client: the host exited with status 0"}));
+        EXPECT_EQ(run.err,
+                  lines({"host: ondrake-native-host: request r-1 -> Accepted",
+                         "host: ondrake-native-host: capture c-9 CapturePrepare -> Prepared/CapturePrepared",
+                         "nm-client: the host exited with status 0"}));
     }
 }
 
@@ -88,7 +91,8 @@ TEST_F(NmClient, MessagesFromAFileAndTheHostsLogInAnother) {
 }
 
 TEST_F(NmClient, TranscriptPairsMessagesWithReplies) {
-    auto run = run_client({"--transcript", "--stderr", "/dev/null"}, "hello\n" + simple("r-2", "https://example.test/") + "\n");
+    auto run = run_client({"--transcript", "--stderr", "/dev/null"},
+                          "hello\n" + simple("r-2", "https://example.test/") + "\n");
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, lines({"> hello", "< " + INVALID, "> " + simple("r-2", "https://example.test/"),
                               "< " + host_reply("r-2", "accepted", "ACCEPTED")}));
@@ -100,7 +104,8 @@ TEST_F(NmClient, HostThatEndsEarlyLeavesMessagesUnanswered) {
     auto run = run_client({"--transcript"}, oversized + "\nhello\n");
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.out, lines({"> " + oversized, "< " + INVALID, "> hello", "< (no reply)"}));
-    EXPECT_TRUE(contains(run.err, "host: ondrake-native-host: the frame declared 70002 bytes, over the 65536 limit\n"))
+    EXPECT_TRUE(contains(run.err,
+                         "host: ondrake-native-host: the frame declared 70002 bytes, over the 65536 limit\n"))
         << run.err;
     EXPECT_TRUE(contains(run.err, "nm-client: 2 messages, 1 reply\n")) << run.err;
     EXPECT_TRUE(contains(run.err, "nm-client: the host exited with status 0\n")) << run.err;
@@ -126,8 +131,8 @@ std::string script_writing_then(const std::string& bytes, std::string_view rest)
 struct BrokenHostCase {
     const char* name;
     std::string script;
-    std::string report;  // the line nm-client must print, without its "nm-client: " prefix
-    std::string out;     // what it prints on standard output
+    std::string report;                  // the line nm-client must print, without its "nm-client: " prefix
+    std::string out;                     // what it prints on standard output
     std::vector<std::string> options{};  // nm-client's, besides --host
     std::string input = "{}\n";
 };
@@ -160,31 +165,46 @@ INSTANTIATE_TEST_SUITE_P(
         BrokenHostCase{"empty_frame", script_writing(prefix(0)), "reply 1: the frame was empty", ""},
         BrokenHostCase{"frame_over_the_limit", script_writing(prefix(65537)),
                        "reply 1: the frame declared 65537 bytes, over the 65536 limit", ""},
-        BrokenHostCase{"frame_cut_short", script_writing(prefix(10) + "{\"a\""), "reply 1: the frame was truncated", ""},
-        BrokenHostCase{"prefix_cut_short", script_writing(std::string("\x05\x00", 2)), "reply 1: the frame was truncated", ""},
-        BrokenHostCase{"not_json", script_writing(framed("hello\x01")), "reply 1 is not JSON: hello\\x01", ""},
+        BrokenHostCase{"frame_cut_short", script_writing(prefix(10) + "{\"a\""),
+                       "reply 1: the frame was truncated", ""},
+        BrokenHostCase{"prefix_cut_short", script_writing(std::string("\x05\x00", 2)),
+                       "reply 1: the frame was truncated", ""},
+        BrokenHostCase{"not_json", script_writing(framed("hello\x01")), "reply 1 is not JSON: hello\\x01",
+                       ""},
         BrokenHostCase{"json_but_no_reply", script_writing(framed(R"({"ok":true})")),
                        R"(reply 1 is JSON but no reply of the protocol: {"ok":true})", "{\"ok\":true}\n"},
         BrokenHostCase{"no_reply", script_writing(""), "1 message, 0 replies", ""},
         BrokenHostCase{"two_replies", script_writing(framed(REPLY) + framed(REPLY)), "1 message, 2 replies",
                        REPLY + "\n" + REPLY + "\n"},
-        BrokenHostCase{"failing_exit", script_writing(framed(REPLY), 3), "the host exited with status 3", REPLY + "\n"},
+        BrokenHostCase{"failing_exit", script_writing(framed(REPLY), 3), "the host exited with status 3",
+                       REPLY + "\n"},
         BrokenHostCase{"killed", "#!/bin/sh\nkill -9 $$\n", "the host was ended by signal 9", ""},
-        BrokenHostCase{"never_replies", "#!/bin/sh\nexec sleep 600\n",
-                       "no reply to message 1 within 1 s; the host was stopped", "", {"--reply-timeout", "1"}},
-        BrokenHostCase{"never_replies_to_a_pipeline", "#!/bin/sh\nexec sleep 600\n",
-                       "no reply to message 1 within 1 s; the host was stopped", "",
+        BrokenHostCase{"never_replies",
+                       "#!/bin/sh\nexec sleep 600\n",
+                       "no reply to message 1 within 1 s; the host was stopped",
+                       "",
+                       {"--reply-timeout", "1"}},
+        BrokenHostCase{"never_replies_to_a_pipeline",
+                       "#!/bin/sh\nexec sleep 600\n",
+                       "no reply to message 1 within 1 s; the host was stopped",
+                       "",
                        {"--pipeline", "--reply-timeout", "1"}},
-        BrokenHostCase{"never_reads_a_message_larger_than_the_pipe", "#!/bin/sh\nexec sleep 600\n",
-                       "the host did not read message 1 within 1 s; the host was stopped", "",
-                       {"--reply-timeout", "1"}, std::string(1 << 20, 'x') + "\n"},
-        BrokenHostCase{"never_ends_after_its_reply", script_writing_then(framed(REPLY), "exec sleep 600"),
-                       "the host did not end within 1 s of its last reply; the host was stopped", REPLY + "\n",
+        BrokenHostCase{"never_reads_a_message_larger_than_the_pipe",
+                       "#!/bin/sh\nexec sleep 600\n",
+                       "the host did not read message 1 within 1 s; the host was stopped",
+                       "",
+                       {"--reply-timeout", "1"},
+                       std::string(1 << 20, 'x') + "\n"},
+        BrokenHostCase{"never_ends_after_its_reply",
+                       script_writing_then(framed(REPLY), "exec sleep 600"),
+                       "the host did not end within 1 s of its last reply; the host was stopped",
+                       REPLY + "\n",
                        {"--reply-timeout", "1"}},
         BrokenHostCase{"never_ends_after_closing_its_output",
                        script_writing_then(framed(REPLY), "exec >&-\nexec sleep 600"),
                        "the host did not end within 1 s of closing its output; the host was stopped",
-                       REPLY + "\n", {"--reply-timeout", "1"}}),
+                       REPLY + "\n",
+                       {"--reply-timeout", "1"}}),
     [](const auto& param_info) { return param_info.param.name; });
 
 TEST(NmClientUse, ArgumentsAfterTheMarkerGoToTheHost) {
@@ -213,9 +233,11 @@ TEST(NmClientUse, WrongCommandLinesAndMissingHosts) {
          "nm-client: --reply-timeout needs a whole number of seconds above 0 (see nm-client --help)\n"},
         {{"--reply-timeout", "2s"},
          "nm-client: --reply-timeout needs a whole number of seconds above 0 (see nm-client --help)\n"},
-        {{"a.txt", "b.txt"}, "nm-client: one message file at most (the second is b.txt) (see nm-client --help)\n"},
+        {{"a.txt", "b.txt"},
+         "nm-client: one message file at most (the second is b.txt) (see nm-client --help)\n"},
         {{"/nonexistent/messages.txt"}, "nm-client: cannot read /nonexistent/messages.txt\n"},
-        {{"--host", "/nonexistent/host"}, "nm-client: cannot run the host /nonexistent/host: No such file or directory\n"},
+        {{"--host", "/nonexistent/host"},
+         "nm-client: cannot run the host /nonexistent/host: No such file or directory\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.arguments.front());
