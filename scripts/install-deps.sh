@@ -62,6 +62,7 @@ install_debian() {
     "ninja-build:cmd:ninja"
     "g++:cmd:g++"
     "clang:cmd:clang++"
+    "clang-format:cmd:clang-format"
     "libicu-dev:pkg"
     "icu-devtools:pkg"
     "libgtest-dev:pkg"
