@@ -4,7 +4,6 @@
 #include <charconv>
 #include <new>
 #include <optional>
-#include <span>
 
 #include <boost/json/basic_parser_impl.hpp>
 
@@ -169,13 +168,8 @@ private:
     std::size_t skip_depth_ = 0;  // open arrays and objects inside the skipped value
 };
 
-// The most records one reading fills: a browser's message is read as both requests at once.
-constexpr std::size_t MAX_TARGETS = 2;
-
 // Receives the parser's events, puts keys and strings delivered in pieces back together, and
-// hands every event to each of the `Count` records that has not failed yet. The parse stops once
-// all have. (The count is a template argument so that the loop over the records unrolls.)
-template <std::size_t Count>
+// hands every event to the record being filled. The parse stops once the record refuses one.
 class Handler {
 public:
     static constexpr std::size_t max_array_size = std::size_t(-1);
@@ -185,32 +179,25 @@ public:
 
     // `check_texts`: the parser does not check UTF-8 in this pass, so every text a member
     // takes is checked here.
-    Handler(std::span<Target> targets, bool check_texts) {
-        for (std::size_t i = 0; i < Count; ++i) {
-            fillers_[i].emplace(*targets[i].schema, targets[i].record, check_texts);
-        }
-    }
+    Handler(const Schema& schema, void* record, bool check_texts) : filler_(schema, record, check_texts) {}
 
-    // Whether the record of target `index` survived every event.
-    bool filled(std::size_t index) const { return fillers_[index].has_value(); }
-
-    // True once the tables, not the parser, have refused the body: every record has failed.
+    // True once the table, not the parser, has refused the body.
     bool refused() const { return refused_; }
 
     bool on_document_begin(json::error_code&) { return true; }
     bool on_document_end(json::error_code&) { return true; }
 
     bool on_object_begin(json::error_code& ec) {
-        return each([](RecordFiller& filler) { return filler.object_begin(); }, ec);
+        return on_record([](RecordFiller& filler) { return filler.object_begin(); }, ec);
     }
     bool on_object_end(std::size_t, json::error_code& ec) {
-        return each([](RecordFiller& filler) { return filler.object_end(); }, ec);
+        return on_record([](RecordFiller& filler) { return filler.object_end(); }, ec);
     }
     bool on_array_begin(json::error_code& ec) {
-        return each([](RecordFiller& filler) { return filler.array_begin(); }, ec);
+        return on_record([](RecordFiller& filler) { return filler.array_begin(); }, ec);
     }
     bool on_array_end(std::size_t, json::error_code& ec) {
-        return each([](RecordFiller& filler) { return filler.array_end(); }, ec);
+        return on_record([](RecordFiller& filler) { return filler.array_end(); }, ec);
     }
 
     bool on_key_part(json::string_view part, std::size_t, json::error_code&) {
@@ -224,7 +211,7 @@ public:
             key_.append(key);
             key = key_;
         }
-        bool ok = each([key](RecordFiller& filler) { return filler.key(key); }, ec);
+        bool ok = on_record([key](RecordFiller& filler) { return filler.key(key); }, ec);
         key_.clear();
         return ok;
     }
@@ -277,28 +264,19 @@ public:
 private:
     // A scalar in value position: nullptr stands for null.
     bool scalar(const Scalar* value, json::error_code& ec) {
-        return each([value](RecordFiller& filler) { return filler.scalar(value); }, ec);
+        return on_record([value](RecordFiller& filler) { return filler.scalar(value); }, ec);
     }
 
-    // Runs `event` on every record still being filled; one that refuses the event has failed.
+    // Runs `event` on the record; a refused event ends the parse.
     template <class Event>
-    bool each(Event event, json::error_code& ec) {
-        std::size_t live = 0;
-        for (std::size_t i = 0; i < Count; ++i) {
-            if (!fillers_[i]) continue;
-            if (event(*fillers_[i])) {
-                ++live;
-            } else {
-                fillers_[i].reset();
-            }
-        }
-        if (live > 0) return true;
+    bool on_record(Event event, json::error_code& ec) {
+        if (event(filler_)) return true;
         refused_ = true;
         ec = json::error::syntax;  // the wording of a decoding failure is never shown
         return false;
     }
 
-    std::array<std::optional<RecordFiller>, Count> fillers_;
+    RecordFiller filler_;
     bool refused_ = false;
     std::string key_;   // a key delivered in pieces
     std::string text_;  // a string value delivered in pieces
@@ -413,50 +391,36 @@ std::optional<Mended> mended(std::string_view body) {
 
 enum class Parse { Decoded, Refused, Malformed };
 
-// One reading of `body`; sets `decoded` of each of the `Count` targets. `check_texts`: the
-// parser lets any bytes through in strings, and the fillers check the texts that members take
-// instead.
-template <std::size_t Count>
-Parse parse(std::span<Target> targets, std::string_view body, bool check_texts) {
+// One reading of `body` into `record`. `check_texts`: the parser lets any bytes through in
+// strings, and the filler checks the texts that members take instead.
+Parse parse(const Schema& schema, void* record, std::string_view body, bool check_texts) {
     json::parse_options options;
     options.max_depth = MAX_NESTING;
     options.allow_invalid_utf8 = check_texts;
-    json::basic_parser<Handler<Count>> parser(options, targets, check_texts);
+    json::basic_parser<Handler> parser(options, schema, record, check_texts);
     json::error_code ec;
     std::size_t consumed = parser.write_some(false, body.data(), body.size(), ec);
+    if (parser.handler().refused()) return Parse::Refused;
     // The parser stops after one document and its trailing white space; anything left over is
     // a second document or garbage.
-    bool complete = !ec && parser.done() && consumed == body.size();
-    for (std::size_t i = 0; i < targets.size(); ++i) {
-        targets[i].decoded = complete && parser.handler().filled(i);
-    }
-    if (parser.handler().refused()) return Parse::Refused;
-    return complete ? Parse::Decoded : Parse::Malformed;
+    return !ec && parser.done() && consumed == body.size() ? Parse::Decoded : Parse::Malformed;
 }
 
 }  // namespace
 
-void decode_records(std::span<Target> targets, std::string_view body) {
-    for (Target& target : targets) target.decoded = false;
-    if (targets.empty() || targets.size() > MAX_TARGETS) return;
-    auto parse_all = targets.size() == 1 ? &parse<1> : &parse<2>;
-    try {
-        // Only a body the parser refused pays for mending; one the tables refused stays refused,
-        // since the parser had accepted everything before the refusal.
-        if (parse_all(targets, body, false) != Parse::Malformed) return;
-        std::optional<Mended> copy = mended(body);
-        if (!copy) return;
-        for (Target& target : targets) target.clear(target.record);
-        parse_all(targets, copy->body, copy->marked_surrogates);
-    } catch (const std::bad_alloc&) {
-        for (Target& target : targets) target.decoded = false;
-    }
-}
-
 bool decode_record(const Schema& schema, std::string_view body, void* record, void (*clear)(void* record)) {
-    Target target{&schema, record, clear};
-    decode_records(std::span<Target>(&target, 1), body);
-    return target.decoded;
+    try {
+        // Only a body the parser refused pays for mending; one the table refused stays refused,
+        // since the parser had accepted everything before the refusal.
+        Parse first = parse(schema, record, body, false);
+        if (first != Parse::Malformed) return first == Parse::Decoded;
+        std::optional<Mended> copy = mended(body);
+        if (!copy) return false;
+        clear(record);
+        return parse(schema, record, copy->body, copy->marked_surrogates) == Parse::Decoded;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
 }
 
 bool encode_record(const Schema& schema, const void* record, std::string& out) {

@@ -144,17 +144,6 @@ inline constexpr std::size_t MAX_NESTING = 1000;
 // carriage return around it. On failure `record` holds whatever was filled in.
 bool decode_record(const Schema& schema, std::string_view body, void* record, void (*clear)(void* record));
 
-// One of several records that a single reading of a body fills; `decoded` tells the outcome.
-struct Target {
-    const Schema* schema;
-    void* record;                 // in its initial state
-    void (*clear)(void* record);  // as for decode_record
-    bool decoded = false;
-};
-// Reads `body` once and decodes it into every target (at most two), each succeeding or failing
-// exactly as decode_record would on its own: a body read as several message types costs one
-// parse. The reading stops early once every target has failed.
-void decode_records(std::span<Target> targets, std::string_view body);
 // Appends the record's compact JSON to `out`; on failure `out` may hold a partial object.
 bool encode_record(const Schema& schema, const void* record, std::string& out);
 
@@ -177,20 +166,13 @@ std::optional<Record> decode(const Table<Record>& table, std::string_view body) 
     return record;
 }
 
-// A target for decode_records that fills `slot` in place; reset it when the target failed.
-template <class Record>
-Target target(const Table<Record>& table, std::optional<Record>& slot) {
-    return Target{&table, &slot.emplace(), &clear<Record>};
-}
-
 // Decodes `body` into `slot` in place, without the move of decode(); `slot` is empty afterwards
 // when the body does not decode.
 template <class Record>
 bool decode_into(const Table<Record>& table, std::string_view body, std::optional<Record>& slot) {
-    Target record = target(table, slot);
-    decode_records(std::span<Target>(&record, 1), body);
-    if (!record.decoded) slot.reset();
-    return record.decoded;
+    if (decode_record(table, body, &slot.emplace(), &clear<Record>)) return true;
+    slot.reset();
+    return false;
 }
 
 // Appends the compact JSON of `record`; on failure `out` is left as it was.
