@@ -16,11 +16,9 @@ using download_core::ObservedResponse;
 using protocol::BrowserMessage;
 using protocol::CaptureAction;
 using protocol::CaptureRequest;
-using protocol::CaptureResponse;
 using protocol::CaptureStatus;
 using protocol::Code;
 using protocol::Envelope;
-using protocol::HostResponse;
 using protocol::IpcCaptureRequest;
 using url_policy::UrlRejection;
 
@@ -72,105 +70,94 @@ bool allowed_combination(const IpcCaptureRequest& request, const ActionRule& rul
     return (rule.cookies_allowed || !request.cookies) && (rule.observed_allowed || !request.observed);
 }
 
+// Every check below ends in the outcome classify_any gives, built where it is decided: a
+// refusal is encoded at once, and an accepted request is moved into its outcome only once.
+
 // ---- Simple requests ----------------------------------------------------------------------
 
-using RequestOutcome = std::variant<ValidatedRequest, HostResponse>;
-
-HostResponse rejected(std::string request_id, Code code) {
-    return protocol::make_host_response(std::move(request_id), code);
+Reply refused(std::string request_id, Code code) {
+    return Reply{protocol::to_json(protocol::make_host_response(std::move(request_id), code))};
 }
 
-// The rejection that the version and the id alone decide, if any. `request_id` is taken only
-// for a rejection; otherwise it is the id the reply echoes.
-std::optional<HostResponse> version_or_id_rejection(std::optional<std::uint32_t> version,
-                                                    std::string& request_id) {
+// The refusal that the version and the id alone decide, if any. `request_id` is taken only
+// for a refusal; otherwise it is the id the reply echoes.
+std::optional<Reply> version_or_id_refusal(std::optional<std::uint32_t> version, std::string& request_id) {
     bool valid_id = is_valid_id(request_id);
     // The version is judged first, so that an extension speaking another version learns that
     // even when its ids do not follow our rule.
     if (version != protocol::SIMPLE_PROTOCOL_VERSION) {
-        return rejected(valid_id ? std::move(request_id) : std::string(), Code::UnsupportedProtocolVersion);
+        return refused(valid_id ? std::move(request_id) : std::string(), Code::UnsupportedProtocolVersion);
     }
-    if (!valid_id) return rejected({}, Code::InvalidMessage);
+    if (!valid_id) return refused({}, Code::InvalidMessage);
     return std::nullopt;
-}
-
-RequestOutcome accept_request(std::string&& reply_id, std::string&& url) {
-    auto sanitized = url_policy::sanitize(std::move(url));
-    if (auto* rejection = std::get_if<UrlRejection>(&sanitized)) {
-        return rejected(std::move(reply_id), code_for(*rejection));
-    }
-    return ValidatedRequest{std::move(reply_id), std::move(std::get<std::string>(sanitized))};
 }
 
 // A body as the one reading of it found it: a simple request's own ids and version when it
 // decoded strictly, else those of its lenient reading.
-RequestOutcome check_request(BrowserMessage& message) {
+Classified check_request(BrowserMessage& message) {
     if (auto& request = message.host_request) {
-        if (auto response = version_or_id_rejection(request->protocol_version, request->request_id)) {
-            return std::move(*response);
+        if (auto reply = version_or_id_refusal(request->protocol_version, request->request_id)) {
+            return std::move(*reply);
         }
-        return accept_request(std::move(request->request_id), std::move(request->url));
+        auto sanitized = url_policy::sanitize(std::move(request->url));
+        if (!sanitized) return refused(std::move(request->request_id), code_for(sanitized.error()));
+        return Request{{std::move(request->request_id), std::move(*sanitized)}};
     }
     std::optional<Envelope> envelope = message.envelope();
-    if (!envelope) return rejected({}, Code::InvalidMessage);
+    if (!envelope) return refused({}, Code::InvalidMessage);
     std::string request_id(text_or_empty(envelope->request_id));
-    if (auto response = version_or_id_rejection(envelope->protocol_version, request_id))
-        return std::move(*response);
-    return rejected(std::move(request_id), Code::InvalidMessage);
+    if (auto reply = version_or_id_refusal(envelope->protocol_version, request_id)) return std::move(*reply);
+    return refused(std::move(request_id), Code::InvalidMessage);
 }
 
 // ---- Capture requests ---------------------------------------------------------------------
 
-// An accepted capture goes straight to the heap, where classify_any hands it over.
-using CaptureOutcome = std::variant<std::unique_ptr<ValidatedCapture>, CaptureResponse>;
-
-CaptureResponse rejected(std::string request_id, std::string capture_id, Code code) {
-    return protocol::make_capture_response(std::move(request_id), std::move(capture_id),
-                                           CaptureStatus::Unknown, code);
+Reply refused(std::string request_id, std::string capture_id, Code code) {
+    return Reply{protocol::to_json(protocol::make_capture_response(
+        std::move(request_id), std::move(capture_id), CaptureStatus::Unknown, code))};
 }
 
 // A capture request that decoded strictly. Its message becomes the validated capture: only the
 // url and the browser text change on the way.
-CaptureOutcome check_capture(CaptureRequest& request) {
+Classified check_capture(CaptureRequest& request) {
     IpcCaptureRequest& message = request.message;
     // Echoed exactly as received: the extension matches the reply to its request by them.
     if (request.protocol_version != protocol::CAPTURE_PROTOCOL_VERSION) {
-        return rejected(std::move(message.request_id), std::move(message.capture_id),
-                        Code::UnsupportedProtocolVersion);
+        return refused(std::move(message.request_id), std::move(message.capture_id),
+                       Code::UnsupportedProtocolVersion);
     }
     if (!is_valid_id(message.request_id) || !is_valid_id(message.capture_id)) {
-        return rejected({}, {}, Code::InvalidMessage);
+        return refused({}, {}, Code::InvalidMessage);
     }
 
     const ActionRule* rule = rule_for(message.action);
     if (rule == nullptr || !within_limits(message) || !allowed_combination(message, *rule) ||
         rule->url_required != message.url.has_value()) {
-        return rejected(std::move(message.request_id), std::move(message.capture_id), Code::InvalidMessage);
+        return refused(std::move(message.request_id), std::move(message.capture_id), Code::InvalidMessage);
     }
 
     if (rule->url_required) {
         auto sanitized = url_policy::sanitize(std::move(*message.url));
-        if (auto* rejection = std::get_if<UrlRejection>(&sanitized)) {
-            return rejected(std::move(message.request_id), std::move(message.capture_id),
-                            code_for(*rejection));
+        if (!sanitized) {
+            return refused(std::move(message.request_id), std::move(message.capture_id),
+                           code_for(sanitized.error()));
         }
-        message.url = std::move(std::get<std::string>(sanitized));
+        message.url = std::move(*sanitized);
     }
     message.browser = protocol::browser_text(request.browser);
     auto capture = std::make_unique<ValidatedCapture>();
     capture->message = std::move(message);
-    return capture;
+    return Capture{std::move(capture)};
 }
 
 // A body as the one reading of it found it.
-CaptureOutcome check_capture(BrowserMessage& message) {
+Classified check_capture(BrowserMessage& message) {
     if (message.capture_request) return check_capture(*message.capture_request);
     // Only the lenient reading has ids to answer with.
     std::optional<Envelope> envelope = message.envelope();
-    if (!envelope) return rejected({}, {}, Code::InvalidMessage);
-    return rejected(valid_id_or_empty(std::string(text_or_empty(envelope->request_id))),
-                    valid_id_or_empty(std::string(text_or_empty(envelope->capture_id))),
-                    Code::InvalidMessage);
+    if (!envelope) return refused({}, {}, Code::InvalidMessage);
+    return refused(valid_id_or_empty(std::string(text_or_empty(envelope->request_id))),
+                   valid_id_or_empty(std::string(text_or_empty(envelope->capture_id))), Code::InvalidMessage);
 }
 
 // A capture is marked by its version or by a non-empty capture id; anything else, including a
@@ -187,16 +174,6 @@ bool is_capture(const BrowserMessage& message) {
     if (const auto& request = message.host_request) return is_capture(request->protocol_version, {});
     const auto& envelope = message.lenient_envelope;
     return envelope && is_capture(envelope->protocol_version, text_or_empty(envelope->capture_id));
-}
-
-Classified encoded(RequestOutcome&& outcome) {
-    if (auto* response = std::get_if<HostResponse>(&outcome)) return Reply{protocol::to_json(*response)};
-    return Request{std::move(std::get<ValidatedRequest>(outcome))};
-}
-
-Classified encoded(CaptureOutcome&& outcome) {
-    if (auto* response = std::get_if<CaptureResponse>(&outcome)) return Reply{protocol::to_json(*response)};
-    return Capture{std::move(std::get<std::unique_ptr<ValidatedCapture>>(outcome))};
 }
 
 }  // namespace
@@ -222,20 +199,7 @@ Classified classify_any(std::string_view body) {
     // The readings yield whichever strict request the body satisfies, or else its lenient
     // envelope; either picks the family.
     BrowserMessage message = protocol::decode_browser_message(body);
-    if (is_capture(message)) return encoded(check_capture(message));
-    return encoded(check_request(message));
-}
-
-std::variant<ValidatedRequest, HostResponse> classify(std::string_view body) {
-    BrowserMessage message = protocol::decode_browser_message(body);
-    return check_request(message);
-}
-
-std::variant<ValidatedCapture, CaptureResponse> classify_capture(std::string_view body) {
-    BrowserMessage message = protocol::decode_browser_message(body);
-    CaptureOutcome outcome = check_capture(message);
-    if (auto* response = std::get_if<CaptureResponse>(&outcome)) return std::move(*response);
-    return std::move(*std::get<std::unique_ptr<ValidatedCapture>>(outcome));
+    return is_capture(message) ? check_capture(message) : check_request(message);
 }
 
 }  // namespace ondrake::classification

@@ -52,11 +52,4 @@ bool is_valid_id(std::string_view text);
 // the body as one or the other. Rejections come back as encoded replies.
 Classified classify_any(std::string_view body);
 
-// A body checked as a simple request; a rejection is a HostResponse of version 1.
-std::variant<ValidatedRequest, protocol::HostResponse> classify(std::string_view body);
-
-// A body checked as a capture request; a rejection is a CaptureResponse of version 4 with
-// status "unknown".
-std::variant<ValidatedCapture, protocol::CaptureResponse> classify_capture(std::string_view body);
-
 }  // namespace ondrake::classification
