@@ -3,9 +3,9 @@
 // and without their fragment.
 #pragma once
 
+#include <boost/system/result.hpp>
+
 #include <string>
-#include <string_view>
-#include <variant>
 
 namespace ondrake::url_policy {
 
@@ -16,7 +16,7 @@ enum class UrlRejection {
 };
 
 // The normalised URL text, or why the URL was refused.
-using Sanitized = std::variant<std::string, UrlRejection>;
+using Sanitized = boost::system::result<std::string, UrlRejection>;
 
 // Trims Unicode white space from both ends, parses without a base URL, checks scheme, host and
 // credentials, drops the fragment and returns the serialisation. Expects valid UTF-8. A URL that

@@ -54,10 +54,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     auto sanitized = ondrake::url_policy::sanitize(std::string(input));
-    if (const auto* url = std::get_if<std::string>(&sanitized)) {
-        auto again = ondrake::url_policy::sanitize(*url);
-        const auto* same = std::get_if<std::string>(&again);
-        require(same != nullptr && *same == *url, "the URL policy is idempotent", *url);
+    if (sanitized) {
+        auto again = ondrake::url_policy::sanitize(*sanitized);
+        require(again && *again == *sanitized, "the URL policy is idempotent", *sanitized);
     }
     return 0;
 }
