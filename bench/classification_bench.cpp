@@ -14,8 +14,8 @@
 
 #include "bench/ratio_reporter.hpp"
 #include "bench/sample_bodies.hpp"
-#include "browser-native-host/classification.hpp"
-#include "browser-native-host/protocol.hpp"
+#include "browser-native-host/checks/classification.hpp"
+#include "browser-native-host/messages/protocol.hpp"
 #include "whatwg-url/url.hpp"
 
 namespace {

@@ -10,7 +10,7 @@
 
 #include "bench/ratio_reporter.hpp"
 #include "bench/sample_bodies.hpp"
-#include "browser-native-host/protocol.hpp"
+#include "browser-native-host/messages/protocol.hpp"
 
 namespace {
 

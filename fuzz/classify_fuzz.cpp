@@ -2,10 +2,10 @@
 // on: a rejecting reply is the canonical JSON of a HostResponse or CaptureResponse that a browser
 // can read, and a request or capture that passed carries only ids of the identifier rule, a URL
 // already in its final form, and data that encodes for the application and reads back the same.
-#include "browser-native-host/classification.hpp"
-#include "browser-native-host/framing.hpp"
-#include "browser-native-host/protocol.hpp"
-#include "browser-native-host/url_policy.hpp"
+#include "browser-native-host/checks/classification.hpp"
+#include "browser-native-host/messages/framing.hpp"
+#include "browser-native-host/messages/protocol.hpp"
+#include "browser-native-host/checks/url_policy.hpp"
 #include "fuzz/invariant.hpp"
 
 #include <cstddef>

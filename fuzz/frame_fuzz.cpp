@@ -2,8 +2,8 @@
 // layout itself: a 4-byte little-endian length, then exactly that many body bytes. Every result,
 // and how much of the stream each read consumed, must be what the layout dictates, whatever
 // sizes the underlying reads come in.
-#include "browser-native-host/byte_stream.hpp"
-#include "browser-native-host/framing.hpp"
+#include "browser-native-host/messages/byte_stream.hpp"
+#include "browser-native-host/messages/framing.hpp"
 #include "fuzz/invariant.hpp"
 
 #include <cstddef>

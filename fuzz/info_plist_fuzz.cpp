@@ -1,8 +1,8 @@
 // The search for CFBundleExecutable in an Info.plist's text, over arbitrary text. It never
 // parses, so it must never fail on any input; whatever it finds is used as a file name beside
 // the host, and so must be a single, trimmed, non-empty path component found in the text.
-#include "browser-native-host/install_location.hpp"
-#include "browser-native-host/text.hpp"
+#include "browser-native-host/installation/install_location.hpp"
+#include "browser-native-host/common/text.hpp"
 #include "fuzz/invariant.hpp"
 
 #include <cstddef>

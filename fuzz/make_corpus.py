@@ -142,13 +142,13 @@ HAND_WRITTEN = {
 def seeds_by_target():
     seeds = {target: list(items) for target, items in HAND_WRITTEN.items()}
     seeds["classify_fuzz"] += raw_json_objects(
-        "browser-native-host/tests/classification_test.cpp",
-        "browser-native-host/tests/message_decode_test.cpp",
-        "browser-native-host/tests/decode_rules_test.cpp",
-        "browser-native-host/tests/sample_messages.hpp")
+        "browser-native-host/checks/tests/classification_test.cpp",
+        "browser-native-host/messages/tests/message_decode_test.cpp",
+        "browser-native-host/messages/tests/decode_rules_test.cpp",
+        "browser-native-host/tests/support/sample_messages.hpp")
     seeds["app_reply_fuzz"] += raw_json_objects(
-        "browser-native-host/tests/encode_test.cpp",
-        "browser-native-host/tests/sample_messages.hpp")
+        "browser-native-host/messages/tests/encode_test.cpp",
+        "browser-native-host/tests/support/sample_messages.hpp")
     seeds["url_fuzz"] += url_table_inputs("whatwg-url/tests/parse_test.cpp")
     return seeds
 

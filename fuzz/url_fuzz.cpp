@@ -2,7 +2,7 @@
 // one, is parsed as a base URL and the rest against it. A serialisation must be ASCII and must
 // parse again, without a base, to itself; the parser's shortcut for canonical input must agree
 // with its full state machine; and the host's URL policy must be idempotent.
-#include "browser-native-host/url_policy.hpp"
+#include "browser-native-host/checks/url_policy.hpp"
 #include "fuzz/invariant.hpp"
 #include "whatwg-url/url.hpp"
 

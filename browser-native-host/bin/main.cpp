@@ -1,10 +1,10 @@
 // ondrake-native-host: a registration verb, or the native-messaging session for a browser.
-#include "browser-native-host/bin/session.hpp"
+#include "browser-native-host/session/session.hpp"
 #include "browser-native-host/bin/verbs.hpp"
-#include "browser-native-host/byte_stream.hpp"
-#include "browser-native-host/diagnostics.hpp"
-#include "browser-native-host/ipc.hpp"
-#include "browser-native-host/launcher.hpp"
+#include "browser-native-host/messages/byte_stream.hpp"
+#include "browser-native-host/common/diagnostics.hpp"
+#include "browser-native-host/link/ipc.hpp"
+#include "browser-native-host/link/launcher.hpp"
 
 #include <boost/asio/co_spawn.hpp>
 #include <boost/asio/io_context.hpp>

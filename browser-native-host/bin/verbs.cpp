@@ -1,6 +1,6 @@
 #include "browser-native-host/bin/verbs.hpp"
 
-#include "browser-native-host/registration_macos.hpp"
+#include "browser-native-host/installation/registration_macos.hpp"
 
 #include <array>
 

@@ -3,7 +3,7 @@
 // native-messaging session.
 #pragma once
 
-#include "browser-native-host/diagnostics.hpp"
+#include "browser-native-host/common/diagnostics.hpp"
 
 #include <optional>
 #include <string_view>

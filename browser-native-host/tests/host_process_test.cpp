@@ -1,6 +1,6 @@
 // The built ondrake-native-host as a browser runs it: its own process, a throwaway HOME, the
 // reference application peer on the per-user socket, frames on standard input.
-#include "browser-native-host/framing.hpp"
+#include "browser-native-host/messages/framing.hpp"
 #include "browser-native-host/tests/support/program_run.hpp"
 #include "browser-native-host/tests/support/session_messages.hpp"
 #include "browser-native-host/tests/support/test_support.hpp"

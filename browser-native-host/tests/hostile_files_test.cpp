@@ -2,8 +2,8 @@
 // FIFO, a directory, a hard link and a symbolic link to a file outside HOME. The built host runs
 // as its own process, as a browser or an installer runs it, and each case checks its exact
 // outcome: status, log lines, the files left behind, the victim untouched, and no hang.
-#include "browser-native-host/registration.hpp"
-#include "browser-native-host/whole_file.hpp"
+#include "browser-native-host/installation/registration.hpp"
+#include "browser-native-host/common/whole_file.hpp"
 #include "browser-native-host/tests/support/fake_bundle.hpp"
 #include "browser-native-host/tests/support/hostile_files.hpp"
 #include "browser-native-host/tests/support/session_messages.hpp"

@@ -1,6 +1,6 @@
 #include "browser-native-host/bin/verbs.hpp"
 
-#include "browser-native-host/registration.hpp"
+#include "browser-native-host/installation/registration.hpp"
 #include "browser-native-host/tests/support/fake_bundle.hpp"
 #include "browser-native-host/tests/support/program_run.hpp"
 

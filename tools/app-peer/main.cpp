@@ -2,9 +2,9 @@
 // the real application. It listens, reads one request frame per connection, logs what it received
 // as one JSON line, and answers as its policy says.
 
-#include "browser-native-host/framing.hpp"
-#include "browser-native-host/ipc.hpp"
-#include "browser-native-host/protocol.hpp"
+#include "browser-native-host/messages/framing.hpp"
+#include "browser-native-host/link/ipc.hpp"
+#include "browser-native-host/messages/protocol.hpp"
 #include "platform/platform.hpp"
 #include "tools/app-peer/policy.hpp"
 

@@ -2,7 +2,7 @@
 // the answers of an application that accepts everything.
 #pragma once
 
-#include "browser-native-host/protocol.hpp"
+#include "browser-native-host/messages/protocol.hpp"
 
 #include <chrono>
 #include <cstdint>

@@ -1,12 +1,12 @@
 #include "tools/doctor/examine.hpp"
 
-#include "browser-native-host/install_location.hpp"
-#include "browser-native-host/ipc.hpp"
-#include "browser-native-host/launcher.hpp"
-#include "browser-native-host/registration.hpp"
-#include "browser-native-host/registration_macos.hpp"
-#include "browser-native-host/user_dirs.hpp"
-#include "browser-native-host/whole_file.hpp"
+#include "browser-native-host/installation/install_location.hpp"
+#include "browser-native-host/link/ipc.hpp"
+#include "browser-native-host/link/launcher.hpp"
+#include "browser-native-host/installation/registration.hpp"
+#include "browser-native-host/installation/registration_macos.hpp"
+#include "browser-native-host/common/user_dirs.hpp"
+#include "browser-native-host/common/whole_file.hpp"
 
 #include <boost/asio/co_spawn.hpp>
 #include <boost/asio/io_context.hpp>

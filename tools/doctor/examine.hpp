@@ -4,7 +4,7 @@
 // to the application: the socket is connected to and closed at once.
 #pragma once
 
-#include "browser-native-host/delivery.hpp"
+#include "browser-native-host/link/delivery.hpp"
 #include "tools/doctor/report.hpp"
 
 #include <chrono>

@@ -4,7 +4,7 @@
 
 #include <array>
 
-#include "browser-native-host/enum_table.hpp"
+#include "browser-native-host/common/enum_table.hpp"
 
 namespace ondrake::doctor {
 

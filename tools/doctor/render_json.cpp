@@ -1,6 +1,6 @@
 #include "tools/doctor/render.hpp"
 
-#include "browser-native-host/text.hpp"
+#include "browser-native-host/common/text.hpp"
 
 #include <boost/json/array.hpp>
 #include <boost/json/object.hpp>

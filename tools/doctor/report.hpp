@@ -4,8 +4,8 @@
 // renderers only read it.
 #pragma once
 
-#include "browser-native-host/install_location.hpp"
-#include "browser-native-host/registration.hpp"
+#include "browser-native-host/installation/install_location.hpp"
+#include "browser-native-host/installation/registration.hpp"
 
 #include <cstddef>
 #include <cstdint>

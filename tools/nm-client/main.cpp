@@ -2,8 +2,8 @@
 // extensions or hosts. It runs a host, hands it messages the way a browser frames them, and shows
 // what comes back, pointing out every reply a browser would choke on.
 
-#include "browser-native-host/byte_stream.hpp"
-#include "browser-native-host/framing.hpp"
+#include "browser-native-host/messages/byte_stream.hpp"
+#include "browser-native-host/messages/framing.hpp"
 #include "platform/platform.hpp"
 #include "tools/nm-client/messages.hpp"
 

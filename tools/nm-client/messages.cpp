@@ -1,6 +1,6 @@
 #include "tools/nm-client/messages.hpp"
 
-#include "browser-native-host/protocol.hpp"
+#include "browser-native-host/messages/protocol.hpp"
 
 #include <boost/json.hpp>
 

@@ -7,13 +7,13 @@
 #include <variant>
 #include <vector>
 
-#include "browser-native-host/classification.hpp"
-#include "browser-native-host/ipc.hpp"
-#include "browser-native-host/protocol.hpp"
+#include "browser-native-host/checks/classification.hpp"
+#include "browser-native-host/link/ipc.hpp"
+#include "browser-native-host/messages/protocol.hpp"
 #include "bench/sample_bodies.hpp"
-#include "browser-native-host/tests/sample_messages.hpp"
+#include "browser-native-host/tests/support/sample_messages.hpp"
 #include "browser-native-host/tests/support/session_messages.hpp"
-#include "browser-native-host/whole_file.hpp"
+#include "browser-native-host/common/whole_file.hpp"
 #include "safari-extension/relay.hpp"
 #include "safari-extension/standins/standins.hpp"
 #include "safari-extension/tools/message_json.hpp"

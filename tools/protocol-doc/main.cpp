@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-#include "browser-native-host/whole_file.hpp"
+#include "browser-native-host/common/whole_file.hpp"
 #include "tools/protocol-doc/corpus.hpp"
 #include "tools/protocol-doc/reference.hpp"
 #include "tools/protocol-doc/schemas.hpp"

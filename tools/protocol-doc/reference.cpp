@@ -5,10 +5,10 @@
 #include <cstdint>
 #include <string_view>
 
-#include "browser-native-host/classification_rules.hpp"
-#include "browser-native-host/delivery.hpp"
-#include "browser-native-host/framing.hpp"
-#include "browser-native-host/protocol.hpp"
+#include "browser-native-host/checks/classification_rules.hpp"
+#include "browser-native-host/link/delivery.hpp"
+#include "browser-native-host/messages/framing.hpp"
+#include "browser-native-host/messages/protocol.hpp"
 #include "safari-extension/relay.hpp"
 
 namespace ondrake::protocol_doc {

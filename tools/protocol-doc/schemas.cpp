@@ -6,9 +6,9 @@
 #include <optional>
 #include <string>
 
-#include "browser-native-host/classification_rules.hpp"
-#include "browser-native-host/ipc_tables.hpp"
-#include "browser-native-host/protocol_tables.hpp"
+#include "browser-native-host/checks/classification_rules.hpp"
+#include "browser-native-host/link/ipc_tables.hpp"
+#include "browser-native-host/messages/protocol_tables.hpp"
 #include "safari-extension/relay.hpp"
 
 namespace ondrake::protocol_doc {

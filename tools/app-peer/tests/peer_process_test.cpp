@@ -1,6 +1,6 @@
 #include "tools/app-peer/peer_process.hpp"
 
-#include "browser-native-host/ipc.hpp"
+#include "browser-native-host/link/ipc.hpp"
 #include "browser-native-host/tests/support/asio_support.hpp"
 #include "browser-native-host/tests/support/program_run.hpp"
 #include "browser-native-host/tests/support/test_support.hpp"

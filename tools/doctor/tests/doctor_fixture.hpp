@@ -3,7 +3,7 @@
 // a listener on the socket. Tests then break one thing at a time.
 #pragma once
 
-#include "browser-native-host/registration.hpp"
+#include "browser-native-host/installation/registration.hpp"
 #include "browser-native-host/tests/support/test_support.hpp"
 
 #include <gtest/gtest.h>

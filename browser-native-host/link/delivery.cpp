@@ -1,0 +1,166 @@
+#include "browser-native-host/link/delivery.hpp"
+
+#include "browser-native-host/link/ipc.hpp"
+
+#include <boost/asio/as_tuple.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <boost/asio/this_coro.hpp>
+#include <boost/asio/use_awaitable.hpp>
+
+namespace ondrake::delivery {
+
+namespace asio = boost::asio;
+using protocol::CaptureStatus;
+using protocol::Code;
+
+namespace {
+
+// The moment `limit` from now.
+ipc::Deadline after(Milliseconds limit) { return ipc::Clock::now() + limit; }
+
+// How far one request frame got: no connection, a failure after connecting (the code for it),
+// or the application's reply body.
+using Transfer = std::variant<Unreachable, Code, std::string>;
+
+// Connects, then sends and receives. The message is encoded by the caller before the connect,
+// but a failed encoding (no `body`) counts only once a connection exists: an unreachable
+// application stays Unreachable.
+asio::awaitable<Transfer> transfer(const std::string& endpoint, const std::optional<std::string>& body,
+                                   const DeliveryTimings& timings, Observer* observer) {
+    auto reached = [observer](Milestone milestone) {
+        if (observer != nullptr) observer->reached(milestone);
+    };
+    ipc::ConnectResult connected = co_await ipc::connect(endpoint, after(timings.connect_timeout));
+    if (!connected) co_return Unreachable{};
+    ipc::Connection* connection = &*connected;
+    reached(Milestone::Connected);
+
+    if (!body) co_return Code::InternalError;
+    reached(Milestone::Writing);
+    auto reply = co_await send_and_receive(*connection, *body, timings);
+    if (!reply) co_return Code::DeliveryIndeterminate;
+    reached(Milestone::Replied);
+    co_return std::move(*reply);
+}  // the connection closes here, whatever happened
+
+// None when the message cannot be encoded, or is too long for one frame: the accepted message
+// can be longer than the browser's (null members, percent-encoded URL), and a frame that is
+// never written cannot have reached the application. A request is encoded once and the same
+// bytes serve every attempt.
+template <class Message>
+std::optional<std::string> encoded(const Message& message) {
+    std::string body = protocol::to_json(message);
+    if (body.empty() || body.size() > framing::MAX_FRAME) return std::nullopt;
+    return body;
+}
+
+std::optional<std::string> encoded(const classification::ValidatedRequest& request) {
+    return encoded(protocol::IpcRequest{protocol::SIMPLE_PROTOCOL_VERSION, request.request_id, request.url});
+}
+
+// What delivery answers itself for a failure code: the capture state that goes with it.
+CaptureOutcome capture_failure(Code code) {
+    return {code == Code::DeliveryIndeterminate ? CaptureStatus::Indeterminate : CaptureStatus::Unknown,
+            code};
+}
+
+// One attempt with an encoded simple request (`body`) whose id is `request_id`.
+asio::awaitable<ExchangeResult> attempt_request(const std::string& endpoint,
+                                                const std::optional<std::string>& body,
+                                                const std::string& request_id, const DeliveryTimings& timings,
+                                                Observer* observer) {
+    Transfer transferred = co_await transfer(endpoint, body, timings, observer);
+    if (std::holds_alternative<Unreachable>(transferred)) co_return Unreachable{};
+    if (auto* failure = std::get_if<Code>(&transferred)) co_return *failure;
+
+    auto reply = ipc::decode_ipc_response(std::get<std::string>(transferred));
+    if (!reply || reply->request_id != request_id) co_return Code::DeliveryIndeterminate;
+    co_return reply->code;
+}
+
+// One attempt with an encoded capture (`body`) of `message`.
+asio::awaitable<CaptureExchangeResult> attempt_capture(const std::string& endpoint,
+                                                       const std::optional<std::string>& body,
+                                                       const protocol::IpcCaptureRequest& message,
+                                                       const DeliveryTimings& timings, Observer* observer) {
+    Transfer transferred = co_await transfer(endpoint, body, timings, observer);
+    if (std::holds_alternative<Unreachable>(transferred)) co_return Unreachable{};
+    if (auto* failure = std::get_if<Code>(&transferred)) co_return capture_failure(*failure);
+
+    auto reply = ipc::decode_ipc_capture_response(std::get<std::string>(transferred));
+    if (!reply || reply->request_id != message.request_id || reply->capture_id != message.capture_id) {
+        co_return capture_failure(Code::DeliveryIndeterminate);
+    }
+    co_return CaptureOutcome{reply->status, reply->code};
+}
+
+}  // namespace
+
+asio::awaitable<std::optional<std::string>> send_and_receive(ipc::Connection& connection,
+                                                             std::string_view body,
+                                                             const DeliveryTimings& timings) {
+    if (!co_await ipc::write_frame(connection, body, after(timings.write_timeout))) co_return std::nullopt;
+    // The application's time for its answer starts once it has the whole request.
+    framing::FrameResult reply = co_await ipc::read_frame(connection, after(timings.reply_timeout));
+    if (!reply) co_return std::nullopt;
+    co_return std::move(*reply);
+}
+
+asio::awaitable<ExchangeResult> exchange(const std::string& endpoint,
+                                         const classification::ValidatedRequest& request,
+                                         DeliveryTimings timings, Observer* observer) {
+    co_return co_await attempt_request(endpoint, encoded(request), request.request_id, timings, observer);
+}
+
+asio::awaitable<CaptureExchangeResult> exchange_capture(const std::string& endpoint,
+                                                        const classification::ValidatedCapture& capture,
+                                                        DeliveryTimings timings, Observer* observer) {
+    co_return co_await attempt_capture(endpoint, encoded(capture.message), capture.message, timings,
+                                       observer);
+}
+
+template <class Result>
+asio::awaitable<Result> retry_after_launch(Attempt<Result> attempt, Launcher& launcher,
+                                           std::vector<Milliseconds> delays, Result unavailable) {
+    auto first = co_await attempt();
+    if (auto* result = std::get_if<Result>(&first)) co_return *result;
+
+    if (!launcher.launch()) co_return unavailable;
+    asio::steady_timer timer(co_await asio::this_coro::executor);
+    for (Milliseconds delay : delays) {
+        timer.expires_after(delay);
+        auto [cancelled] = co_await timer.async_wait(asio::as_tuple(asio::use_awaitable));
+        if (cancelled) co_return unavailable;  // the caller gave up on this request
+        auto retried = co_await attempt();
+        if (auto* result = std::get_if<Result>(&retried)) co_return *result;
+    }
+    co_return unavailable;
+}
+
+template asio::awaitable<Code> retry_after_launch(Attempt<Code>, Launcher&, std::vector<Milliseconds>, Code);
+template asio::awaitable<CaptureOutcome> retry_after_launch(Attempt<CaptureOutcome>, Launcher&,
+                                                            std::vector<Milliseconds>, CaptureOutcome);
+
+asio::awaitable<Code> deliver(const std::string& endpoint, const classification::ValidatedRequest& request,
+                              Launcher& launcher, DeliveryTimings timings, Observer* observer) {
+    const std::optional<std::string> body = encoded(request);
+    Attempt<Code> attempt = [&]() {
+        return attempt_request(endpoint, body, request.request_id, timings, observer);
+    };
+    co_return co_await retry_after_launch(std::move(attempt), launcher, timings.retry_delays,
+                                          Code::AppUnavailable);
+}
+
+asio::awaitable<CaptureOutcome> deliver_capture(const std::string& endpoint,
+                                                const classification::ValidatedCapture& capture,
+                                                Launcher& launcher, DeliveryTimings timings,
+                                                Observer* observer) {
+    const std::optional<std::string> body = encoded(capture.message);
+    Attempt<CaptureOutcome> attempt = [&]() {
+        return attempt_capture(endpoint, body, capture.message, timings, observer);
+    };
+    co_return co_await retry_after_launch(std::move(attempt), launcher, timings.retry_delays,
+                                          capture_failure(Code::AppUnavailable));
+}
+
+}  // namespace ondrake::delivery

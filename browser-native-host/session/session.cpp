@@ -1,0 +1,199 @@
+#include "browser-native-host/session/session.hpp"
+
+#include "browser-native-host/checks/classification.hpp"
+#include "browser-native-host/messages/framing.hpp"
+#include "browser-native-host/messages/protocol.hpp"
+
+#include <exception>
+#include <utility>
+#include <variant>
+
+namespace ondrake::session {
+
+namespace asio = boost::asio;
+using protocol::CaptureStatus;
+using protocol::Code;
+
+namespace {
+
+void reach(const Session& session, Stage stage) {
+    if (session.stage_hook) session.stage_hook(stage);
+}
+
+// How far the delivery of one request got: once its write has begun, the request may have
+// reached the application, whatever happens next.
+class Progress final : public delivery::Observer {
+public:
+    explicit Progress(const Session& session) : session_(session) {}
+
+    void reached(delivery::Milestone milestone) override {
+        // The stage first: a failure played as the write is about to begin has written nothing.
+        reach(session_, stage_of(milestone));
+        if (milestone == delivery::Milestone::Writing) may_have_arrived = true;
+    }
+
+    bool may_have_arrived = false;
+
+private:
+    static Stage stage_of(delivery::Milestone milestone) {
+        switch (milestone) {
+            case delivery::Milestone::Connected: return Stage::Connected;
+            case delivery::Milestone::Writing: return Stage::Writing;
+            case delivery::Milestone::Replied: return Stage::Replied;
+        }
+        return Stage::Replied;
+    }
+
+    const Session& session_;
+};
+
+// A simple request: delivered when there is somewhere to deliver it, logged, answered.
+asio::awaitable<std::string> answer_request(const classification::ValidatedRequest& request,
+                                            const Session& session, Progress& progress) {
+    Code code = Code::AppUnavailable;
+    if (session.endpoint) {
+        code = co_await delivery::deliver(*session.endpoint, request, session.launcher, session.timings,
+                                          &progress);
+    }
+    reach(session, Stage::Answering);
+    std::string line = "request ";
+    line.append(request.request_id).append(" -> ").append(protocol::value_name(code));
+    session.diagnostics.line(line);
+    co_return protocol::to_json(protocol::make_host_response(request.request_id, code));
+}
+
+// The log line of a capture step: the step and the state it left.
+std::string capture_line(const classification::ValidatedCapture& capture, CaptureStatus status, Code code) {
+    const protocol::IpcCaptureRequest& message = capture.message;
+    std::string line = "capture ";
+    line.append(message.capture_id)
+        .append(" ")
+        .append(protocol::value_name(message.action))
+        .append(" -> ")
+        .append(protocol::value_name(status))
+        .append("/")
+        .append(protocol::value_name(code));
+    return line;
+}
+
+// One capture step, the same way.
+asio::awaitable<std::string> answer_capture(const classification::ValidatedCapture& capture,
+                                            const Session& session, Progress& progress) {
+    delivery::CaptureOutcome outcome{CaptureStatus::Unknown, Code::AppUnavailable};
+    if (session.endpoint) {
+        outcome = co_await delivery::deliver_capture(*session.endpoint, capture, session.launcher,
+                                                     session.timings, &progress);
+    }
+    reach(session, Stage::Answering);
+    session.diagnostics.line(capture_line(capture, outcome.status, outcome.code));
+    const protocol::IpcCaptureRequest& message = capture.message;
+    co_return protocol::to_json(protocol::make_capture_response(message.request_id, message.capture_id,
+                                                                outcome.status, outcome.code));
+}
+
+std::string describe(std::exception_ptr failure) {
+    try {
+        std::rethrow_exception(failure);
+    } catch (const std::exception& error) {
+        return error.what();
+    } catch (...) {
+        return "an exception of unknown type";
+    }
+}
+
+// The reply to a message whose handling failed: INTERNAL_ERROR, with the ids and in the form that
+// classification found (the simple form without an id when it got no further). A capture's state
+// tells the truth about the request: "unknown" while nothing was written to the application,
+// "indeterminate" once the write had begun. One line tells the failure. The unwinding has
+// released what the handling held, so there is room again for this much.
+std::string answer_failure(const classification::Classified& classified, bool may_have_arrived,
+                           std::exception_ptr failure, const Session& session) {
+    try {
+        std::string line;
+        std::string reply;
+        if (const auto* request = std::get_if<classification::Request>(&classified)) {
+            const std::string& id = request->request.request_id;
+            line = "request " + id + " -> " + std::string(protocol::value_name(Code::InternalError));
+            reply = protocol::to_json(protocol::make_host_response(id, Code::InternalError));
+        } else if (const auto* accepted = std::get_if<classification::Capture>(&classified)) {
+            const classification::ValidatedCapture& capture = *accepted->capture;
+            CaptureStatus status = may_have_arrived ? CaptureStatus::Indeterminate : CaptureStatus::Unknown;
+            line = capture_line(capture, status, Code::InternalError);
+            reply = protocol::to_json(protocol::make_capture_response(
+                capture.message.request_id, capture.message.capture_id, status, Code::InternalError));
+        } else {
+            line = "message -> " + std::string(protocol::value_name(Code::InternalError));
+            reply = protocol::to_json(protocol::make_host_response("", Code::InternalError));
+        }
+        session.diagnostics.line(line + " (" + describe(failure) + ")");
+        return reply;
+    } catch (...) {
+        return {};  // reported as a reply that could not be encoded
+    }
+}
+
+// The encoded reply to one frame body (empty when it could not be encoded). Rejections come
+// ready from classification and are not logged: the extension learns of them from the reply.
+// `classified` and `progress` belong to the caller, so that they outlive a failure.
+asio::awaitable<std::string> answer(std::string_view body, const Session& session,
+                                    classification::Classified& classified, Progress& progress) {
+    reach(session, Stage::Checking);
+    classified = classification::classify_any(body);
+    if (auto* rejection = std::get_if<classification::Reply>(&classified)) {
+        co_return std::move(rejection->bytes);
+    }
+    reach(session, Stage::Delivering);
+    if (auto* request = std::get_if<classification::Request>(&classified)) {
+        co_return co_await answer_request(request->request, session, progress);
+    }
+    co_return co_await answer_capture(*std::get<classification::Capture>(classified).capture, session,
+                                      progress);
+}
+
+}  // namespace
+
+asio::awaitable<void> run_session(Session session) {
+    if (!session.endpoint) session.diagnostics.line("no per-user endpoint is available");
+
+    for (;;) {
+        // Everything derived from this frame lives in this iteration only, so a session holds
+        // one message's worth of memory however long it runs.
+        framing::FrameResult frame;
+        try {
+            frame = framing::read_frame(session.input);
+        } catch (...) {
+            // Only the body's buffer can fail to be had, and the body stays unread: the stream is
+            // no longer at a frame boundary. Answered once, as after a frame error.
+            session.diagnostics.line("could not read a frame (" + describe(std::current_exception()) + ")");
+            framing::write_reply(session.output, protocol::make_host_response("", Code::InternalError),
+                                 session.diagnostics);
+            co_return;
+        }
+        if (!frame) {
+            const framing::FrameError error = frame.error();
+            if (error.kind == framing::FrameError::Kind::EndOfStream) co_return;
+            // The stream cannot be trusted to be at a frame boundary any more: answer once, and
+            // leave the rest of it unread.
+            session.diagnostics.line(framing::display_text(error));
+            framing::write_reply(session.output, protocol::make_host_response("", Code::InvalidMessage),
+                                 session.diagnostics);
+            co_return;
+        }
+        classification::Classified classified;
+        Progress progress(session);
+        std::string reply;
+        try {
+            reply = co_await answer(*frame, session, classified, progress);
+        } catch (...) {
+            reply = answer_failure(classified, progress.may_have_arrived, std::current_exception(), session);
+        }
+        try {
+            framing::write_encoded_reply(session.output, reply, session.diagnostics);
+        } catch (...) {
+            // Only the report of a write that had already failed can get here; the reply's fate
+            // is sealed either way.
+        }
+    }
+}
+
+}  // namespace ondrake::session
