@@ -13,28 +13,28 @@
 #include <string>
 
 #include "bench/ratio_reporter.hpp"
-#include "bench/sample_bodies.hpp"
+#include "browser-native-host/tests/support/sample_messages.hpp"
 #include "browser-native-host/checks/classification.hpp"
 #include "browser-native-host/messages/protocol.hpp"
 #include "whatwg-url/url.hpp"
 
 namespace {
 
-using ondrake::bench::CAPTURE_BODY;
-using ondrake::bench::SIMPLE_BODY;
+using ondrake::samples::TYPICAL_CAPTURE;
+using ondrake::samples::TYPICAL_SIMPLE;
 namespace classification = ondrake::classification;
 namespace protocol = ondrake::protocol;
 
 void decode_capture(benchmark::State& state) {
     for (auto _ : state) {
-        auto request = protocol::decode_capture_request(CAPTURE_BODY);
+        auto request = protocol::decode_capture_request(TYPICAL_CAPTURE);
         benchmark::DoNotOptimize(request);
     }
 }
 
 void decode_simple(benchmark::State& state) {
     for (auto _ : state) {
-        auto request = protocol::decode_host_request(SIMPLE_BODY);
+        auto request = protocol::decode_host_request(TYPICAL_SIMPLE);
         benchmark::DoNotOptimize(request);
     }
 }
@@ -82,11 +82,11 @@ void url_kept_parser(benchmark::State& state, const std::string& url) {
 }
 
 BENCHMARK(decode_capture);
-BENCHMARK_CAPTURE(read_message, capture, CAPTURE_BODY);
-BENCHMARK_CAPTURE(classify, capture, CAPTURE_BODY);
+BENCHMARK_CAPTURE(read_message, capture, TYPICAL_CAPTURE);
+BENCHMARK_CAPTURE(classify, capture, TYPICAL_CAPTURE);
 BENCHMARK(decode_simple);
-BENCHMARK_CAPTURE(read_message, simple, SIMPLE_BODY);
-BENCHMARK_CAPTURE(classify, simple, SIMPLE_BODY);
+BENCHMARK_CAPTURE(read_message, simple, TYPICAL_SIMPLE);
+BENCHMARK_CAPTURE(classify, simple, TYPICAL_SIMPLE);
 BENCHMARK_CAPTURE(classify, refused_capture, std::string_view(REFUSED_CAPTURE_BODY));
 BENCHMARK_CAPTURE(url_fresh_parser, canonical, CANONICAL_URL);
 BENCHMARK_CAPTURE(url_kept_parser, canonical, CANONICAL_URL);

@@ -9,36 +9,36 @@
 #include <string>
 
 #include "bench/ratio_reporter.hpp"
-#include "bench/sample_bodies.hpp"
+#include "browser-native-host/tests/support/sample_messages.hpp"
 #include "browser-native-host/messages/protocol.hpp"
 
 namespace {
 
 using namespace ondrake::protocol;
 
-using ondrake::bench::CAPTURE_BODY;
-using ondrake::bench::SIMPLE_BODY;
+using ondrake::samples::TYPICAL_CAPTURE;
+using ondrake::samples::TYPICAL_SIMPLE;
 
 void decode_capture(benchmark::State& state) {
     for (auto _ : state) {
-        auto request = decode_capture_request(CAPTURE_BODY);
+        auto request = decode_capture_request(TYPICAL_CAPTURE);
         benchmark::DoNotOptimize(request);
     }
-    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(CAPTURE_BODY.size()));
+    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(TYPICAL_CAPTURE.size()));
 }
 
 void dom_parse_capture(benchmark::State& state) {
     for (auto _ : state) {
         boost::json::error_code ec;
-        auto value = boost::json::parse(CAPTURE_BODY, ec);
+        auto value = boost::json::parse(TYPICAL_CAPTURE, ec);
         benchmark::DoNotOptimize(value);
     }
-    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(CAPTURE_BODY.size()));
+    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(TYPICAL_CAPTURE.size()));
 }
 
 void decode_simple(benchmark::State& state) {
     for (auto _ : state) {
-        auto request = decode_host_request(SIMPLE_BODY);
+        auto request = decode_host_request(TYPICAL_SIMPLE);
         benchmark::DoNotOptimize(request);
     }
 }
@@ -46,14 +46,14 @@ void decode_simple(benchmark::State& state) {
 void dom_parse_simple(benchmark::State& state) {
     for (auto _ : state) {
         boost::json::error_code ec;
-        auto value = boost::json::parse(SIMPLE_BODY, ec);
+        auto value = boost::json::parse(TYPICAL_SIMPLE, ec);
         benchmark::DoNotOptimize(value);
     }
 }
 
 void decode_envelope_of_capture(benchmark::State& state) {
     for (auto _ : state) {
-        auto envelope = decode_envelope(CAPTURE_BODY);
+        auto envelope = decode_envelope(TYPICAL_CAPTURE);
         benchmark::DoNotOptimize(envelope);
     }
 }
@@ -67,7 +67,7 @@ void encode_host_response(benchmark::State& state) {
 }
 
 IpcCaptureRequest typical_ipc_capture_request() {
-    auto decoded = decode_capture_request(CAPTURE_BODY);
+    auto decoded = decode_capture_request(TYPICAL_CAPTURE);
     IpcCaptureRequest request = std::move(decoded->message);
     request.browser = std::string(browser_text(decoded->browser));
     return request;

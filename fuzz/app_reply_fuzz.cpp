@@ -2,7 +2,6 @@
 // arbitrary bodies. Whatever a decoder accepts must survive a round trip through its encoder:
 // decode(encode(decode(x))) == decode(x). A decoder that accepts a value its encoder cannot
 // write, or an encoder that writes something its decoder reads differently, breaks it.
-#include "browser-native-host/link/ipc.hpp"
 #include "browser-native-host/messages/protocol.hpp"
 #include "fuzz/invariant.hpp"
 

@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <utility>
 
-#include "browser-native-host/checks/classification_rules.hpp"
+#include "browser-native-host/messages/message_rules.hpp"
 #include "browser-native-host/checks/url_policy.hpp"
 
 namespace ondrake::classification {

@@ -11,24 +11,9 @@
 #include <variant>
 
 #include "browser-native-host/messages/protocol.hpp"
+#include "browser-native-host/messages/validated.hpp"
 
 namespace ondrake::classification {
-
-// A simple request as it was accepted, its URL sanitised.
-struct ValidatedRequest {
-    std::string request_id;
-    std::string url;
-
-    bool operator==(const ValidatedRequest&) const = default;
-};
-
-// One capture step as it was accepted: the message for the application, built once while the
-// request was decoded and checked (its url sanitised, its browser text set), sent as it is.
-struct ValidatedCapture {
-    protocol::IpcCaptureRequest message;
-
-    bool operator==(const ValidatedCapture&) const = default;
-};
 
 // The outcome of classify_any for one frame body.
 struct Reply {

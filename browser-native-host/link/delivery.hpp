@@ -7,9 +7,10 @@
 // are borrowed for the duration of the operation (co_await it directly); timings are copied.
 #pragma once
 
-#include "browser-native-host/checks/classification.hpp"
 #include "browser-native-host/link/ipc.hpp"
+#include "browser-native-host/link/launcher_interface.hpp"
 #include "browser-native-host/messages/protocol.hpp"
+#include "browser-native-host/messages/validated.hpp"
 
 #include <boost/asio/awaitable.hpp>
 
@@ -45,15 +46,6 @@ struct DeliveryTimings {
     Milliseconds reply_timeout = REPLY_TIMEOUT;
     Milliseconds write_timeout = WRITE_TIMEOUT;
     std::vector<Milliseconds> retry_delays{RETRY_DELAYS_MS.begin(), RETRY_DELAYS_MS.end()};
-};
-
-// Starts the desktop application. The host's implementation is launcher::ProcessLauncher;
-// tests substitute their own.
-class Launcher {
-public:
-    virtual ~Launcher() = default;
-    // True when a start of the application was set in motion, false when it could not be.
-    virtual bool launch() = 0;
 };
 
 // The points of an attempt that tell whether the request may have reached the application: not

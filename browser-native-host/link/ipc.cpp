@@ -1,7 +1,5 @@
 #include "browser-native-host/link/ipc.hpp"
 
-#include "browser-native-host/messages/json_codec.hpp"
-#include "browser-native-host/link/ipc_tables.hpp"
 #include "browser-native-host/common/text.hpp"
 #include "browser-native-host/common/user_dirs.hpp"
 #include "platform/platform.hpp"
@@ -24,27 +22,6 @@
 #include <unistd.h>
 
 namespace ondrake::ipc {
-
-using tables::IPC_CAPTURE_RESPONSE;
-using tables::IPC_RESPONSE;
-
-std::optional<IpcResponse> decode_ipc_response(std::string_view body) {
-    return json_codec::decode(IPC_RESPONSE, body);
-}
-
-std::optional<IpcCaptureResponse> decode_ipc_capture_response(std::string_view body) {
-    return json_codec::decode(IPC_CAPTURE_RESPONSE, body);
-}
-
-bool encode(const IpcResponse& message, std::string& out) {
-    return json_codec::encode(IPC_RESPONSE, message, out);
-}
-
-bool encode(const IpcCaptureResponse& message, std::string& out) {
-    return json_codec::encode(IPC_CAPTURE_RESPONSE, message, out);
-}
-
-// ---- The socket ----------------------------------------------------------------------------
 
 namespace asio = boost::asio;
 using boost::system::error_code;

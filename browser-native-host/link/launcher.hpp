@@ -2,7 +2,7 @@
 // listening. Every failure is one "stage=" line on the diagnostics and a false result.
 #pragma once
 
-#include "browser-native-host/link/delivery.hpp"
+#include "browser-native-host/link/launcher_interface.hpp"
 #include "browser-native-host/common/diagnostics.hpp"
 
 #include <optional>

@@ -142,8 +142,4 @@ void write_encoded_reply(ByteSink& output, std::string_view encoded, Diagnostics
     (void)output.flush();  // once more, whatever happened; a failure here has nowhere to go
 }
 
-void write_reply(ByteSink& output, const protocol::HostResponse& reply, Diagnostics& diagnostics) {
-    write_encoded_reply(output, protocol::to_json(reply), diagnostics);
-}
-
 }  // namespace ondrake::framing

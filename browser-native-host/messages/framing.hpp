@@ -13,13 +13,11 @@
 #include <boost/system/error_code.hpp>
 #include <boost/system/result.hpp>
 
-#include "browser-native-host/messages/byte_stream.hpp"
 #include "browser-native-host/common/diagnostics.hpp"
-#include "browser-native-host/messages/protocol.hpp"
+#include "browser-native-host/messages/byte_stream.hpp"
+#include "browser-native-host/messages/frame_limit.hpp"
 
 namespace ondrake::framing {
-
-inline constexpr std::uint32_t MAX_FRAME = 65536;
 
 struct FrameError {
     enum class Kind {
@@ -72,8 +70,5 @@ std::uint32_t decode_length(const std::array<char, 4>& prefix);
 // encoding failed: "could not encode a response" is printed and nothing is written. A failed
 // write prints "could not write a response: " + the error's text. Never retries.
 void write_encoded_reply(ByteSink& output, std::string_view encoded, Diagnostics& diagnostics);
-
-// Encodes `reply` as compact JSON and writes it as write_encoded_reply does.
-void write_reply(ByteSink& output, const protocol::HostResponse& reply, Diagnostics& diagnostics);
 
 }  // namespace ondrake::framing

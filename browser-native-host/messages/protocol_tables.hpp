@@ -5,7 +5,7 @@
 #pragma once
 
 #include "browser-native-host/messages/json_codec.hpp"
-#include "browser-native-host/messages/protocol.hpp"
+#include "browser-native-host/messages/protocol_types.hpp"
 
 namespace ondrake::protocol::tables {
 

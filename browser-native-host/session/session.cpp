@@ -165,8 +165,9 @@ asio::awaitable<void> run_session(Session session) {
             // Only the body's buffer can fail to be had, and the body stays unread: the stream is
             // no longer at a frame boundary. Answered once, as after a frame error.
             session.diagnostics.line("could not read a frame (" + describe(std::current_exception()) + ")");
-            framing::write_reply(session.output, protocol::make_host_response("", Code::InternalError),
-                                 session.diagnostics);
+            framing::write_encoded_reply(
+                session.output, protocol::to_json(protocol::make_host_response("", Code::InternalError)),
+                session.diagnostics);
             co_return;
         }
         if (!frame) {
@@ -175,8 +176,9 @@ asio::awaitable<void> run_session(Session session) {
             // The stream cannot be trusted to be at a frame boundary any more: answer once, and
             // leave the rest of it unread.
             session.diagnostics.line(framing::display_text(error));
-            framing::write_reply(session.output, protocol::make_host_response("", Code::InvalidMessage),
-                                 session.diagnostics);
+            framing::write_encoded_reply(
+                session.output, protocol::to_json(protocol::make_host_response("", Code::InvalidMessage)),
+                session.diagnostics);
             co_return;
         }
         classification::Classified classified;

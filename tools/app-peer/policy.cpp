@@ -1,6 +1,6 @@
 #include "tools/app-peer/policy.hpp"
 
-#include "browser-native-host/link/ipc.hpp"
+#include "browser-native-host/messages/protocol.hpp"
 
 #include <charconv>
 

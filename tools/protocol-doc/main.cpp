@@ -1,5 +1,5 @@
 // protocol-doc: writes or checks the generated parts of the protocol reference (docs/protocol.md
-// and docs/schema/*.json) and prints the schema test's corpus. Everything it writes comes from
+// and docs/schema/*.json). Everything it writes comes from
 // the tables the host decodes, encodes and checks messages with, so the reference cannot drift
 // from the code: the build's test runs `check` and fails on any difference.
 
@@ -12,7 +12,6 @@
 #include <string_view>
 
 #include "browser-native-host/common/whole_file.hpp"
-#include "tools/protocol-doc/corpus.hpp"
 #include "tools/protocol-doc/reference.hpp"
 #include "tools/protocol-doc/schemas.hpp"
 
@@ -21,12 +20,11 @@ namespace {
 namespace fs = std::filesystem;
 using namespace ondrake::protocol_doc;
 
-constexpr const char* USAGE = R"(usage: protocol-doc write|check|corpus SOURCE-DIR
+constexpr const char* USAGE = R"(usage: protocol-doc write|check SOURCE-DIR
 
   write   fill the generated regions of SOURCE-DIR/docs/protocol.md and rewrite
           SOURCE-DIR/docs/schema/*.schema.json from the host's message tables
   check   the same comparison without writing: exit 1 and name each file that differs
-  corpus  print the schema test's corpus, one JSON object per line
 )";
 
 // Every generated file: its path below the source tree and its content.
@@ -101,16 +99,6 @@ int main(int argc, char** argv) {
     }
     std::string_view verb = argv[1];
     fs::path repo = argv[2];
-    if (verb == "corpus") {
-        std::string lines = corpus_lines(repo);
-        if (lines.empty()) {
-            std::cerr << "protocol-doc: no corpus without "
-                      << (repo / "scripts" / "demo-messages.txt").string() << "\n";
-            return 1;
-        }
-        std::cout << lines;
-        return 0;
-    }
     if (verb != "write" && verb != "check") {
         std::fputs(USAGE, stderr);
         return 2;

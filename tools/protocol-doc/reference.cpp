@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "browser-native-host/checks/classification_rules.hpp"
+#include "browser-native-host/messages/message_rules.hpp"
 #include "browser-native-host/link/delivery.hpp"
 #include "browser-native-host/messages/framing.hpp"
 #include "browser-native-host/messages/protocol.hpp"

@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
-# The schema test: every message of the corpus (protocol-doc corpus) against docs/schema with
+# The schema test: every message of the corpus (protocol-corpus) against docs/schema with
 # ajv, a JSON Schema validator from npm.
-# usage: schema_test.sh PROTOCOL-DOC SOURCE-DIR
+# usage: schema_test.sh PROTOCOL-CORPUS SOURCE-DIR
 # Exits 77 (skipped, with the reason) when Node.js or ajv is missing, except under CI=true, where
 # a missing validator fails: scripts/install-doc-deps.sh installs it.
 set -euo pipefail
-tool=${1:?usage: schema_test.sh PROTOCOL-DOC SOURCE-DIR}
-source_dir=${2:?usage: schema_test.sh PROTOCOL-DOC SOURCE-DIR}
+corpus_tool=${1:?usage: schema_test.sh PROTOCOL-CORPUS SOURCE-DIR}
+source_dir=${2:?usage: schema_test.sh PROTOCOL-CORPUS SOURCE-DIR}
 here=$(cd "$(dirname "$0")" && pwd)
 
 missing() {
@@ -22,5 +22,5 @@ command -v node >/dev/null 2>&1 || missing "Node.js is not installed"
 
 corpus=$(mktemp)
 trap 'rm -f "$corpus"' EXIT
-"$tool" corpus "$source_dir" >"$corpus"
+"$corpus_tool" "$source_dir" >"$corpus"
 exec node "$here/validate.mjs" "$source_dir/docs/schema" "$corpus"

@@ -6,8 +6,8 @@
 #include <optional>
 #include <string>
 
-#include "browser-native-host/checks/classification_rules.hpp"
-#include "browser-native-host/link/ipc_tables.hpp"
+#include "browser-native-host/messages/message_rules.hpp"
+#include "browser-native-host/messages/app_reply_tables.hpp"
 #include "browser-native-host/messages/protocol_tables.hpp"
 #include "safari-extension/relay.hpp"
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "browser-native-host/link/ipc.hpp"
+#include "browser-native-host/messages/protocol.hpp"
 #include "browser-native-host/messages/protocol.hpp"
 #include "browser-native-host/tests/support/sample_messages.hpp"
 

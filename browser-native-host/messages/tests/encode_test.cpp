@@ -4,7 +4,7 @@
 
 #include <set>
 
-#include "browser-native-host/link/ipc.hpp"
+#include "browser-native-host/messages/protocol.hpp"
 #include "browser-native-host/messages/protocol.hpp"
 
 namespace ondrake::protocol {

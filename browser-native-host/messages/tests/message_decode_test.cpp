@@ -1,7 +1,7 @@
 // What the decoders hand back: the values of each member, after escapes, for every record type.
 #include <gtest/gtest.h>
 
-#include "browser-native-host/link/ipc.hpp"
+#include "browser-native-host/messages/protocol.hpp"
 #include "browser-native-host/messages/protocol.hpp"
 #include "browser-native-host/tests/support/sample_messages.hpp"
 

@@ -1,4 +1,4 @@
-#include "tools/protocol-doc/corpus.hpp"
+#include "tools/protocol-doc/tests/corpus.hpp"
 
 #include <boost/json.hpp>
 
@@ -8,9 +8,8 @@
 #include <vector>
 
 #include "browser-native-host/checks/classification.hpp"
-#include "browser-native-host/link/ipc.hpp"
 #include "browser-native-host/messages/protocol.hpp"
-#include "bench/sample_bodies.hpp"
+
 #include "browser-native-host/tests/support/sample_messages.hpp"
 #include "browser-native-host/tests/support/session_messages.hpp"
 #include "browser-native-host/common/whole_file.hpp"
@@ -18,6 +17,7 @@
 #include "safari-extension/standins/standins.hpp"
 #include "safari-extension/tools/message_json.hpp"
 #include "tools/nm-client/messages.hpp"
+#include "tools/protocol-doc/reference.hpp"
 
 namespace ondrake::protocol_doc {
 
@@ -59,8 +59,8 @@ const std::string URL = R"("url":"https://example.test/f.zip")";
 std::vector<Case> browser_cases() {
     return {
         {"simple", SIMPLE},
-        {"bench_simple", std::string(bench::SIMPLE_BODY)},
-        {"bench_capture", std::string(bench::CAPTURE_BODY)},
+        {"bench_simple", std::string(samples::TYPICAL_SIMPLE)},
+        {"bench_capture", std::string(samples::TYPICAL_CAPTURE)},
         {"readme_simple",
          R"({"protocolVersion":1,"requestId":"r-1","action":"download","source":"context_menu","url":"https://example.test/"})"},
         {"session_simple", test::simple("r-1", "HTTPS://Example.TEST:443/a#top")},

@@ -1,8 +1,8 @@
 // The member tables of the application's replies, in the form of protocol_tables.hpp. Only
-// ipc.cpp and the protocol reference generator (tools/protocol-doc) include this header.
+// protocol.cpp and the protocol reference generator (tools/protocol-doc) include this header.
 #pragma once
 
-#include "browser-native-host/link/ipc.hpp"
+#include "browser-native-host/messages/app_replies.hpp"
 #include "browser-native-host/messages/json_codec.hpp"
 #include "browser-native-host/messages/protocol_tables.hpp"
 

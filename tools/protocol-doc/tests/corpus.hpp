@@ -3,16 +3,10 @@
 // the decoders for what the application sends) and the schemas it must match or fail.
 #pragma once
 
-#include <cstddef>
 #include <filesystem>
 #include <string>
 
 namespace ondrake::protocol_doc {
-
-// The most bytes a file of the source tree that the tool reads may hold (the reference document,
-// the schemas, the demo's messages): far above what they hold, so that a file cut short or run
-// away is refused instead of read whole.
-inline constexpr std::size_t SOURCE_FILE_CEILING = 4 * 1024 * 1024;
 
 // One JSON object per line:
 //   {"name", "body", "schemas": [names checked], "validUnder": name or null, "blindSpot": key or null}
