@@ -16,7 +16,7 @@
 import { spawn, spawnSync } from "node:child_process";
 import { createHash } from "node:crypto";
 import {
-  appendFileSync, chmodSync, existsSync, mkdirSync, readFileSync, rmSync, symlinkSync, writeFileSync,
+  appendFileSync, chmodSync, copyFileSync, existsSync, mkdirSync, readFileSync, rmSync, symlinkSync, writeFileSync,
 } from "node:fs";
 import { createServer } from "node:http";
 import path from "node:path";
@@ -25,6 +25,9 @@ import WebSocket from "ws";
 
 const HERE = path.dirname(fileURLToPath(import.meta.url));
 const PROBE_DIR = path.join(HERE, "probe");
+// The extension client the probes make their calls with.
+const CLIENT_DIR = path.join(HERE, "..", "extension-client");
+const CLIENT_FILES = ["index.js", "protocol.js"];
 const HOST_NAME = "com.ondrake.download";
 // The ids our Firefox add-on ships with: the production build and the development build.
 const FIREFOX_ADDON_ID = "browser-bridge@ondrake.download";
@@ -94,29 +97,32 @@ function checkJson(who, name, actual, expected) {
 
 // ---- The messages ------------------------------------------------------------------------
 
+// The probes make calls of the extension client: { call, args }. `send` passes a message as it is,
+// unchecked, which is how the messages the client would refuse reach the host.
+const download = (requestId, url) => ({ call: "download", args: [url, { requestId }] });
+const send = (message) => ({ call: "send", args: [message] });
 const simple = (browser, requestId, url, extra = {}) => ({
   protocolVersion: 1, requestId, action: "download", source: "context_menu", browser, url, ...extra,
 });
-const prepare = (browser) => ({
-  protocolVersion: 4, requestId: "e2e-prepare", captureId: "e2e-capture", action: "capture_prepare",
-  source: "automatic_download", browser, browserDownloadId: 7,
-  url: "https://Files.Example.TEST/dir/../file.zip#part",
-  observed: {
-    finalUrl: "https://cdn.example.test/file.zip", mime: "application/zip", totalBytes: 1024, etag: null,
-    seenBy: "probe",
-  },
-  cookies: [{ name: "sid", value: "v 1", path: "/", secure: true }],
-  downloadName: "file.zip",
-});
-const STATUS = {
-  protocolVersion: 4, requestId: "e2e-status", captureId: "e2e-capture", action: "capture_status",
-  source: "automatic_download",
+const PREPARE = {
+  call: "prepare",
+  args: ["https://Files.Example.TEST/dir/../file.zip#part", {
+    requestId: "e2e-prepare", captureId: "e2e-capture", browserDownloadId: 7,
+    observed: {
+      finalUrl: "https://cdn.example.test/file.zip", mime: "application/zip", totalBytes: 1024, etag: null,
+      seenBy: "probe",
+    },
+    cookies: [{ name: "sid", value: "v 1", path: "/", secure: true }],
+    downloadName: "file.zip",
+  }],
 };
+const STATUS = { call: "status", args: [{ requestId: "e2e-status", captureId: "e2e-capture" }] };
 
-const hostReply = (requestId, status, code) => ({ protocolVersion: 1, requestId, status, code });
-const captureReply = (requestId, captureId, status, code) =>
-  ({ protocolVersion: 4, requestId, captureId, status, code });
-const ACCEPTED = (requestId) => hostReply(requestId, "accepted", "ACCEPTED");
+// The client's results.
+const simpleResult = (requestId, status, code, retrySafe = false) => ({ status, code, retrySafe, requestId });
+const captureResult = (requestId, captureId, status, code, retrySafe = false) =>
+  ({ status, code, retrySafe, requestId, captureId, preflight: null });
+const ACCEPTED = (requestId) => simpleResult(requestId, "accepted", "ACCEPTED");
 
 // What the application must receive, byte for byte: the normalised requests.
 const received = (browser) => [
@@ -127,7 +133,7 @@ const received = (browser) => [
     '"cookies":[{"name":"sid","value":"v 1","path":"/","secure":true}],"downloadName":"file.zip",' +
     '"initiatorOrigin":null,"revalidateResponse":null}',
   '{"protocolVersion":4,"requestId":"e2e-status","captureId":"e2e-capture","action":"capture_status",' +
-    '"browser":"undeclared","browserDownloadId":null,"url":null,"observed":null,"cookies":null,' +
+    `"browser":"${browser}","browserDownloadId":null,"url":null,"observed":null,"cookies":null,` +
     '"downloadName":null,"initiatorOrigin":null,"revalidateResponse":null}',
 ];
 
@@ -232,10 +238,13 @@ class Driver {
   }
 }
 
-// A probe's files: the browser's manifest and the shared background script, told where the
-// driver is and which probe it is.
+// A probe's files: the browser's manifest, the shared background script, told where the driver is
+// and which probe it is, and the extension client it imports.
 function assembleProbe(directory, manifest, driverUrl, name) {
-  mkdirSync(directory, { recursive: true });
+  mkdirSync(path.join(directory, "extension-client"), { recursive: true });
+  for (const file of CLIENT_FILES) {
+    copyFileSync(path.join(CLIENT_DIR, file), path.join(directory, "extension-client", file));
+  }
   writeFileSync(path.join(directory, "manifest.json"), JSON.stringify(manifest, null, 2) + "\n");
   const script = readFileSync(path.join(PROBE_DIR, "background.js"), "utf8");
   writeFileSync(path.join(directory, "background.js"),
@@ -652,36 +661,41 @@ async function roundTrip(who, browser, driver, probe, installation, hostLog) {
   const logBefore = (await hostLog()).length;
   check(who, "the application is not running before the first message", !existsSync(installation.socket));
 
-  const download = simple(browser, "e2e-download", "HTTPS://Example.TEST:443/a#top");
-  const single = await driver.order(probe, { kind: "send", message: download });
-  check(who, "sendNativeMessage gets a reply", single.error === undefined, single.error);
-  checkJson(who, "an accepted download is answered ACCEPTED", single.reply, ACCEPTED("e2e-download"));
+  // One request, one host: runtime.sendNativeMessage.
+  const [single] = await driver.order(probe, {
+    kind: "calls", transport: "message", browser, calls: [download("e2e-download", "HTTPS://Example.TEST:443/a#top")],
+  });
+  checkJson(who, "sendNativeMessage: an accepted download is answered ACCEPTED", single, ACCEPTED("e2e-download"));
   const pid = installation.peerPid();
   check(who, "the host started the application through the bundle's main executable",
     pid !== null && isRunning(pid) && existsSync(installation.socket));
 
-  const messages = [
-    prepare(browser),
-    simple(browser, "e2e-ftp", "ftp://example.test/f"),
-    simple(browser, "e2e-extra", "https://example.test/", { extra: true }),
-    simple(browser, "e2e bad id", "https://example.test/"),
+  // Every call at once on one runtime.connectNative port: the client pairs the host's replies
+  // with them, and refuses one at the call site.
+  const calls = [
+    PREPARE,
+    send(simple(browser, "e2e-ftp", "ftp://example.test/f")),
+    send(simple(browser, "e2e-extra", "https://example.test/", { extra: true })),
+    send(simple(browser, "e2e bad id", "https://example.test/")),
     STATUS,
+    download("e2e-refused", "ftp://example.test/f"),
   ];
-  const port = await driver.order(probe, { kind: "exchange", messages });
-  check(who, "connectNative answers every message on one port",
-    port.replies.length === messages.length && port.error === undefined,
-    `${port.replies.length} replies; ${port.error ?? ""}`);
-  const [prepared, ftp, extra, badId, status] = port.replies;
+  const results = await driver.order(probe, { kind: "calls", transport: "port", browser, calls });
+  check(who, "connectNative: every call gets its result from a reply on one port",
+    results.length === calls.length && results.slice(0, 5).every((result) => result.error === undefined),
+    JSON.stringify(results));
+  const [prepared, ftp, extra, badId, status, refused] = results;
   checkJson(who, "a capture prepare is answered prepared", prepared,
-    captureReply("e2e-prepare", "e2e-capture", "prepared", "CAPTURE_PREPARED"));
+    captureResult("e2e-prepare", "e2e-capture", "prepared", "CAPTURE_PREPARED"));
   checkJson(who, "an ftp URL is refused as UNSUPPORTED_SCHEME", ftp,
-    hostReply("e2e-ftp", "rejected", "UNSUPPORTED_SCHEME"));
+    simpleResult("e2e-ftp", "rejected", "UNSUPPORTED_SCHEME"));
   checkJson(who, "an unknown key is refused as INVALID_MESSAGE", extra,
-    hostReply("e2e-extra", "rejected", "INVALID_MESSAGE"));
-  checkJson(who, "an id outside the rule is refused without echoing it", badId,
-    hostReply("", "rejected", "INVALID_MESSAGE"));
+    simpleResult("e2e-extra", "rejected", "INVALID_MESSAGE"));
+  checkJson(who, "an id outside the rule is refused as INVALID_MESSAGE, its reply paired by position", badId,
+    simpleResult("e2e bad id", "rejected", "INVALID_MESSAGE"));
   checkJson(who, "the application's state of the capture comes back", status,
-    captureReply("e2e-status", "e2e-capture", "prepared", "ACCEPTED"));
+    captureResult("e2e-status", "e2e-capture", "prepared", "ACCEPTED"));
+  checkJson(who, "the client refuses an ftp URL before sending, naming the member", refused, { refused: "url" });
 
   // The host has answered; its log lines may still be on their way through the browser.
   let logLines = [];
@@ -697,17 +711,19 @@ async function roundTrip(who, browser, driver, probe, installation, hostLog) {
     JSON.stringify(logLines) === JSON.stringify(HOST_LOG), logLines.join("\n"));
 }
 
-// One message on a runtime.connectNative port.
-const connectAndSend = (driver, probe, message) => driver.order(probe, { kind: "exchange", messages: [message] });
+// One download on a runtime.connectNative port.
+const connectAndSend = (driver, probe, requestId) =>
+  driver.order(probe, { kind: "calls", transport: "port", calls: [download(requestId, "https://example.test/")] });
 
 async function expectConnected(who, driver, probe, requestId) {
-  const port = await connectAndSend(driver, probe, simple(who, requestId, "https://example.test/"));
-  checkJson(who, `connects and is answered (${requestId})`, port, { replies: [ACCEPTED(requestId)] });
+  const results = await connectAndSend(driver, probe, requestId);
+  checkJson(who, `connects and is answered (${requestId})`, results, [ACCEPTED(requestId)]);
 }
 
+// The browser refuses the host: the port closes before a reply, and the client says why.
 async function expectRefused(who, what, driver, probe, pattern) {
-  const port = await connectAndSend(driver, probe, simple(who, "e2e-refused", "https://example.test/"));
-  check(who, what, port.replies.length === 0 && pattern.test(port.error ?? ""), JSON.stringify(port));
+  const [result] = await connectAndSend(driver, probe, "e2e-refused");
+  check(who, what, result.status === "indeterminate" && pattern.test(result.error ?? ""), JSON.stringify(result));
 }
 
 // ---- Main --------------------------------------------------------------------------------
@@ -773,8 +789,8 @@ async function run(options, processes, cleanups) {
 
   // Uninstall, and install again.
   checkVerb("uninstall", installation, "unregister", unregisterLines());
-  const gone = simple("chromium", "e2e-gone", "https://example.test/");
-  const notFound = await driver.order("chromium", { kind: "send", message: gone });
+  const [notFound] = await driver.order("chromium",
+    { kind: "calls", transport: "message", calls: [download("e2e-gone", "https://example.test/")] });
   check("chromium", "after unregister, Chromium reports the host not found",
     /native messaging host not found/i.test(notFound.error ?? ""), JSON.stringify(notFound));
   await expectRefused("firefox", "after unregister, Firefox reports the host not found",

@@ -3,9 +3,10 @@
 # registered from there, and used by Debian's Chromium and Firefox ESR under a throwaway HOME.
 # usage: e2e/run.sh CMAKE BUILD_DIR
 #
-# Exits 77 (skipped, with the reason) when this user may not create the bundle in /Applications,
-# or when a browser, Node.js or the ws package is missing; e2e/setup.sh installs them and
-# `make e2e` runs it first. In continuous integration (CI set) any of them missing fails the test.
+# Exits 77 (skipped, with the reason and how to run it, also written to BUILD_DIR/e2e-skipped.txt
+# for `make test` to show) when this user may not create the bundle in /Applications, or when a
+# browser, Node.js or the ws package is missing; e2e/setup.sh installs them and `make e2e` runs it
+# first. In continuous integration (CI set) any of them missing fails the test.
 # Whatever happens, the bundle, the HOME and every process the test started are removed.
 set -uo pipefail
 cmake=${1:?usage: e2e/run.sh CMAKE BUILD_DIR}
@@ -13,14 +14,21 @@ build=$(cd "${2:?usage: e2e/run.sh CMAKE BUILD_DIR}" && pwd) || exit 1
 here=$(cd "$(dirname "$0")" && pwd)
 
 SKIPPED=77
-skip() { echo "e2e: skipped: $*"; exit $SKIPPED; }
+# CTest does not show what a skipped test printed: `make test` shows this file's line after the
+# results, so that a skipped run says how to run it.
+skip_note="$build/e2e-skipped.txt"
+rm -f "$skip_note"
+skip() {
+    echo "e2e: skipped: $*" | tee "$skip_note"
+    exit $SKIPPED
+}
 missing() {
     if [ -n "${CI:-}" ] && [ "${CI}" != false ]; then
         echo "e2e: FAILED: $* (continuous integration runs e2e/setup.sh first)"
         echo "0 passed, 1 failed"
         exit 1
     fi
-    skip "$* (e2e/setup.sh installs it; \`make e2e\` runs it)"
+    skip "$*; \`make e2e\` installs it (e2e/setup.sh) and runs the browser test"
 }
 
 [ "$(uname -s)" = Linux ] || skip "it drives Debian's Chromium and Firefox ESR, on Linux only"
@@ -28,10 +36,10 @@ missing() {
 # Where a user's application lies; creating it needs root here, as it needs an administrator on a Mac.
 created_applications=0
 if [ ! -d /Applications ]; then
-    mkdir /Applications 2>/dev/null || skip "cannot create /Applications (needs root here)"
+    mkdir /Applications 2>/dev/null || skip "cannot create /Applications; run \`make e2e\` as root"
     created_applications=1
 elif [ ! -w /Applications ]; then
-    skip "/Applications is not writable by this user"
+    skip "/Applications is not writable by this user; run \`make e2e\` as root"
 fi
 
 scratch=""

@@ -62,8 +62,8 @@ ALLOWED = {
     "tools/nm-client": ["host/messages", "host/common", "download_core", "platform"],
     "tools/doctor": ["host/installation", "host/link", "host/messages", "host/common", "download_core",
                      "platform"],
-    "tools/protocol-doc": ["host/link", "host/messages", "host/common", "download_core", "safari",
-                           "tools/nm-client", "platform"],
+    "tools/protocol-doc": ["host/installation", "host/link", "host/messages", "host/common", "download_core",
+                           "safari", "tools/nm-client", "platform"],
     "bench": HOST + ["whatwg-url", "download_core", "test-support", "platform"],
     "fuzz": HOST + ["whatwg-url", "download_core", "platform"],
 }

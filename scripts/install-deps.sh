@@ -68,6 +68,7 @@ install_debian() {
     "libgtest-dev:pkg"
     "libbenchmark-dev:pkg"
     "nodejs:cmd:node"
+    "npm:cmd:npm"
     "python3:cmd:python3"
     "python3-yaml:py:yaml"
   )
@@ -151,3 +152,6 @@ case "$(uname -s)" in
   Darwin) install_macos ;;
   *) say "unsupported system $(uname -s)"; exit 1 ;;
 esac
+
+# The tests' Node.js packages, from their lockfiles.
+"$(dirname "$0")/install-node-deps.sh"

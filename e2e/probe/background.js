@@ -1,56 +1,34 @@
-// The probe: takes its orders from the test driver, a small HTTP server on 127.0.0.1, and sends
-// the messages it is given through the browser's own native-messaging machinery, so that every
-// message travels the way a real extension's does. The driver prepends DRIVER (its address) and
-// PROBE (this probe's name) when it assembles the extension.
+// The probe: takes its orders from the test driver, a small HTTP server on 127.0.0.1, and makes the
+// calls it is given with the extension client (extension-client/, which the driver copies beside
+// this script), so that every message travels the way a real extension's does: built and checked
+// by the client, through the browser's own native-messaging machinery. The driver prepends DRIVER
+// (its address) and PROBE (this probe's name) when it assembles the extension.
+import { InvalidMessageError, createClient } from "./extension-client/index.js";
 
 const api = globalThis.browser ?? globalThis.chrome;
-const HOST = "com.ondrake.download";
 
-// Chromium puts a failed call's reason into runtime.lastError, Firefox into the port's error.
-const reason = (error) => String(error && error.message ? error.message : error);
-
-// One message through runtime.sendNativeMessage: the browser starts a host for it and stops it
-// after the one reply.
-async function sendOne(message) {
-  try {
-    return { reply: await api.runtime.sendNativeMessage(HOST, message) };
-  } catch (error) {
-    return { error: reason(error) };
-  }
-}
-
-// Several messages on one runtime.connectNative port: one host process answers them all, in
-// order. Resolves with the replies once there is one per message, or with what arrived and the
-// reason when the port closes first.
-function exchangeOnPort(messages) {
-  return new Promise((resolve) => {
-    const replies = [];
-    let port;
+// Makes every call of the order at once on one client and waits for all their results: on a port
+// they are in flight together and the client pairs the replies. A call the client refuses before
+// sending gives the member it names instead.
+async function calls(order) {
+  const client = createClient({ runtime: api.runtime, transport: order.transport, browser: order.browser });
+  const results = order.calls.map(({ call, args }) => {
     try {
-      port = api.runtime.connectNative(HOST);
+      return client[call](...args);
     } catch (error) {
-      resolve({ replies, error: reason(error) });
-      return;
+      return error instanceof InvalidMessageError ? { refused: error.member } : { failed: String(error) };
     }
-    port.onMessage.addListener((reply) => {
-      replies.push(reply);
-      if (replies.length === messages.length) {
-        port.disconnect();
-        resolve({ replies });
-      }
-    });
-    port.onDisconnect.addListener((closed) => {
-      const error = (closed && closed.error) || (api.runtime.lastError ?? null);
-      resolve({ replies, error: error ? reason(error) : "the host closed the port" });
-    });
-    for (const message of messages) port.postMessage(message);
   });
+  try {
+    return await Promise.all(results);
+  } finally {
+    client.close();
+  }
 }
 
 const ORDERS = {
   identify: async () => ({ id: api.runtime.id }),
-  send: (order) => sendOne(order.message),
-  exchange: (order) => exchangeOnPort(order.messages),
+  calls,
 };
 
 // Asks for the next order until the driver says the run is over (410). The driver holds each

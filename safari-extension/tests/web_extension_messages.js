@@ -1,14 +1,17 @@
 #!/usr/bin/env node
-// Runs the reference web extension's background script against a stand-in for Safari's `browser`
-// object, clicks its context-menu entry once for each link given on the command line, and prints
-// every native message the script sends, one JSON line each (web_extension_test.cpp hands their
-// payloads to the host's checks).
+// Runs the reference web extension's background script (an ES module, with the extension client it
+// imports) against a stand-in for Safari's `browser` object, clicks its context-menu entry once for
+// each link given on the command line, and prints every native message the script sends, one JSON
+// line each (web_extension_test.cpp hands their payloads to the host's checks). The stand-in
+// answers each as the application would, accepting it.
 //
 // usage: web_extension_messages.js BACKGROUND_SCRIPT LINK...
 "use strict";
 
 const fs = require("fs");
-const vm = require("vm");
+const os = require("os");
+const path = require("path");
+const { pathToFileURL } = require("url");
 
 function event() {
   const listeners = [];
@@ -27,12 +30,23 @@ async function main() {
       onInstalled: event(),
       sendNativeMessage: async (application, message) => {
         sent.push(message);
-        return { payload: '{"protocolVersion":1,"requestId":"r","code":"ACCEPTED"}' };
+        const { requestId } = JSON.parse(message.payload);
+        return { payload: JSON.stringify({ protocolVersion: 1, requestId, code: "ACCEPTED" }) };
       },
     },
     contextMenus: { create: (item) => menus.push(item), onClicked: event() },
   };
-  vm.runInNewContext(fs.readFileSync(script, "utf8"), { browser, console, Date }, { filename: script });
+  globalThis.browser = browser;
+  // Node reads a .js file as an ES module only below a package.json that says so; the extension's
+  // directory has none, so the script runs from a copy of the directory that has one.
+  const copy = fs.mkdtempSync(path.join(os.tmpdir(), "web-extension-"));
+  try {
+    fs.cpSync(path.dirname(script), copy, { recursive: true });
+    fs.writeFileSync(path.join(copy, "package.json"), '{"type":"module"}\n');
+    await import(pathToFileURL(path.join(copy, path.basename(script))).href);
+  } finally {
+    fs.rmSync(copy, { recursive: true, force: true });
+  }
 
   browser.runtime.onInstalled.fire({ reason: "install" });
   const linkItems = menus.filter((item) => (item.contexts || []).includes("link"));

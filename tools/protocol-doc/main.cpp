@@ -1,7 +1,8 @@
 // protocol-doc: writes or checks the generated parts of the protocol reference (docs/protocol.md
-// and docs/schema/*.json). Everything it writes comes from
-// the tables the host decodes, encodes and checks messages with, so the reference cannot drift
-// from the code: the build's test runs `check` and fails on any difference.
+// and docs/schema/*.json) and of the extension client (extension-client/protocol.js and
+// index.d.ts). Everything it writes comes from the tables the host decodes, encodes and checks
+// messages with, so the reference cannot drift from the code: the build's test runs `check` and
+// fails on any difference.
 
 #include <cstdio>
 #include <filesystem>
@@ -12,6 +13,7 @@
 #include <string_view>
 
 #include "browser-native-host/common/whole_file.hpp"
+#include "tools/protocol-doc/kit.hpp"
 #include "tools/protocol-doc/reference.hpp"
 #include "tools/protocol-doc/schemas.hpp"
 
@@ -23,7 +25,9 @@ using namespace ondrake::protocol_doc;
 constexpr const char* USAGE = R"(usage: protocol-doc write|check SOURCE-DIR
 
   write   fill the generated regions of SOURCE-DIR/docs/protocol.md and rewrite
-          SOURCE-DIR/docs/schema/*.schema.json from the host's message tables
+          SOURCE-DIR/docs/schema/*.schema.json and the extension client's protocol.js
+          and index.d.ts (with the reference Safari extension's copy of the client)
+          from the host's message tables
   check   the same comparison without writing: exit 1 and name each file that differs
 )";
 
@@ -46,6 +50,10 @@ bool generated_files(const fs::path& repo, std::map<fs::path, std::string>& file
         return false;
     }
     files[document] = std::move(filled);
+    if (!add_kit_files(repo, schemas, files, error)) {
+        std::cerr << "protocol-doc: " << error << "\n";
+        return false;
+    }
     return true;
 }
 

@@ -10,6 +10,7 @@
 #include "browser-native-host/messages/framing.hpp"
 #include "browser-native-host/messages/protocol.hpp"
 #include "safari-extension/relay.hpp"
+#include "tools/protocol-doc/guidance.hpp"
 
 namespace ondrake::protocol_doc {
 
@@ -273,6 +274,16 @@ std::string safari_constants() {
     return out;
 }
 
+template <class Rows>
+std::string guidance_table(const Rows& rows) {
+    std::string out = "| Status | Meaning | What to do | `retrySafe` |\n|---|---|---|---|\n";
+    for (const auto& row : rows) {
+        out.append("| " + code_span(protocol::json_text(row.value)) + " | " + std::string(row.meaning) +
+                   " | " + std::string(row.action) + " | " + (row.retry_safe ? "true" : "false") + " |\n");
+    }
+    return out;
+}
+
 std::string blind_spot_list() {
     std::string out;
     for (const BlindSpot& spot : blind_spots()) {
@@ -304,6 +315,8 @@ std::map<std::string, std::string> reference_regions(const std::vector<MessageSc
     regions["action-rules"] = action_rules();
     regions["limits"] = limits();
     regions["frame-errors"] = frame_errors();
+    regions["statuses:simple"] = guidance_table(SIMPLE_GUIDANCE);
+    regions["statuses:capture"] = guidance_table(CAPTURE_GUIDANCE);
     regions["timing"] = timing();
     regions["safari-constants"] = safari_constants();
     regions["blind-spots"] = blind_spot_list();
