@@ -336,14 +336,6 @@ TEST_F(HostSession, ClosedStandardOutputLeavesOtherDescriptorsAlone) {
 
 // The sanitizer runtimes need descriptors of their own (UBSan checks memory through a pipe), so a
 // sanitized host cannot run this short of them.
-#if defined(__SANITIZE_ADDRESS__)
-#define ONDRAKE_SANITIZED 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define ONDRAKE_SANITIZED 1
-#endif
-#endif
-
 TEST_F(HostSession, NoDescriptorsForTheEventLoop) {
 #if defined(ONDRAKE_SANITIZED)
     GTEST_SKIP() << "the sanitizer runtimes need descriptors of their own";

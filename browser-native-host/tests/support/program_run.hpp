@@ -27,6 +27,16 @@
 
 extern char** environ;
 
+// Defined when this build runs under AddressSanitizer, which the programs of the same build do as
+// well: they then need descriptors and address space of their own that a tight limit would deny.
+#if defined(__SANITIZE_ADDRESS__)
+#define ONDRAKE_SANITIZED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define ONDRAKE_SANITIZED 1
+#endif
+#endif
+
 namespace ondrake::test {
 
 enum class Stream {
