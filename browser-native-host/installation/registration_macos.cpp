@@ -9,6 +9,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
+#include <pwd.h>
+#include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
 
@@ -42,6 +44,18 @@ ManifestOutcome install_manifest(const fs::path& target, const std::string& mani
     return existing ? ManifestOutcome::Repaired : ManifestOutcome::Written;
 }
 
+// The user's name, or "uid N" when the user database has none.
+std::string user_name(uid_t uid) {
+    std::vector<char> buffer(16 * 1024);
+    passwd entry{};
+    passwd* found = nullptr;
+    if (::getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr &&
+        found->pw_name != nullptr && found->pw_name[0] != '\0') {
+        return found->pw_name;
+    }
+    return "uid " + std::to_string(uid);
+}
+
 bool contains_path(const std::vector<fs::path>& paths, const fs::path& path) {
     return std::any_of(paths.begin(), paths.end(),
                        [&](const fs::path& seen) { return same_path(seen, path); });
@@ -64,6 +78,21 @@ std::optional<fs::path> manifest_dir(SupportedBrowser browser) {
     auto home = user_dirs::home_directory();
     if (!home) return std::nullopt;
     return *home / "Library/Application Support" / *subdirectory / "NativeMessagingHosts";
+}
+
+std::optional<std::string> foreign_home_refusal(std::string_view verb) {
+    auto home = user_dirs::home_directory();
+    if (!home) return std::nullopt;
+    struct stat info {};
+    if (::stat(home->c_str(), &info) != 0) {
+        return "HOME " + home->string() + " cannot be examined (" +
+               std::error_code(errno, std::generic_category()).message() + "): nothing was changed";
+    }
+    uid_t self = ::geteuid();
+    if (info.st_uid == self) return std::nullopt;
+    std::string owner = user_name(info.st_uid);
+    return "HOME " + home->string() + " belongs to " + owner + ", not to " + user_name(self) +
+           ", who runs this: nothing was changed. Run `" + std::string(verb) + "` as " + owner + " instead";
 }
 
 Result<std::string> manifest_host_path(const fs::path& host) {

@@ -57,6 +57,13 @@ Result<std::string> manifest_host_path(const std::filesystem::path& host);
 // parent directories. Every failure is ManifestWrite and leaves no temporary file of ours.
 Result<void> write_atomically(const std::filesystem::path& destination, std::string_view bytes);
 
+// Why a verb must leave HOME alone, as one line naming what to run instead: HOME belongs to
+// another user than the effective one (an installer running as root on a user's HOME would leave
+// files and directories there that the user cannot change), or it cannot be examined. Nothing when
+// HOME is the effective user's own, or unset or relative (the verb itself then reports that there
+// is no per-user directory). `verb` is the verb's name as typed.
+std::optional<std::string> foreign_home_refusal(std::string_view verb);
+
 // Writes every browser's manifest for `paths.host` and the application-path record for
 // `paths.app`. Refuses anything but a Canonical location before touching a file.
 Result<MacInstallReport> register_host(const InstalledPaths& paths, InstallLocation location,

@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <pwd.h>
 #include <random>
 #include <string>
 #include <sys/stat.h>
@@ -140,6 +142,50 @@ TEST_F(HostProcess, BundleOutsideApplicationsIsNotCanonical) {
         EXPECT_EQ(run.err, host_log({"the application is not installed in its canonical location"}));
     }
     EXPECT_TRUE(home_is_empty());
+}
+
+// Every entry below `root`, links not followed, with its owner: what a verb may not change.
+std::vector<std::string> owned_entries(const fs::path& root) {
+    std::vector<std::string> entries;
+    for (const auto& entry : fs::recursive_directory_iterator(root)) {
+        struct stat info {};
+        EXPECT_EQ(::lstat(entry.path().c_str(), &info), 0) << entry.path();
+        entries.push_back(fs::relative(entry.path(), root).string() + " uid " + std::to_string(info.st_uid));
+    }
+    std::sort(entries.begin(), entries.end());
+    return entries;
+}
+
+// An installer running as root on a user's HOME: each verb leaves it as it was, nothing of root's
+// appears in it, and the one line says why and what to run instead. (Root on its own HOME
+// registers as anyone does: RegistrationCycleFromApplications runs so under root.)
+TEST_F(HostProcess, HomeOfAnotherUserIsLeftAlone) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root: only root can hand a HOME to another user";
+    constexpr uid_t OWNER = 12345;
+    ASSERT_EQ(::getpwuid(OWNER), nullptr) << "uid " << OWNER << " must belong to nobody here";
+    ApplicationsBundle made(BUILT_HOST);
+    ASSERT_NE(made.get(), nullptr) << "cannot create a bundle in /Applications";
+    // The user's own registration, for unregister to find.
+    fs::path manifest =
+        home.path() /
+        "Library/Application Support/Google/Chrome/NativeMessagingHosts/com.ondrake.download.json";
+    test::write_file(manifest, "{}");
+    for (fs::path path = manifest; path != home.path().parent_path(); path = path.parent_path()) {
+        ASSERT_EQ(::lchown(path.c_str(), OWNER, OWNER), 0) << path;
+    }
+    const std::vector<std::string> before = owned_entries(home.path());
+    for (std::string verb : {"register", "register-development", "unregister"}) {
+        SCOPED_TRACE(verb);
+        HostRun run = run_host(made.get()->host, {verb}, home.path());
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(run.err,
+                  host_log({"HOME " + home.path().string() +
+                            " belongs to uid 12345, not to root, who runs this: nothing was changed. "
+                            "Run `" +
+                            verb + "` as uid 12345 instead"}));
+        EXPECT_EQ(owned_entries(home.path()), before);
+    }
 }
 
 TEST_F(HostProcess, RegistrationCycleFromApplications) {
