@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
+#include <csignal>
 #include <cstdio>
 #include <fcntl.h>
 #include <pwd.h>
@@ -22,9 +24,30 @@ using install_location::same_path;
 namespace {
 
 // The temporary file's name carries the process id, so two registrations running at once never
-// write into the same temporary file.
+// write into the same temporary file, and a later one can tell whose a leftover was.
+std::string temporary_file_head() { return "." + std::string(registration::HOST_NAME) + "."; }
+constexpr std::string_view TEMPORARY_FILE_TAIL = ".tmp";
+
 std::string temporary_file_name() {
-    return "." + std::string(registration::HOST_NAME) + "." + std::to_string(::getpid()) + ".tmp";
+    return temporary_file_head() + std::to_string(::getpid()) + std::string(TEMPORARY_FILE_TAIL);
+}
+
+// Removes what registrations that were killed before their rename left in `directory`: only
+// names of our pattern, only regular files (a link is removed as nothing and followed nowhere: it
+// stays), only those whose process no longer exists. A live process's file is its own business,
+// and ours the write's.
+void remove_leftovers(const fs::path& directory) {
+    std::error_code error;
+    for (fs::directory_iterator entry(directory, error), end; !error && entry != end;
+         entry.increment(error)) {
+        auto pid = temporary_file_process(entry->path().filename().native());
+        if (!pid || *pid == ::getpid()) continue;
+        // EPERM: alive, as another user's process.
+        if (::kill(*pid, 0) == 0 || errno != ESRCH) continue;
+        struct stat info {};
+        if (::lstat(entry->path().c_str(), &info) == 0 && S_ISREG(info.st_mode))
+            ::unlink(entry->path().c_str());
+    }
 }
 
 // Writes into the open temporary file and moves it over the destination; false on any failure,
@@ -35,13 +58,16 @@ bool fill_and_rename(int fd, const fs::path& temporary, const fs::path& destinat
     return flushed && closed && ::rename(temporary.c_str(), destination.c_str()) == 0;
 }
 
-// Writes the manifest unless the file already holds exactly these bytes. A file that cannot be
-// read as UTF-8, or one over the ceiling of a manifest, counts as no manifest at all.
+// Writes the manifest unless the file already holds exactly these bytes. Anything else that stood
+// at the path is repaired: a different manifest, and a file that cannot be one (not UTF-8, over
+// the ceiling of a manifest, unreadable, a dangling link).
 ManifestOutcome install_manifest(const fs::path& target, const std::string& manifest) {
     auto existing = whole_file::read_utf8(target, whole_file::MANIFEST_CEILING);
     if (existing && *existing == manifest) return ManifestOutcome::AlreadyCurrent;
+    std::error_code ignored;
+    bool something_there = fs::symlink_status(target, ignored).type() != fs::file_type::not_found;
     if (!write_atomically(target, manifest)) return ManifestOutcome::Unavailable;
-    return existing ? ManifestOutcome::Repaired : ManifestOutcome::Written;
+    return something_there ? ManifestOutcome::Repaired : ManifestOutcome::Written;
 }
 
 // The user's name, or "uid N" when the user database has none.
@@ -80,6 +106,23 @@ std::optional<fs::path> manifest_dir(SupportedBrowser browser) {
     return *home / "Library/Application Support" / *subdirectory / "NativeMessagingHosts";
 }
 
+std::optional<pid_t> temporary_file_process(std::string_view name) {
+    std::string head = temporary_file_head();
+    if (name.size() <= head.size() + TEMPORARY_FILE_TAIL.size() || name.substr(0, head.size()) != head ||
+        name.substr(name.size() - TEMPORARY_FILE_TAIL.size()) != TEMPORARY_FILE_TAIL) {
+        return std::nullopt;
+    }
+    std::string_view digits =
+        name.substr(head.size(), name.size() - head.size() - TEMPORARY_FILE_TAIL.size());
+    pid_t pid = 0;
+    auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), pid);
+    // Written by std::to_string: no sign, no leading zero.
+    if (error != std::errc() || end != digits.data() + digits.size() || pid <= 0 || digits.front() == '0') {
+        return std::nullopt;
+    }
+    return pid;
+}
+
 std::optional<std::string> foreign_home_refusal(std::string_view verb) {
     auto home = user_dirs::home_directory();
     if (!home) return std::nullopt;
@@ -110,6 +153,7 @@ Result<void> write_atomically(const fs::path& destination, std::string_view byte
     fs::create_directories(parent, error);
     if (error) return RegistrationError::ManifestWrite;
 
+    remove_leftovers(parent);
     fs::path temporary = parent / temporary_file_name();
     // Whatever stands at the temporary name (a crashed run's leftover, or something planted) is
     // removed, and the file is then created afresh and exclusively: opening an existing name could
