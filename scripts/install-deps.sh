@@ -70,6 +70,7 @@ install_debian() {
     "nodejs:cmd:node"
     "python3:cmd:python3"
     "python3-yaml:py:yaml"
+    "strace:cmd:strace"
   )
   local missing=()
   for entry in "${wanted[@]}"; do
