@@ -74,8 +74,9 @@ inline constexpr std::size_t ATOMIC_PIPE_WRITE = PIPE_BUF;
 //
 // The room is looked at, then the write is made: a writer in another process that fills the same
 // pipe between the two would still make the write wait until the reader takes something. Nothing
-// short of changing the shared description's flags closes that gap, and nothing we start writes
-// to our standard error. Threads of one process that share a descriptor take turns themselves.
+// short of changing the shared description's flags closes that gap; the programs here give what
+// they start a standard error of its own. Threads of one process that share a descriptor must
+// take turns around the call, or the same gap opens between them.
 bool write_line_without_waiting(int fd, std::string_view prefix, std::string_view text);
 
 // A pipe whose two ends are close-on-exec. Returns 0 or -1 with errno set.
