@@ -5,7 +5,11 @@
 #include <cstdlib>
 #include <fstream>
 #include <string>
+#include <algorithm>
+#include <cstring>
 #include <fcntl.h>
+#include <poll.h>
+#include <sys/select.h>
 #include <sys/socket.h>
 #include <time.h>
 #include <unistd.h>
@@ -134,6 +138,51 @@ boost::system::error_code write_all(int fd, std::string_view bytes) {
         bytes.remove_prefix(static_cast<std::size_t>(written));
     }
     return {};
+}
+
+int wait_ready(int fd, Ready direction, int timeout_ms) {
+#if defined(__APPLE__)
+    // select reaches only descriptors below FD_SETSIZE; above it (never a standard stream) poll
+    // serves, as on Linux.
+    if (fd >= 0 && fd < FD_SETSIZE) {
+        fd_set descriptors;
+        FD_ZERO(&descriptors);
+        FD_SET(fd, &descriptors);
+        timeval limit{timeout_ms / 1000, static_cast<suseconds_t>((timeout_ms % 1000) * 1000)};
+        fd_set* reading = direction == Ready::ForReading ? &descriptors : nullptr;
+        fd_set* writing = direction == Ready::ForWriting ? &descriptors : nullptr;
+        int count = ::select(fd + 1, reading, writing, nullptr, timeout_ms < 0 ? nullptr : &limit);
+        return count > 0 ? 1 : count;
+    }
+#endif
+    pollfd ready{fd, static_cast<short>(direction == Ready::ForReading ? POLLIN : POLLOUT), 0};
+    int count = ::poll(&ready, 1, timeout_ms);
+    return count > 0 ? 1 : count;
+}
+
+bool write_line_without_waiting(int fd, std::string_view prefix, std::string_view text) {
+    constexpr std::string_view CUT = "...";
+    char line[ATOMIC_PIPE_WRITE];
+    std::size_t room = sizeof line - 1;  // the line feed always fits
+    std::size_t size = 0;
+    bool cut = false;
+    for (std::string_view part : {prefix, text}) {
+        std::size_t taken = std::min(part.size(), room - size);
+        cut = cut || taken < part.size();
+        std::memcpy(line + size, part.data(), taken);
+        size += taken;
+    }
+    if (cut) {
+        size = room - CUT.size();
+        // Back to the first byte of a character, so that a cut leaves no partial UTF-8 sequence.
+        while (size > 0 && (static_cast<unsigned char>(line[size]) & 0xC0) == 0x80) --size;
+        std::memcpy(line + size, CUT.data(), CUT.size());
+        size += CUT.size();
+    }
+    line[size++] = '\n';
+    if (wait_ready(fd, Ready::ForWriting, 0) != 1) return false;
+    ssize_t written = ::write(fd, line, size);
+    return written == static_cast<ssize_t>(size);
 }
 
 int pipe_cloexec(int fds[2]) {

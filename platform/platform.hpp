@@ -3,6 +3,8 @@
 // project uses plain POSIX and does not need to know which of the two it runs on.
 #pragma once
 
+#include <climits>
+#include <cstddef>
 #include <cstdint>
 #include <csignal>
 #include <optional>
@@ -48,6 +50,34 @@ std::uint64_t monotonic_raw_ns();
 // that a descriptor that takes nothing cannot keep the caller looping. On error some bytes may
 // have gone out. The one such loop of the project; the frame writers build on their own streams.
 [[nodiscard]] boost::system::error_code write_all(int fd, std::string_view bytes);
+
+// What wait_ready waits for.
+enum class Ready { ForReading, ForWriting };
+
+// Waits until a read from `fd` (or a write to it) would not block, for at most `timeout_ms`
+// milliseconds (-1: as long as it takes; 0: only looks). Changes nothing about the descriptor, so
+// it serves descriptors whose open file description a parent shares with us. An error or a
+// hang-up counts as ready: the read or write then reports it. Returns 1 when ready, 0 when the time
+// ran out, -1 with errno set (EINTR included). poll(2) on Linux; select(2) on macOS, whose poll
+// does not support devices such as a terminal.
+int wait_ready(int fd, Ready direction, int timeout_ms);
+
+// The most bytes one write(2) to a pipe moves whole or not at all: PIPE_BUF, 512 on macOS and
+// 4096 on Linux. A pipe reported writable has room for at least this much.
+inline constexpr std::size_t ATOMIC_PIPE_WRITE = PIPE_BUF;
+
+// Writes `prefix` + `text` + a line feed to `fd` in one write(2), only when `fd` reports room for
+// it now: a diagnostic line never waits for a reader that does not read, and it is dropped
+// instead. A line longer than ATOMIC_PIPE_WRITE is cut to fit (at a UTF-8 character boundary) and
+// ends in "...", so that on a pipe it arrives whole or not at all, never mixed with another
+// writer's line. Allocates nothing. True when the whole line was written.
+//
+// The room is looked at, then the write is made: a writer in another process that fills the same
+// pipe between the two would still make the write wait until the reader takes something. Nothing
+// short of changing the shared description's flags closes that gap; the programs here give what
+// they start a standard error of its own. Threads of one process that share a descriptor must
+// take turns around the call, or the same gap opens between them.
+bool write_line_without_waiting(int fd, std::string_view prefix, std::string_view text);
 
 // A pipe whose two ends are close-on-exec. Returns 0 or -1 with errno set.
 int pipe_cloexec(int fds[2]);

@@ -71,6 +71,7 @@ install_debian() {
     "npm:cmd:npm"
     "python3:cmd:python3"
     "python3-yaml:py:yaml"
+    "strace:cmd:strace"
   )
   local missing=()
   for entry in "${wanted[@]}"; do

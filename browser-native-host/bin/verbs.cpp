@@ -25,15 +25,29 @@ int reporting_every_failure(Diagnostics& out) {
     }
 }
 
+// Every verb changes files below HOME, so none runs on a HOME that is not the effective user's.
+template <Operation operation, const std::string_view& verb>
+int on_own_home(Diagnostics& out) {
+    if (auto refusal = registration_macos::foreign_home_refusal(verb)) {
+        out.line(*refusal);
+        return 1;
+    }
+    return operation(out);
+}
+
+constexpr std::string_view REGISTER = "register";
+constexpr std::string_view REGISTER_DEVELOPMENT = "register-development";
+constexpr std::string_view UNREGISTER = "unregister";
+
 struct Verb {
     std::string_view text;
     Operation operation;
 };
 
 constexpr std::array<Verb, 3> VERB_TABLE = {{
-    {"register", reporting_every_failure<register_production>},
-    {"register-development", reporting_every_failure<register_development>},
-    {"unregister", reporting_every_failure<unregister>},
+    {REGISTER, reporting_every_failure<on_own_home<register_production, REGISTER>>},
+    {REGISTER_DEVELOPMENT, reporting_every_failure<on_own_home<register_development, REGISTER_DEVELOPMENT>>},
+    {UNREGISTER, reporting_every_failure<on_own_home<unregister, UNREGISTER>>},
 }};
 
 }  // namespace

@@ -20,7 +20,9 @@ public:
 };
 
 // Writes each line to a file descriptor (standard error in the product) with one write call,
-// so that lines from a launched child or a second writer never interleave inside a line.
+// so that lines from a second writer never interleave inside a line, and only when the
+// descriptor has room for it at once: a line that would have to wait is dropped (see
+// platform::write_line_without_waiting; a longer line than one atomic pipe write is cut).
 class FdDiagnostics final : public Diagnostics {
 public:
     explicit FdDiagnostics(int fd = 2) : fd_(fd) {}

@@ -42,9 +42,9 @@ std::optional<std::string_view> application_support_subdirectory(SupportedBrowse
 bool is_firefox(SupportedBrowser browser);
 
 enum class ManifestOutcome : std::uint8_t {
-    Written,            // no readable manifest was there; the new one was written
+    Written,            // nothing stood at the manifest's path; the new one was written
     AlreadyCurrent,     // the file already held exactly the new manifest
-    Repaired,           // the file differed and was replaced
+    Repaired,           // something else stood there (any other or unreadable file) and was replaced
     SharesDestination,  // an earlier browser of the same run has the same manifest path
     Unavailable,        // no manifest directory, or the manifest could not be written
 };

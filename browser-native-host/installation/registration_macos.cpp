@@ -7,8 +7,12 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
+#include <csignal>
 #include <cstdio>
 #include <fcntl.h>
+#include <pwd.h>
+#include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
 
@@ -20,9 +24,30 @@ using install_location::same_path;
 namespace {
 
 // The temporary file's name carries the process id, so two registrations running at once never
-// write into the same temporary file.
+// write into the same temporary file, and a later one can tell whose a leftover was.
+std::string temporary_file_head() { return "." + std::string(registration::HOST_NAME) + "."; }
+constexpr std::string_view TEMPORARY_FILE_TAIL = ".tmp";
+
 std::string temporary_file_name() {
-    return "." + std::string(registration::HOST_NAME) + "." + std::to_string(::getpid()) + ".tmp";
+    return temporary_file_head() + std::to_string(::getpid()) + std::string(TEMPORARY_FILE_TAIL);
+}
+
+// Removes what registrations that were killed before their rename left in `directory`: only
+// names of our pattern, only regular files (a link is removed as nothing and followed nowhere: it
+// stays), only those whose process no longer exists. A live process's file is its own business,
+// and ours the write's.
+void remove_leftovers(const fs::path& directory) {
+    std::error_code error;
+    for (fs::directory_iterator entry(directory, error), end; !error && entry != end;
+         entry.increment(error)) {
+        auto pid = temporary_file_process(entry->path().filename().native());
+        if (!pid || *pid == ::getpid()) continue;
+        // EPERM: alive, as another user's process.
+        if (::kill(*pid, 0) == 0 || errno != ESRCH) continue;
+        struct stat info {};
+        if (::lstat(entry->path().c_str(), &info) == 0 && S_ISREG(info.st_mode))
+            ::unlink(entry->path().c_str());
+    }
 }
 
 // Writes into the open temporary file and moves it over the destination; false on any failure,
@@ -33,13 +58,28 @@ bool fill_and_rename(int fd, const fs::path& temporary, const fs::path& destinat
     return flushed && closed && ::rename(temporary.c_str(), destination.c_str()) == 0;
 }
 
-// Writes the manifest unless the file already holds exactly these bytes. A file that cannot be
-// read as UTF-8, or one over the ceiling of a manifest, counts as no manifest at all.
+// Writes the manifest unless the file already holds exactly these bytes. Anything else that stood
+// at the path is repaired: a different manifest, and a file that cannot be one (not UTF-8, over
+// the ceiling of a manifest, unreadable, a dangling link).
 ManifestOutcome install_manifest(const fs::path& target, const std::string& manifest) {
     auto existing = whole_file::read_utf8(target, whole_file::MANIFEST_CEILING);
     if (existing && *existing == manifest) return ManifestOutcome::AlreadyCurrent;
+    std::error_code ignored;
+    bool something_there = fs::symlink_status(target, ignored).type() != fs::file_type::not_found;
     if (!write_atomically(target, manifest)) return ManifestOutcome::Unavailable;
-    return existing ? ManifestOutcome::Repaired : ManifestOutcome::Written;
+    return something_there ? ManifestOutcome::Repaired : ManifestOutcome::Written;
+}
+
+// The user's name, or "uid N" when the user database has none.
+std::string user_name(uid_t uid) {
+    std::vector<char> buffer(16 * 1024);
+    passwd entry{};
+    passwd* found = nullptr;
+    if (::getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr &&
+        found->pw_name != nullptr && found->pw_name[0] != '\0') {
+        return found->pw_name;
+    }
+    return "uid " + std::to_string(uid);
 }
 
 bool contains_path(const std::vector<fs::path>& paths, const fs::path& path) {
@@ -66,6 +106,41 @@ std::optional<fs::path> manifest_dir(SupportedBrowser browser) {
     return *home / "Library/Application Support" / *subdirectory / "NativeMessagingHosts";
 }
 
+std::optional<pid_t> temporary_file_process(std::string_view name) {
+    std::string head = temporary_file_head();
+    if (name.size() <= head.size() + TEMPORARY_FILE_TAIL.size() || name.substr(0, head.size()) != head ||
+        name.substr(name.size() - TEMPORARY_FILE_TAIL.size()) != TEMPORARY_FILE_TAIL) {
+        return std::nullopt;
+    }
+    std::string_view digits =
+        name.substr(head.size(), name.size() - head.size() - TEMPORARY_FILE_TAIL.size());
+    pid_t pid = 0;
+    auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), pid);
+    // Written by std::to_string: no sign, no leading zero.
+    if (error != std::errc() || end != digits.data() + digits.size() || pid <= 0 || digits.front() == '0') {
+        return std::nullopt;
+    }
+    return pid;
+}
+
+std::optional<std::string> foreign_home_refusal(std::string_view verb) {
+    auto home = user_dirs::home_directory();
+    if (!home) return std::nullopt;
+    struct stat info {};
+    if (::stat(home->c_str(), &info) != 0) {
+        // A HOME that does not exist yet belongs to nobody else: `unregister` finds nothing to
+        // remove there and succeeds, `register` makes it, as they always have.
+        if (errno == ENOENT) return std::nullopt;
+        return "HOME " + home->string() + " cannot be examined (" +
+               std::error_code(errno, std::generic_category()).message() + "): nothing was changed";
+    }
+    uid_t self = ::geteuid();
+    if (info.st_uid == self) return std::nullopt;
+    std::string owner = user_name(info.st_uid);
+    return "HOME " + home->string() + " belongs to " + owner + ", not to " + user_name(self) +
+           ", who runs this: nothing was changed. Run `" + std::string(verb) + "` as " + owner + " instead";
+}
+
 Result<std::string> manifest_host_path(const fs::path& host) {
     if (!host.is_absolute()) return RegistrationError::RelativeExecutable;
     std::error_code ignored;
@@ -81,6 +156,7 @@ Result<void> write_atomically(const fs::path& destination, std::string_view byte
     fs::create_directories(parent, error);
     if (error) return RegistrationError::ManifestWrite;
 
+    remove_leftovers(parent);
     fs::path temporary = parent / temporary_file_name();
     // Whatever stands at the temporary name (a crashed run's leftover, or something planted) is
     // removed, and the file is then created afresh and exclusively: opening an existing name could

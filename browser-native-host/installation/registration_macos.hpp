@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <sys/types.h>
 #include <vector>
 
 namespace ondrake::registration_macos {
@@ -52,10 +53,23 @@ std::optional<std::filesystem::path> manifest_dir(SupportedBrowser browser);
 // The host path as the manifest's UTF-8 "path" string: absolute, an existing regular file.
 Result<std::string> manifest_host_path(const std::filesystem::path& host);
 
+// The process whose temporary file `name` is: registration writes each file as
+// ".com.ondrake.download.<pid>.tmp" beside it first, then renames it. Nothing for any other name.
+std::optional<pid_t> temporary_file_process(std::string_view name);
+
 // Replaces `destination` with `bytes` so that a reader sees either the old or the new content:
 // a temporary file beside it, flushed to stable storage, then renamed over it. Creates missing
-// parent directories. Every failure is ManifestWrite and leaves no temporary file of ours.
+// parent directories. Every failure is ManifestWrite and leaves no temporary file of ours. Also
+// removes the temporary files that registrations killed half-way left beside it: regular files
+// only, of processes that no longer exist.
 Result<void> write_atomically(const std::filesystem::path& destination, std::string_view bytes);
+
+// Why a verb must leave HOME alone, as one line naming what to run instead: HOME belongs to
+// another user than the effective one (an installer running as root on a user's HOME would leave
+// files and directories there that the user cannot change), or it exists but cannot be examined.
+// Nothing when HOME is the effective user's own, does not exist yet, or is unset or relative (the
+// verb itself then reports that there is no per-user directory). `verb` is the verb's name as typed.
+std::optional<std::string> foreign_home_refusal(std::string_view verb);
 
 // Writes every browser's manifest for `paths.host` and the application-path record for
 // `paths.app`. Refuses anything but a Canonical location before touching a file.

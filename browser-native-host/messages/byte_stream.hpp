@@ -37,7 +37,8 @@ private:
     std::mutex frame_lock_;
 };
 
-// A file descriptor that the caller keeps open (standard input, a pipe, a socket).
+// A file descriptor that the caller keeps open (standard input, a pipe, a socket). Reads block:
+// on a descriptor in non-blocking mode a read that finds nothing waits until there is something.
 class FdSource final : public ByteSource {
 public:
     explicit FdSource(int fd = 0) : fd_(fd) {}
@@ -48,7 +49,8 @@ private:
 };
 
 // Writes to a descriptor that may have been closed by its reader: the process must ignore
-// SIGPIPE so that such a write fails with EPIPE instead of ending it.
+// SIGPIPE so that such a write fails with EPIPE instead of ending it. Writes block: on a
+// descriptor in non-blocking mode a write that finds no room waits until there is some.
 class FdSink final : public ByteSink {
 public:
     explicit FdSink(int fd = 1) : fd_(fd) {}

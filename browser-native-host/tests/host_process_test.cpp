@@ -13,6 +13,7 @@
 #include <sys/stat.h>
 
 #include <csignal>
+#include <functional>
 
 namespace ondrake {
 namespace {
@@ -225,6 +226,96 @@ TEST_F(HostSession, UnreadStandardOutputIsReportedAndTheSessionGoesOn) {
               (std::vector<std::string>{"https://example.test/1", "https://example.test/3"}));
 }
 
+// Standard streams as a parent may hand them over: a pipe whose open file description is in
+// non-blocking mode (shared with the parent, so not ours to change), read or written late, and a
+// standard error that nobody reads. Every message is still answered.
+struct StreamCase {
+    const char* name;
+    test::ProgramOptions options;
+    std::vector<std::string> messages;
+    bool with_home;
+    std::function<std::string(std::size_t)> reply;  // the reply to message n (from 1)
+    std::function<std::string(std::size_t)> log;    // the log line of message n, or none
+    bool log_fills_the_pipe;  // standard error holds only the lines that found room in its pipe
+};
+
+void PrintTo(const StreamCase& c, std::ostream* out) { *out << c.name; }
+
+class HostStreams : public HostSession, public testing::WithParamInterface<StreamCase> {};
+
+TEST_P(HostStreams, EveryMessageAnswered) {
+    const StreamCase& c = GetParam();
+    std::string input;
+    std::string replies;
+    std::string log = c.with_home ? "" : host_log({"no per-user endpoint is available"});
+    for (std::size_t n = 1; n <= c.messages.size(); ++n) {
+        input += framed(c.messages[n - 1]);
+        replies += framed(c.reply(n));
+        if (c.log) log += host_log({c.log(n)});
+    }
+    test::ProgramOptions options = c.options;
+    options.limit = std::chrono::seconds(20);
+    auto run = run_host(input, c.with_home, options);
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out.size(), replies.size());
+    EXPECT_TRUE(run.out == replies) << "the replies differ";
+    if (!c.log_fills_the_pipe) {
+        EXPECT_TRUE(run.err == log) << run.err.substr(0, 300);
+        return;
+    }
+    // The lines that found room, whole and in order, and not all of them: the pipe did fill.
+    EXPECT_FALSE(run.err.empty());
+    EXPECT_LT(run.err.size(), log.size());
+    EXPECT_EQ(log.substr(0, run.err.size()), run.err);
+    EXPECT_EQ(run.err.back(), '\n');
+}
+
+test::ProgramOptions non_blocking(std::chrono::milliseconds input_delay,
+                                  test::Stream out = test::Stream::Captured,
+                                  std::chrono::milliseconds reading_delay = {}) {
+    test::ProgramOptions options;
+    options.non_blocking_pipes = true;
+    options.input_delay = input_delay;
+    options.out = out;
+    options.reading_delay = reading_delay;
+    return options;
+}
+
+test::ProgramOptions undrained_error() {
+    test::ProgramOptions options;
+    options.err = test::Stream::Undrained;
+    return options;
+}
+
+std::vector<std::string> numbered_requests(std::size_t count) {
+    std::vector<std::string> messages;
+    for (std::size_t n = 1; n <= count; ++n) {
+        messages.push_back(simple("r-" + std::to_string(n), "https://example.test/" + std::to_string(n)));
+    }
+    return messages;
+}
+
+std::string rejection(std::size_t) { return INVALID; }
+
+// Each is well over what a pipe holds: 3,000 replies of 80 bytes, 3,000 log lines of 50.
+INSTANTIATE_TEST_SUITE_P(
+    Parents, HostStreams,
+    testing::Values(
+        // The host finds no input at first, and its frames come half a second later.
+        StreamCase{"non_blocking_input_written_late", non_blocking(std::chrono::milliseconds(500)),
+                   std::vector<std::string>(3, "hello"), true, rejection, nullptr, false},
+        // The host fills its standard output long before anybody reads it.
+        StreamCase{"non_blocking_output_read_late",
+                   non_blocking({}, test::Stream::Piped, std::chrono::seconds(1)),
+                   std::vector<std::string>(3000, "hello"), true, rejection, nullptr, false},
+        StreamCase{"error_stream_nobody_reads", undrained_error(), numbered_requests(3000), false,
+                   [](std::size_t n) {
+                       return host_reply("r-" + std::to_string(n), "unavailable", "APP_UNAVAILABLE");
+                   },
+                   [](std::size_t n) { return "request r-" + std::to_string(n) + " -> AppUnavailable"; },
+                   true}),
+    [](const auto& param_info) { return param_info.param.name; });
+
 // Started with standard output closed, the host must not let a socket or other descriptor of
 // its own take number 1: replies would then go where they do not belong.
 TEST_F(HostSession, ClosedStandardOutputLeavesOtherDescriptorsAlone) {
@@ -245,14 +336,6 @@ TEST_F(HostSession, ClosedStandardOutputLeavesOtherDescriptorsAlone) {
 
 // The sanitizer runtimes need descriptors of their own (UBSan checks memory through a pipe), so a
 // sanitized host cannot run this short of them.
-#if defined(__SANITIZE_ADDRESS__)
-#define ONDRAKE_SANITIZED 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define ONDRAKE_SANITIZED 1
-#endif
-#endif
-
 TEST_F(HostSession, NoDescriptorsForTheEventLoop) {
 #if defined(ONDRAKE_SANITIZED)
     GTEST_SKIP() << "the sanitizer runtimes need descriptors of their own";

@@ -228,9 +228,9 @@ struct RegisterCase {
 };
 
 const RegisterCase REGISTER_CASES[] = {
-    // Not a readable manifest: replaced as if absent. A link's target reads as a differing one.
-    {Place::Manifest, Planted::SparseHuge, "Written", true},
-    {Place::Manifest, Planted::Fifo, "Written", true},
+    // Not a manifest, or one that differs (a link's target): something stood there and is replaced.
+    {Place::Manifest, Planted::SparseHuge, "Repaired", true},
+    {Place::Manifest, Planted::Fifo, "Repaired", true},
     {Place::Manifest, Planted::Directory, "Unavailable", true},
     {Place::Manifest, Planted::HardLink, "Repaired", true},
     {Place::Manifest, Planted::SymbolicLink, "Repaired", true},

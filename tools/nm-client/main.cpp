@@ -7,6 +7,7 @@
 #include "platform/platform.hpp"
 #include "tools/nm-client/messages.hpp"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <charconv>
@@ -20,6 +21,7 @@
 #include <iostream>
 #include <iterator>
 #include <limits>
+#include <mutex>
 #include <optional>
 #include <poll.h>
 #include <sstream>
@@ -77,10 +79,19 @@ struct Options {
     std::chrono::seconds reply_timeout{120};
 };
 
-// Writes one whole line to standard error, so that our lines and the host's never mix inside a line.
-void say(const std::string& text) {
-    (void)platform::write_all(2, text + "\n");  // nowhere to report a lost line
-}
+// Our standard error, which the main thread and the relay of the host's share: one whole line
+// at a time, so that our lines and the host's never mix inside a line, and never waiting for a
+// reader that does not read (a line that finds no room is dropped; the exit status still tells).
+class ErrorLines {
+public:
+    void say(std::string_view text) {
+        std::lock_guard<std::mutex> one_at_a_time(lock_);
+        (void)platform::write_line_without_waiting(2, "", text);  // nowhere to report a lost line
+    }
+
+private:
+    std::mutex lock_;
+};
 
 std::string default_host() {
     auto self = platform::running_executable_path();
@@ -261,10 +272,46 @@ private:
     std::chrono::steady_clock::time_point deadline_ = std::chrono::steady_clock::now() + limit_;
 };
 
+// One line of the host's standard error as it comes in, of which at most the last `limit` bytes
+// are held: a host that writes without ever ending a line must not make us hold all it writes.
+class HostLine {
+public:
+    explicit HostLine(std::size_t limit) : limit_(limit) {}
+
+    void append(std::string_view bytes) {
+        if (bytes.size() >= limit_) {
+            left_out_ += held_.size() + bytes.size() - limit_;
+            held_.assign(bytes.substr(bytes.size() - limit_));
+            return;
+        }
+        std::size_t excess = held_.size() + bytes.size() > limit_ ? held_.size() + bytes.size() - limit_ : 0;
+        held_.erase(0, excess);
+        left_out_ += excess;
+        held_.append(bytes);
+    }
+    bool empty() const { return held_.empty() && left_out_ == 0; }
+
+    // The line for our standard error, and a fresh start for the next one.
+    std::string take() {
+        std::string line = "host: ";
+        if (left_out_ > 0) line += "[" + std::to_string(left_out_) + " bytes left out] ";
+        line += held_;
+        held_.clear();
+        left_out_ = 0;
+        return line;
+    }
+
+private:
+    std::size_t limit_;
+    std::string held_;
+    std::uint64_t left_out_ = 0;
+};
+
 // Copies the host's standard error to ours, each line behind "host: ", until the host has gone
-// and its error stream is drained.
-void relay_errors(Host& host) {
-    std::string pending;
+// and its error stream is drained. A line too long for one whole write keeps its end.
+void relay_errors(Host& host, ErrorLines& errors) {
+    // Room for "host: " and the count of what was left out in one atomic write.
+    HostLine line(platform::ATOMIC_PIPE_WRITE - 64);
     char buffer[4096];
     for (;;) {
         pollfd ready{host.errors, POLLIN, 0};
@@ -276,12 +323,15 @@ void relay_errors(Host& host) {
         ssize_t n = ::read(host.errors, buffer, sizeof buffer);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) break;
-        pending.append(buffer, static_cast<std::size_t>(n));
-        for (std::size_t end; (end = pending.find('\n')) != std::string::npos; pending.erase(0, end + 1)) {
-            say("host: " + pending.substr(0, end));
+        std::string_view rest(buffer, static_cast<std::size_t>(n));
+        for (std::size_t end; (end = rest.find('\n')) != std::string_view::npos;
+             rest.remove_prefix(end + 1)) {
+            line.append(rest.substr(0, end));
+            errors.say(line.take());
         }
+        line.append(rest);
     }
-    if (!pending.empty()) say("host: " + pending);
+    if (!line.empty()) errors.say(line.take());
 }
 
 using Clock = std::chrono::steady_clock;
@@ -318,45 +368,27 @@ Sent send(int fd, std::string_view message, std::optional<Clock::time_point> dea
 // The messages, the replies so far, and what went wrong on the way.
 class Exchange {
 public:
-    Exchange(const Options& options, std::vector<std::string> messages)
-        : options_(options), messages_(std::move(messages)) {}
+    Exchange(const Options& options, std::vector<std::string> messages, ErrorLines& errors)
+        : options_(options), messages_(std::move(messages)), errors_(errors) {
+        for (const auto& message : messages_) request_ids_.push_back(nm_client::request_id(message));
+    }
 
     const std::vector<std::string>& messages() const { return messages_; }
 
-    // Reads and prints the next reply. False at the end of the host's output, after a frame
-    // that leaves the stream out of step, and when the time for it runs out (both reported).
+    // Reads and prints replies until one answers the next message that has none yet; a reply
+    // on the way that repeats the answer to an earlier message is reported as what it is. False
+    // at the end of the host's output, after a frame that leaves the stream out of step, and
+    // when the time for a reply runs out (both reported).
     bool take_reply(HostOutput& output) {
-        output.start_waiting();
-        framing::FrameResult frame = framing::read_frame(output);
-        if (!frame) {
-            const framing::FrameError error = frame.error();
-            if (error.kind == framing::FrameError::Kind::EndOfStream) return false;
-            if (error.error == boost::system::errc::timed_out) {
-                ran_out_of_time(replies_ < messages_.size()
-                                    ? "no reply to message " + std::to_string(replies_ + 1) + " " + within()
-                                    : "the host did not end " + within() + " of its last reply");
+        for (;;) {
+            output.start_waiting();
+            framing::FrameResult frame = framing::read_frame(output);
+            if (!frame) {
+                report_missing(frame.error());
                 return false;
             }
-            violation("reply " + std::to_string(replies_ + 1) + ": " + framing::display_text(error));
-            out_of_step_ = true;
-            return false;
+            if (answers_a_message(*frame)) return true;
         }
-        const std::string& body = *frame;
-        std::size_t number = ++replies_;
-        if (options_.transcript && number <= messages_.size()) print("> " + messages_[number - 1]);
-        switch (nm_client::check_reply(body)) {
-            case nm_client::ReplyKind::HostResponse:
-            case nm_client::ReplyKind::CaptureResponse: break;
-            case nm_client::ReplyKind::NotAReply:
-                violation("reply " + std::to_string(number) +
-                          " is JSON but no reply of the protocol: " + nm_client::excerpt(body));
-                break;
-            case nm_client::ReplyKind::NotJson:
-                violation("reply " + std::to_string(number) + " is not JSON: " + nm_client::excerpt(body));
-                return true;  // the frame itself was whole: the next one can still be read
-        }
-        print((options_.transcript ? "< " : "") + nm_client::reply_line(body));
-        return true;
     }
 
     // "within N s", the time limit in a report.
@@ -374,14 +406,14 @@ public:
     // The closing report; true when everything went as a browser expects.
     bool finish(Host& host, std::optional<std::size_t> stopped_reading_at) {
         if (options_.transcript) {
-            for (std::size_t i = replies_; i < messages_.size(); ++i)
+            for (std::size_t i = answered_; i < messages_.size(); ++i)
                 print("> " + messages_[i] + "\n< (no reply)");
         }
         // A host that ran out of time was stopped here: its count and its end say nothing new.
         if (timed_out_) return false;
         if (stopped_reading_at) {
-            say("nm-client: the host stopped reading its input at message " +
-                std::to_string(*stopped_reading_at + 1));
+            errors_.say("nm-client: the host stopped reading its input at message " +
+                        std::to_string(*stopped_reading_at + 1));
         }
         if (!out_of_step_ && replies_ != messages_.size()) {
             violation(std::to_string(messages_.size()) +
@@ -390,16 +422,79 @@ public:
         }
         bool exited_cleanly = WIFEXITED(host.wait_status) && WEXITSTATUS(host.wait_status) == 0;
         if (WIFEXITED(host.wait_status)) {
-            say("nm-client: the host exited with status " + std::to_string(WEXITSTATUS(host.wait_status)));
+            errors_.say("nm-client: the host exited with status " +
+                        std::to_string(WEXITSTATUS(host.wait_status)));
         } else if (WIFSIGNALED(host.wait_status)) {
-            say("nm-client: the host was ended by signal " + std::to_string(WTERMSIG(host.wait_status)));
+            errors_.say("nm-client: the host was ended by signal " +
+                        std::to_string(WTERMSIG(host.wait_status)));
         }
         return !violated_ && exited_cleanly;
     }
 
 private:
+    void report_missing(const framing::FrameError& error) {
+        if (error.kind == framing::FrameError::Kind::EndOfStream) return;
+        if (error.error == boost::system::errc::timed_out) {
+            ran_out_of_time(answered_ < messages_.size()
+                                ? "no reply to message " + std::to_string(answered_ + 1) + " " + within()
+                                : "the host did not end " + within() + " of its last reply");
+            return;
+        }
+        violation("reply " + std::to_string(replies_ + 1) + ": " + framing::display_text(error));
+        out_of_step_ = true;
+    }
+
+    // Checks and prints one reply; true when it is the answer to the next message. That answer
+    // carries the message's request id, or "" when the host could not read one. A reply that
+    // carries an earlier message's id instead is a second answer to that one.
+    bool answers_a_message(const std::string& body) {
+        std::string reply = "reply " + std::to_string(++replies_);
+        nm_client::ReplyKind kind = nm_client::check_reply(body);
+        std::optional<std::string> id;
+        if (kind == nm_client::ReplyKind::HostResponse || kind == nm_client::ReplyKind::CaptureResponse) {
+            id = nm_client::request_id(body);
+        }
+        if (id && id->empty()) id.reset();
+        bool all_answered = answered_ == messages_.size();
+        if (id && (all_answered || request_ids_[answered_] != id)) {
+            auto earlier =
+                std::find(request_ids_.begin(), request_ids_.begin() + static_cast<long>(answered_), id);
+            if (earlier != request_ids_.begin() + static_cast<long>(answered_)) {
+                violation(reply + " is a second reply to message " +
+                          std::to_string(earlier - request_ids_.begin() + 1) + " (requestId " +
+                          nm_client::excerpt(*id) + ")");
+                print_reply(body, kind, std::nullopt);
+                return false;
+            }
+        }
+        if (all_answered) {  // one more reply than messages: the closing count tells of it
+            print_reply(body, kind, std::nullopt);
+            return false;
+        }
+        const std::optional<std::string>& expected = request_ids_[answered_];
+        if (id && expected && *expected != *id) {
+            violation(reply + " carries requestId " + nm_client::excerpt(*id) + ", but message " +
+                      std::to_string(answered_ + 1) + " has " + nm_client::excerpt(*expected));
+        }
+        if (kind == nm_client::ReplyKind::NotAReply) {
+            violation(reply + " is JSON but no reply of the protocol: " + nm_client::excerpt(body));
+        } else if (kind == nm_client::ReplyKind::NotJson) {
+            violation(reply + " is not JSON: " + nm_client::excerpt(body));
+        }
+        print_reply(body, kind, answered_++);
+        return true;
+    }
+
+    // Prints a reply, in a transcript below the message it answers.
+    void print_reply(const std::string& body, nm_client::ReplyKind kind, std::optional<std::size_t> message) {
+        if (options_.transcript && message) print("> " + messages_[*message]);
+        // A body that is not JSON has been reported; the frame itself was whole.
+        if (kind == nm_client::ReplyKind::NotJson) return;
+        print((options_.transcript ? "< " : "") + nm_client::reply_line(body));
+    }
+
     void violation(const std::string& text) {
-        say("nm-client: " + text);
+        errors_.say("nm-client: " + text);
         violated_ = true;
     }
     static void print(const std::string& line) {
@@ -410,7 +505,10 @@ private:
 
     const Options& options_;
     std::vector<std::string> messages_;
-    std::size_t replies_ = 0;
+    std::vector<std::optional<std::string>> request_ids_;  // each message's, when it has one
+    ErrorLines& errors_;
+    std::size_t replies_ = 0;   // frames read
+    std::size_t answered_ = 0;  // messages that have their answer
     bool violated_ = false;
     bool out_of_step_ = false;
     bool timed_out_ = false;
@@ -429,6 +527,7 @@ std::optional<std::size_t> send_all(int fd, const std::vector<std::string>& mess
 int main(int argc, char** argv) {
     // The host may stop reading before every message is written.
     std::signal(SIGPIPE, SIG_IGN);
+    ErrorLines errors;
 
     auto parsed = parse_options(argc, argv);
     if (auto* complaint = std::get_if<std::string>(&parsed)) {
@@ -436,31 +535,31 @@ int main(int argc, char** argv) {
             std::fputs(USAGE, stdout);
             return 0;
         }
-        say("nm-client: " + *complaint + " (see nm-client --help)");
+        errors.say("nm-client: " + *complaint + " (see nm-client --help)");
         return 2;
     }
     const Options& options = std::get<Options>(parsed);
 
     auto text = read_all(options.message_file);
     if (!text) {
-        say("nm-client: cannot read " + options.message_file.value_or("standard input"));
+        errors.say("nm-client: cannot read " + options.message_file.value_or("standard input"));
         return 2;
     }
-    Exchange exchange(options, nm_client::read_messages(*text));
+    Exchange exchange(options, nm_client::read_messages(*text), errors);
     for (const auto& message : exchange.messages()) {
         if (message.size() > std::numeric_limits<std::uint32_t>::max()) {
-            say("nm-client: a message is too long for any frame");
+            errors.say("nm-client: a message is too long for any frame");
             return 2;
         }
     }
 
     Host host;
     if (auto failure = start_host(options, host)) {
-        say("nm-client: " + *failure);
+        errors.say("nm-client: " + *failure);
         return 2;
     }
     std::thread relay;
-    if (host.errors >= 0) relay = std::thread(relay_errors, std::ref(host));
+    if (host.errors >= 0) relay = std::thread(relay_errors, std::ref(host), std::ref(errors));
 
     HostOutput output(host, options.reply_timeout);
     std::optional<std::size_t> stopped_reading_at;

@@ -32,6 +32,15 @@ ReplyKind check_reply(std::string_view body) {
     return error ? ReplyKind::NotJson : ReplyKind::NotAReply;
 }
 
+std::optional<std::string> request_id(std::string_view json) {
+    boost::system::error_code error;
+    boost::json::value value = boost::json::parse(json, error);
+    const boost::json::object* object = error ? nullptr : value.if_object();
+    const boost::json::value* id = object ? object->if_contains("requestId") : nullptr;
+    if (id == nullptr || !id->is_string()) return std::nullopt;
+    return std::string(id->get_string());
+}
+
 std::string reply_line(std::string_view body) {
     if (body.find_first_of("\r\n") == std::string_view::npos) return std::string(body);
     boost::system::error_code error;

@@ -1,6 +1,7 @@
 // What nm-client reads and checks: the messages of a message file, and the replies of a host.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,6 +20,10 @@ enum class ReplyKind {
 };
 
 ReplyKind check_reply(std::string_view body);
+
+// The "requestId" of a JSON object when it is a string: what a message asks to be answered with,
+// and what a reply answers. Nothing for any other text.
+std::optional<std::string> request_id(std::string_view json);
 
 // The reply on a single line: as it came when it has no line break, else re-encoded compactly.
 // Only for bodies that are JSON.

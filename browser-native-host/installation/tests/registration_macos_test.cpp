@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <limits>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -159,6 +160,47 @@ TEST_F(WriteAtomically, PlantedLinkAtTemporaryNameIsNotFollowed) {
     EXPECT_EQ(entries(dir), std::vector<std::string>{"file.json"});
 }
 
+// What registrations killed before their rename left: only our own pattern's regular files of
+// processes that no longer exist go. (No process has an id as high as those "gone" use.)
+TEST_F(WriteAtomically, LeftoversOfEndedRegistrationsAreRemoved) {
+    enum Kind { File, Link, Directory };
+    struct Leftover {
+        std::string name;
+        Kind kind;
+        bool removed;
+    };
+    const std::string gone = std::to_string(std::numeric_limits<pid_t>::max());
+    const std::vector<Leftover> leftovers = {
+        {".com.ondrake.download." + gone + ".tmp", File, true},
+        {".com.ondrake.download.2147483646.tmp", File, true},
+        {".com.ondrake.download.1.tmp", File, false},  // a live process's
+        {".com.ondrake.download." + std::to_string(::getppid()) + ".tmp", File, false},
+        {".com.ondrake.download.2147483645.tmp", Link, false},
+        {".com.ondrake.download.2147483644.tmp", Directory, false},
+        {".com.ondrake.download.0" + gone + ".tmp", File, false},
+        {".com.ondrake.download.-5.tmp", File, false},
+        {".com.ondrake.download..tmp", File, false},
+        {".com.ondrake.download." + gone + ".tmp.json", File, false},
+        {"x.com.ondrake.download." + gone + ".tmp", File, false},
+        {".org.example.host." + gone + ".tmp", File, false},
+    };
+    fs::path victim = temp.path() / "victim";
+    write_file(victim, "precious");
+    fs::path dir = temp.path() / "dir";
+    fs::create_directory(dir);
+    for (const Leftover& leftover : leftovers) {
+        if (leftover.kind == File) write_file(dir / leftover.name, "left over");
+        if (leftover.kind == Link) fs::create_symlink(victim, dir / leftover.name);
+        if (leftover.kind == Directory) fs::create_directory(dir / leftover.name);
+    }
+    ASSERT_TRUE(write_atomically(dir / "file.json", "new").has_value());
+    for (const Leftover& leftover : leftovers) {
+        EXPECT_EQ(fs::exists(fs::symlink_status(dir / leftover.name)), !leftover.removed) << leftover.name;
+    }
+    EXPECT_EQ(read_file(victim), "precious");
+    EXPECT_EQ(read_file(dir / "file.json"), "new");
+}
+
 TEST_F(WriteAtomically, UnusableParentFails) {
     write_file(temp.path() / "plain", "x");
     EXPECT_EQ(write_atomically(temp.path() / "plain/file.json", "new").error(),
@@ -266,12 +308,18 @@ TEST_F(Register, ChangedManifestsAreRepaired) {
     EXPECT_EQ(read_file(manifest(SupportedBrowser::Edge)), expected_manifest(SupportedBrowser::Edge, false));
 }
 
-TEST_F(Register, ManifestThatIsNotUtf8CountsAsAbsent) {
+// A file that cannot be a manifest at all was still there, and is replaced like any other.
+TEST_F(Register, FilesThatCannotBeManifestsAreRepaired) {
     run();
-    write_file(manifest(SupportedBrowser::Firefox), "{\"name\": \"\xFF\"}");
-    EXPECT_EQ(run(), (Outcomes{C, C, W, C, C, S, U}));
-    EXPECT_EQ(read_file(manifest(SupportedBrowser::Firefox)),
-              expected_manifest(SupportedBrowser::Firefox, false));
+    write_file(manifest(SupportedBrowser::Edge), std::string(70000, ' ') + "{}");  // over the ceiling
+    write_file(manifest(SupportedBrowser::Firefox), "{\"name\": \"\xFF\"}");       // not UTF-8
+    fs::remove(manifest(SupportedBrowser::Chromium));
+    fs::create_symlink(temp.path() / "nowhere", manifest(SupportedBrowser::Chromium));
+    EXPECT_EQ(run(), (Outcomes{C, R, R, C, R, S, U}));
+    for (SupportedBrowser browser :
+         {SupportedBrowser::Edge, SupportedBrowser::Firefox, SupportedBrowser::Chromium}) {
+        EXPECT_EQ(read_file(manifest(browser)), expected_manifest(browser, false));
+    }
 }
 
 TEST_F(Register, ProductionAfterDevelopmentRepairsFirefoxOnly) {

@@ -3,6 +3,7 @@
 #include "browser-native-host/tests/support/program_run.hpp"
 #include "browser-native-host/tests/support/session_messages.hpp"
 #include "browser-native-host/tests/support/test_support.hpp"
+#include "platform/platform.hpp"
 #include "tools/app-peer/peer_process.hpp"
 
 #include <gtest/gtest.h>
@@ -128,6 +129,33 @@ std::string script_writing_then(const std::string& bytes, std::string_view rest)
     return script.substr(0, script.rfind("exit ")) + std::string(rest) + "\n";
 }
 
+// A host that answers every message twice, with the message's request id.
+std::string two_replies_to_each() {
+    return "#!/usr/bin/env python3\n"
+           "import json, struct, sys\n"
+           "while len(prefix := sys.stdin.buffer.read(4)) == 4:\n"
+           "    message = json.loads(sys.stdin.buffer.read(struct.unpack('<I', prefix)[0]))\n"
+           "    reply = json.dumps({'protocolVersion': 1, 'requestId': message['requestId'],\n"
+           "                        'status': 'accepted', 'code': 'ACCEPTED'}, separators=(',', ':')).encode()\n"
+           "    sys.stdout.buffer.write(2 * (struct.pack('<I', len(reply)) + reply))\n"
+           "    sys.stdout.buffer.flush()\n";
+}
+
+std::string numbered_messages(int count) {
+    std::string text;
+    for (int n = 1; n <= count; ++n) text += simple("r-" + std::to_string(n), "https://example.test/") + "\n";
+    return text;
+}
+
+std::string replies_twice(int count) {
+    std::string text;
+    for (int n = 1; n <= count; ++n) {
+        std::string reply = host_reply("r-" + std::to_string(n), "accepted", "ACCEPTED") + "\n";
+        text += reply + reply;
+    }
+    return text;
+}
+
 struct BrokenHostCase {
     const char* name;
     std::string script;
@@ -151,6 +179,8 @@ TEST_P(BrokenHost, ReportedPlainlyWithAFailingStatus) {
     options.arguments = {"--host", host};
     options.arguments.insert(options.arguments.end(), c.options.begin(), c.options.end());
     options.input = c.input;
+    // Each case ends within its one-second limits: a hang fails here in seconds.
+    options.limit = std::chrono::seconds(10);
     auto run = run_program(NM_CLIENT, options);
     EXPECT_EQ(run.status, 1);
     EXPECT_TRUE(contains(run.err, "nm-client: " + c.report + "\n")) << run.err;
@@ -176,6 +206,14 @@ INSTANTIATE_TEST_SUITE_P(
         BrokenHostCase{"no_reply", script_writing(""), "1 message, 0 replies", ""},
         BrokenHostCase{"two_replies", script_writing(framed(REPLY) + framed(REPLY)), "1 message, 2 replies",
                        REPLY + "\n" + REPLY + "\n"},
+        // Lock-step: each second reply is read while the next message waits for its own, and
+        // named for what it is. 2,000 of them are far more than a pipe holds.
+        BrokenHostCase{"two_replies_to_each_of_2000_messages",
+                       two_replies_to_each(),
+                       "reply 4000 is a second reply to message 2000 (requestId r-2000)",
+                       replies_twice(2000),
+                       {"--reply-timeout", "5"},
+                       numbered_messages(2000)},
         BrokenHostCase{"failing_exit", script_writing(framed(REPLY), 3), "the host exited with status 3",
                        REPLY + "\n"},
         BrokenHostCase{"killed", "#!/bin/sh\nkill -9 $$\n", "the host was ended by signal 9", ""},
@@ -206,6 +244,60 @@ INSTANTIATE_TEST_SUITE_P(
                        REPLY + "\n",
                        {"--reply-timeout", "1"}}),
     [](const auto& param_info) { return param_info.param.name; });
+
+// A host that writes 320 MB to its standard error without a line feed: nm-client holds the end
+// of the line only, and runs within an address space smaller than what the host wrote.
+TEST(NmClientUse, EndlessHostLineKeepsItsTail) {
+    constexpr long WRITTEN = 320'000'000;
+    TempDir dir;
+    std::string host = dir / "host.sh";
+    write_file(host, "#!/bin/sh\nhead -c " + std::to_string(WRITTEN) + " /dev/zero | tr '\\0' x >&2\n" +
+                         script_writing(framed(REPLY)).substr(std::string_view("#!/bin/sh\n").size()));
+    std::filesystem::permissions(host, std::filesystem::perms::owner_all);
+    ProgramOptions options;
+    options.arguments = {"--host", host};
+    options.input = "{}\n";
+#if !defined(ONDRAKE_SANITIZED) && !defined(__APPLE__)
+    options.address_space_limit_kib = 256 * 1024;
+#endif
+    auto run = run_program(NM_CLIENT, options);
+    EXPECT_EQ(run.status, 0) << run.err.substr(0, 300);
+    EXPECT_EQ(run.out, REPLY + "\n");
+    const std::size_t tail = platform::ATOMIC_PIPE_WRITE - 64;
+    EXPECT_TRUE(run.err == "host: [" + std::to_string(WRITTEN - static_cast<long>(tail)) +
+                               " bytes left out] " + std::string(tail, 'x') +
+                               "\nnm-client: the host exited with status 0\n")
+        << run.err.substr(0, 300);
+#if defined(ONDRAKE_SANITIZED) || defined(__APPLE__)
+    GTEST_SKIP() << "the tail is checked, its memory is not: AddressSanitizer needs more address space "
+                    "than the limit, and macOS enforces no address-space limit";
+#endif
+}
+
+// nm-client's standard error is a pipe nobody reads, and our host logs a line for each of 3,000
+// messages, which nm-client relays: every reply still arrives and nm-client ends.
+TEST(NmClientUse, StandardErrorNobodyReads) {
+    ProgramOptions options;
+    options.err = Stream::Undrained;
+    options.environment = {{"HOME", std::nullopt}, {"ONDRAKE_DOWNLOAD_EXE", ""}};
+    options.input = numbered_messages(3000);
+    options.limit = std::chrono::seconds(30);
+    auto run = run_program(NM_CLIENT, options);
+    EXPECT_EQ(run.status, 0);
+    std::string replies;
+    for (int n = 1; n <= 3000; ++n) {
+        replies += host_reply("r-" + std::to_string(n), "unavailable", "APP_UNAVAILABLE") + "\n";
+    }
+    EXPECT_TRUE(run.out == replies) << run.out.size() << " bytes of replies, not " << replies.size();
+    // Its first lines, and not all of them: the pipe did fill.
+    EXPECT_EQ(run.err.rfind("host: ondrake-native-host: no per-user endpoint is available\n"
+                            "host: ondrake-native-host: request r-1 -> AppUnavailable\n",
+                            0),
+              0u)
+        << run.err.substr(0, 300);
+    EXPECT_LT(run.err.size(),
+              3000 * std::string_view("host: ondrake-native-host: request r-1 -> AppUnavailable\n").size());
+}
 
 TEST(NmClientUse, ArgumentsAfterTheMarkerGoToTheHost) {
     TempDir dir;
