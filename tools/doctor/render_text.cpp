@@ -1,5 +1,7 @@
 #include "tools/doctor/render.hpp"
 
+#include "tools/doctor/printable.hpp"
+
 #include <string_view>
 
 namespace ondrake::doctor {
@@ -8,14 +10,15 @@ namespace {
 
 std::string_view yes_no(bool value, std::string_view yes, std::string_view no) { return value ? yes : no; }
 
-// Line by line, so that every section reads the same way.
+// Line by line, so that every section reads the same way. Every part goes through printable():
+// paths, manifest members and the host's output come from files and programs, and a control
+// character among them must not reach the terminal.
 class Lines {
 public:
-    void line(std::string_view text) { out_.append(text).push_back('\n'); }
     template <class... Parts>
     void line(std::string_view first, const Parts&... rest) {
-        out_.append(first);
-        (out_.append(rest), ...);
+        out_.append(printable(first));
+        (out_.append(printable(rest)), ...);
         out_.push_back('\n');
     }
     std::string take() { return std::move(out_); }

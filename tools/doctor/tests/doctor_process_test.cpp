@@ -10,6 +10,8 @@
 #include <boost/json.hpp>
 #include <gtest/gtest.h>
 
+#include <functional>
+
 namespace ondrake::doctor {
 namespace {
 
@@ -159,6 +161,52 @@ TEST(DoctorProcess, HelpExitsZero) {
     EXPECT_EQ(run.out.rfind("usage: ondrake-doctor", 0), 0u) << run.out;
     EXPECT_EQ(run.err, "");
 }
+
+// ---- States the doctor once misread ----------------------------------------------------------
+
+struct StateCase {
+    const char* name;
+    std::function<void(UserSetUp&)> plant;
+    std::vector<std::string> problems;
+    std::vector<std::string> said;  // what the text for people says, each somewhere
+};
+
+const StateCase STATE_CASES[] = {
+    {"control_characters_in_a_manifest_path",
+     [](UserSetUp& s) {
+         write_file(s.manifest(SupportedBrowser::Edge),
+                    *registration::manifest_json_for(false, false, "/\x1B[2J\x1B]0;owned\x07\rFAKE LINE"));
+     },
+     {"manifest_host_missing"},
+     {"host: /\\x1B[2J\\x1B]0;owned\\x07\\x0DFAKE LINE (missing or not executable)"}},
+};
+
+void PrintTo(const StateCase& row, std::ostream* out) { *out << row.name; }
+
+class State : public testing::TestWithParam<StateCase> {};
+
+// A healthy set-up but for the one thing planted: the problems named, the text saying what the
+// state is, and no raw control byte in it.
+TEST_P(State, IsReadForWhatItIs) {
+    const StateCase& row = GetParam();
+    UserSetUp setup;
+    setup.make_healthy();
+    row.plant(setup);
+    DoctorRun text = run_doctor({"--host", setup.host.string()}, setup.home);
+    DoctorRun as_json = run_doctor({"--host", setup.host.string(), "--json"}, setup.home);
+
+    json::object document = json_of(as_json);
+    EXPECT_EQ(problem_keys(document), row.problems);
+    EXPECT_EQ(text.status, row.problems.empty() ? EXIT_HEALTHY : EXIT_PROBLEMS) << text.out;
+    for (const std::string& words : row.said) EXPECT_NE(text.out.find(words), std::string::npos) << text.out;
+    for (char c : text.out) {
+        auto byte = static_cast<unsigned char>(c);
+        EXPECT_TRUE(byte == '\n' || (byte >= 0x20 && byte != 0x7F)) << "raw byte " << int(byte);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Planted, State, testing::ValuesIn(STATE_CASES),
+                         [](const auto& param_info) { return std::string(param_info.param.name); });
 
 // ---- Hostile files: each reported as a problem with its fix, never an abort or a hang ---------
 

@@ -1,4 +1,5 @@
 #include "tools/doctor/options.hpp"
+#include "tools/doctor/printable.hpp"
 #include "tools/doctor/render.hpp"
 
 #include <boost/json.hpp>
@@ -204,6 +205,41 @@ TEST(RenderText, HealthyReportSaysSo) {
     EXPECT_EQ(out.find("Problems ("), std::string::npos);
     EXPECT_NE(out.find("opera     reads chrome's manifest"), std::string::npos) << out;
     EXPECT_NE(out.find("trust: development"), std::string::npos) << out;
+}
+
+// Whatever the files hold, the text for people carries no control character but its own line
+// feeds, and an escape in it always stands for a byte of the input.
+TEST(Printable, EscapesEveryControlCharacterAndNothingElse) {
+    const std::pair<std::string_view, std::string_view> cases[] = {
+        {"/Applications/Ondrake Download.app", "/Applications/Ondrake Download.app"},
+        {"\x1B[2J\x1B]0;title\x07\rFAKE LINE\n", "\\x1B[2J\\x1B]0;title\\x07\\x0DFAKE LINE\\x0A"},
+        {std::string_view("a\0b\x7F", 4), "a\\x00b\\x7F"},
+        {"C1 \xC2\x9B CSI, \xC2\x85 NEL", "C1 \\u009B CSI, \\u0085 NEL"},
+        {"\xC2\xA0 \xC3\xA9 \xE2\x80\x83 \xF0\x9F\x93\x81",
+         "\xC2\xA0 \xC3\xA9 \xE2\x80\x83 \xF0\x9F\x93\x81"},
+        {"bad \xFF\x9B \xC3", "bad \\xFF\\x9B \\xC3"},
+        {"back\\slash \\x41", "back\\\\slash \\\\x41"},
+    };
+    for (const auto& [input, shown] : cases) {
+        SCOPED_TRACE(std::string(shown));
+        EXPECT_EQ(printable(input), shown);
+    }
+}
+
+TEST(RenderText, NothingFromAFileReachesTheTerminalRaw) {
+    Report report = full_report();
+    const std::string hostile = "/x\x1B[2J\x1B]0;owned\x07\rFAKE LINE\xC2\x9B\xFF";
+    report.home = hostile;
+    report.manifests[0].host_path = hostile;
+    report.findings.push_back({Problem::ManifestHostMissing, SupportedBrowser::Chrome, hostile});
+    std::string out = render_text(report);
+    for (char c : out) {
+        auto byte = static_cast<unsigned char>(c);
+        EXPECT_TRUE(byte == '\n' || (byte >= 0x20 && byte != 0x7F)) << "raw byte " << int(byte);
+    }
+    EXPECT_EQ(out.find("\xC2\x9B"), std::string::npos);
+    EXPECT_EQ(out.find("\xFF"), std::string::npos);
+    EXPECT_NE(out.find("/x\\x1B[2J\\x1B]0;owned\\x07\\x0DFAKE LINE\\u009B\\xFF"), std::string::npos) << out;
 }
 
 // ---- The tables ---------------------------------------------------------------------------------
