@@ -265,6 +265,16 @@ SocketFacts examine_socket(std::chrono::milliseconds limit) {
     struct stat info {};
     if (::lstat(facts.path->c_str(), &info) == 0) {
         facts.file = S_ISSOCK(info.st_mode) ? SocketFile::Socket : SocketFile::Other;
+        if (S_ISLNK(info.st_mode)) {
+            std::error_code error;
+            fs::path target = fs::read_symlink(*facts.path, error);
+            if (!error) facts.link_target = target.string();
+            // The host's connect follows the link: one that leads to a socket serves like the
+            // socket itself.
+            if (::stat(facts.path->c_str(), &info) == 0 && S_ISSOCK(info.st_mode)) {
+                facts.file = SocketFile::LinkToSocket;
+            }
+        }
     }
     if (facts.fits) facts.connection = probe(*facts.path, limit);
     return facts;

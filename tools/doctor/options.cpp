@@ -41,9 +41,11 @@ The JSON document (keys are stable; a value that does not apply is null):
   launchCandidate      what the host's launcher would start: the override, else the record
                        (a candidate is value, absolute, regularFile, executable)
   socket               path, length, limit (bytes a socket address holds), fitsAddress, file
-                       ("none", "socket", "other"), connection ("accepted", "no_socket_file",
-                       "refused", "not_accepting", "permission_denied", "failed",
-                       "not_attempted")
+                       ("none", "socket", "link_to_socket": a symbolic link that leads to a
+                       socket, which serves like the socket itself, "other"), linkTarget (what a
+                       symbolic link at the path names), connection ("accepted",
+                       "no_socket_file", "refused", "not_accepting", "permission_denied",
+                       "failed", "not_attempted")
   problems[]           problem, browser, subject (the path concerned), summary, fix, fixText
 )";
 

@@ -192,6 +192,7 @@ constexpr Named<RecordState> RECORD_STATES[] = {
 constexpr Named<SocketFile> SOCKET_FILES[] = {
     {SocketFile::None, "none"},
     {SocketFile::Socket, "socket"},
+    {SocketFile::LinkToSocket, "link_to_socket"},
     {SocketFile::Other, "other"},
 };
 constexpr Named<ConnectOutcome> CONNECTIONS[] = {

@@ -86,6 +86,7 @@ json::object socket(const SocketFacts& facts) {
         {"limit", facts.limit},
         {"fitsAddress", facts.fits},
         {"file", key(facts.file)},
+        {"linkTarget", string_or_null(facts.link_target)},
         {"connection", key(facts.connection)},
     };
 }

@@ -141,9 +141,14 @@ void socket_section(const SocketFacts& socket, Lines& out) {
     out.line("  ", *socket.path);
     out.line("  ", std::to_string(socket.length), " bytes, at most ", std::to_string(socket.limit),
              " fit a socket address: ", yes_no(socket.fits, "fits", "too long"));
-    std::string_view file = socket.file == SocketFile::Socket  ? "a socket file is there"
-                            : socket.file == SocketFile::Other ? "something other than a socket is there"
-                                                               : "no socket file";
+    std::string file;
+    switch (socket.file) {
+        case SocketFile::None: file = "no socket file"; break;
+        case SocketFile::Socket: file = "a socket file is there"; break;
+        case SocketFile::LinkToSocket: file = "a symbolic link to a socket is there"; break;
+        case SocketFile::Other: file = "something other than a socket is there"; break;
+    }
+    if (socket.link_target) out.line("  a symbolic link to ", *socket.link_target);
     std::string_view connection;
     switch (socket.connection) {
         case ConnectOutcome::Accepted: connection = "the application accepted a connection"; break;

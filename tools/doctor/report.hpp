@@ -99,7 +99,12 @@ struct OverrideFacts {
     std::optional<CandidateFacts> candidate;  // none: ONDRAKE_DOWNLOAD_EXE is not set
 };
 
-enum class SocketFile : std::uint8_t { None, Socket, Other };
+enum class SocketFile : std::uint8_t {
+    None,
+    Socket,
+    LinkToSocket,  // a symbolic link that leads to a socket, which connecting follows
+    Other,
+};
 
 enum class ConnectOutcome : std::uint8_t {
     Accepted,
@@ -117,6 +122,7 @@ struct SocketFacts {
     std::size_t limit = 0;  // the longest path a socket address holds on this system
     bool fits = false;
     SocketFile file = SocketFile::None;
+    std::optional<std::string> link_target;  // what a symbolic link at the path names
     ConnectOutcome connection = ConnectOutcome::NotAttempted;
 };
 

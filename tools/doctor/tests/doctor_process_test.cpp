@@ -179,6 +179,14 @@ const StateCase STATE_CASES[] = {
      },
      {"manifest_host_missing"},
      {"host: /\\x1B[2J\\x1B]0;owned\\x07\\x0DFAKE LINE (missing or not executable)"}},
+    {"socket_path_linked_to_a_listening_socket",
+     [](UserSetUp& s) {
+         s.listener = std::make_unique<Listener>((s.root / "live.sock").string());
+         fs::create_symlink(s.root / "live.sock", s.endpoint());
+     },
+     {},
+     {"/live.sock\n", "a symbolic link to a socket is there; the application accepted a connection",
+      "No problems found"}},
 };
 
 void PrintTo(const StateCase& row, std::ostream* out) { *out << row.name; }

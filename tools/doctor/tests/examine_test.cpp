@@ -255,6 +255,26 @@ const Planted PLANTED[] = {
          write_file(s.endpoint(), "");
      },
      {{Problem::SocketNotASocket}}},
+    {"link_at_the_socket_path_to_a_regular_file",
+     [](UserSetUp& s) {
+         s.listener.reset();
+         write_file(s.root / "file", "");
+         fs::create_symlink(s.root / "file", s.endpoint());
+     },
+     {{Problem::SocketNotASocket}}},
+    {"link_at_the_socket_path_to_nothing",
+     [](UserSetUp& s) {
+         s.listener.reset();
+         fs::create_symlink(s.root / "nothing", s.endpoint());
+     },
+     {{Problem::SocketNotASocket}}},
+    {"link_at_the_socket_path_to_a_socket_nobody_listens_on",
+     [](UserSetUp& s) {
+         s.listener = std::make_unique<Listener>((s.root / "dead.sock").string());
+         s.listener->close(false);
+         fs::create_symlink(s.root / "dead.sock", s.endpoint());
+     },
+     {{Problem::SocketNotListening}}},
 };
 
 INSTANTIATE_TEST_SUITE_P(OneAtATime, PlantedProblem, testing::ValuesIn(PLANTED),

@@ -44,7 +44,8 @@ Report full_report() {
                      75,
                      103,
                      true,
-                     SocketFile::Socket,
+                     SocketFile::LinkToSocket,
+                     "/private/tmp/ondrake.sock",
                      ConnectOutcome::Accepted};
     report.findings = {
         {Problem::FirefoxDevelopmentTrust, SupportedBrowser::Firefox, "/Users/example/firefox.json"},
@@ -91,7 +92,7 @@ TEST(RenderJson, KeysAreTheDocumentedOnes) {
               (Keys{"value", "absolute", "regularFile", "executable"}));
     EXPECT_EQ(keys_of(document["override"].as_object()), (Keys{"set", "candidate"}));
     EXPECT_EQ(keys_of(document["socket"].as_object()),
-              (Keys{"path", "length", "limit", "fitsAddress", "file", "connection"}));
+              (Keys{"path", "length", "limit", "fitsAddress", "file", "linkTarget", "connection"}));
     ASSERT_EQ(document["problems"].as_array().size(), 2u);
     for (const json::value& problem : document["problems"].as_array()) {
         EXPECT_EQ(keys_of(problem.as_object()),
