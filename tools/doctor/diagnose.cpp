@@ -42,6 +42,7 @@ void diagnose_manifest(const ManifestFacts& manifest, std::vector<Finding>& out)
         case ManifestState::Missing: return report(Problem::ManifestMissing, path);
         case ManifestState::Unreadable:
         case ManifestState::NotJson: return report(Problem::ManifestUnreadable, path);
+        case ManifestState::TooDeep: return report(Problem::ManifestTooDeep, path);
         case ManifestState::Blocked:
             return report(Problem::ManifestPathBlocked, manifest.blocked_by.value_or(path).string());
         case ManifestState::Present: break;
@@ -106,8 +107,13 @@ void diagnose_socket(const SocketFacts& socket, std::vector<Finding>& out) {
 std::vector<Finding> diagnose(const Report& report) {
     std::vector<Finding> findings;
     diagnose_host(report.host, findings);
+    // Without a HOME to look in, every file below it looks missing and the socket unreachable;
+    // the one problem to name is HOME itself.
+    bool home_usable = report.home && report.socket.path && report.home_access == HomeAccess::Usable;
     if (!report.home || !report.socket.path) {
         findings.push_back({Problem::NoHomeDirectory, std::nullopt, std::string()});
+    } else if (!home_usable) {
+        findings.push_back({Problem::HomeUnreadable, std::nullopt, report.home->string()});
     } else {
         for (const ManifestFacts& manifest : report.manifests) diagnose_manifest(manifest, findings);
         diagnose_record(report.record, findings);
@@ -118,7 +124,7 @@ std::vector<Finding> diagnose(const Report& report) {
     if (overriding && !(overriding->regular_file && overriding->executable)) {
         findings.push_back({Problem::OverrideUnusable, std::nullopt, overriding->value});
     }
-    diagnose_socket(report.socket, findings);
+    if (home_usable) diagnose_socket(report.socket, findings);
     return findings;
 }
 

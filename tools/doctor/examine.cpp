@@ -10,10 +10,14 @@
 
 #include <boost/asio/co_spawn.hpp>
 #include <boost/asio/io_context.hpp>
+#include <boost/json/error.hpp>
+#include <boost/json/monotonic_resource.hpp>
 #include <boost/json/parse.hpp>
+#include <boost/json/parse_options.hpp>
 #include <boost/json/value.hpp>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <exception>
 #include <sys/stat.h>
@@ -110,6 +114,22 @@ std::optional<std::string> manifest_host(const HostFacts& host) {
     return *checked;
 }
 
+// ---- HOME ----------------------------------------------------------------------------------
+
+// Only entering HOME matters: the browsers, the host and register open paths below it and never
+// list it, so a HOME that may be entered but not read (mode 711) serves them all.
+HomeAccess examine_home(const std::optional<fs::path>& home) {
+    if (!home) return HomeAccess::Usable;
+    struct stat info {};
+    if (::stat(home->c_str(), &info) != 0) {
+        return errno == ENOENT    ? HomeAccess::Missing
+               : errno == ENOTDIR ? HomeAccess::NotADirectory
+                                  : HomeAccess::Unreadable;
+    }
+    if (!S_ISDIR(info.st_mode)) return HomeAccess::NotADirectory;
+    return ::access(home->c_str(), X_OK) == 0 ? HomeAccess::Usable : HomeAccess::Unreadable;
+}
+
 // ---- Manifests -----------------------------------------------------------------------------
 
 bool array_holds(const json::object& manifest, std::string_view member, std::string_view wanted) {
@@ -119,6 +139,18 @@ bool array_holds(const json::object& manifest, std::string_view member, std::str
     return std::any_of(elements.begin(), elements.end(), [&](const json::value& element) {
         return element.is_string() && std::string_view(element.get_string()) == wanted;
     });
+}
+
+// Whether `text` is JSON however deeply it nests. The parser keeps its own stack, and a value
+// held in a monotonic buffer is released in one piece rather than element by element, so that
+// neither the parse nor the release recurses as deep as the text nests.
+bool is_json_at_any_depth(std::string_view text) {
+    json::monotonic_resource memory;
+    json::parse_options options;
+    options.max_depth = text.size() + 1;
+    std::error_code error;
+    (void)json::parse(text, error, &memory, options);
+    return !error;
 }
 
 // What a lenient read of a manifest's members tells; the file may have been edited by hand.
@@ -162,7 +194,13 @@ ManifestFacts examine_manifest(SupportedBrowser browser, const std::optional<std
         if (expected) facts.matches_register = *content == *expected;
     }
     std::error_code error;
-    json::value document = json::parse(*content, error);
+    json::parse_options options;
+    options.max_depth = MANIFEST_DEPTH_LIMIT;
+    json::value document = json::parse(*content, error, {}, options);
+    if (error == json::error::too_deep && is_json_at_any_depth(*content)) {
+        facts.state = ManifestState::TooDeep;
+        return facts;
+    }
     if (error || !document.is_object()) {
         facts.state = ManifestState::NotJson;
         return facts;
@@ -285,6 +323,7 @@ SocketFacts examine_socket(std::chrono::milliseconds limit) {
 Report examine(const ExamineInputs& inputs) {
     Report report;
     report.home = user_dirs::home_directory();
+    report.home_access = examine_home(report.home);
     report.host = examine_host(inputs);
     report.manifests = examine_manifests(manifest_host(report.host));
     report.record = examine_record(report.host.application);

@@ -25,6 +25,8 @@ examination itself failed (the reason is printed on standard error).
 The JSON document (keys are stable; a value that does not apply is null):
   healthy              true when "problems" is empty
   home                 HOME, or null when it is unset or not absolute
+  homeAccess           "usable", "missing", "not_a_directory", "unreadable" (it may not be
+                       entered), or null without a HOME
   host                 path, source ("beside_doctor", "option", "unknown"), executable,
                        bundle, application, identificationError (the reason register could not
                        identify the application), location ("canonical", "mounted_volume",
@@ -32,7 +34,8 @@ The JSON document (keys are stable; a value that does not apply is null):
   registerCommand      the shell command that registers this host
   manifests[]          one per browser: browser, path, sharesWith (the browser whose manifest
                        file this one reads), state ("no_directory", "missing", "unreadable",
-                       "not_json", "present", "blocked"), blockedBy (what keeps register from
+                       "not_json", "too_deep": JSON nested more than 32 levels, "present",
+                       "blocked"), blockedBy (what keeps register from
                        writing the file), matchesRegister, hostPath, hostExecutable,
                        admitsExtension, firefoxTrust ("production", "development", "neither")
   applicationRecord    path, state ("no_state_directory", "missing", "unreadable", "present",

@@ -23,6 +23,11 @@ constexpr std::array PROBLEMS = {
                  "HOME is not an absolute UTF-8 path, so the host finds neither the record nor "
                  "the socket, and the browsers find no manifest",
                  Fix::SetHome},
+    ProblemEntry{Problem::HomeUnreadable, "home_unreadable",
+                 "HOME names no directory that can be entered (it is missing, not a directory, or "
+                 "permission is denied), so the browsers find no manifest, the host neither the "
+                 "record nor the socket, and register cannot write there",
+                 Fix::RepairHome},
     ProblemEntry{Problem::HostMissing, "host_missing",
                  "there is no executable ondrake-native-host where it should be", Fix::ReinstallApplication},
     ProblemEntry{Problem::ApplicationUnidentified, "application_unidentified",
@@ -45,6 +50,10 @@ constexpr std::array PROBLEMS = {
                  Fix::RunRegister},
     ProblemEntry{Problem::ManifestUnreadable, "manifest_unreadable",
                  "the native-messaging manifest is not a readable JSON object", Fix::RunRegister},
+    ProblemEntry{Problem::ManifestTooDeep, "manifest_too_deep",
+                 "the native-messaging manifest is JSON nested more than 32 levels deep, which no "
+                 "manifest is",
+                 Fix::RunRegister},
     ProblemEntry{Problem::ManifestHostMissing, "manifest_host_missing",
                  "the manifest's \"path\" does not name an existing executable file (the host was "
                  "moved or removed)",
@@ -112,6 +121,9 @@ struct FixEntry {
 constexpr std::array FIXES = {
     FixEntry{Fix::SetHome, "set_home",
              "run the doctor (and the browser) with HOME set to your home directory"},
+    FixEntry{Fix::RepairHome, "repair_home",
+             "make HOME name your own home directory, one you may enter: ls -ld \"$HOME\" must "
+             "show a directory owned by you with rwx for its owner"},
     FixEntry{Fix::ReinstallApplication, "reinstall_application",
              "reinstall Ondrake Download: copy it afresh from its disk image into /Applications"},
     FixEntry{Fix::MoveIntoApplications, "move_into_applications",
@@ -175,7 +187,14 @@ constexpr Named<InstallLocation> LOCATIONS[] = {
 constexpr Named<ManifestState> MANIFEST_STATES[] = {
     {ManifestState::NoDirectory, "no_directory"}, {ManifestState::Missing, "missing"},
     {ManifestState::Unreadable, "unreadable"},    {ManifestState::NotJson, "not_json"},
-    {ManifestState::Present, "present"},          {ManifestState::Blocked, "blocked"},
+    {ManifestState::TooDeep, "too_deep"},         {ManifestState::Present, "present"},
+    {ManifestState::Blocked, "blocked"},
+};
+constexpr Named<HomeAccess> HOME_ACCESSES[] = {
+    {HomeAccess::Usable, "usable"},
+    {HomeAccess::Missing, "missing"},
+    {HomeAccess::NotADirectory, "not_a_directory"},
+    {HomeAccess::Unreadable, "unreadable"},
 };
 constexpr Named<FirefoxTrust> FIREFOX_TRUSTS[] = {
     {FirefoxTrust::Production, "production"},
@@ -209,6 +228,7 @@ using enum_table::in_enum_order;
 static_assert(in_enum_order<HostSource::Unknown>(HOST_SOURCES));
 static_assert(in_enum_order<InstallLocation::Elsewhere>(LOCATIONS));
 static_assert(in_enum_order<ManifestState::Blocked>(MANIFEST_STATES));
+static_assert(in_enum_order<HomeAccess::Unreadable>(HOME_ACCESSES));
 static_assert(in_enum_order<FirefoxTrust::Neither>(FIREFOX_TRUSTS));
 static_assert(in_enum_order<RecordState::Blocked>(RECORD_STATES));
 static_assert(in_enum_order<SocketFile::Other>(SOCKET_FILES));
@@ -224,6 +244,7 @@ std::string_view text(Fix fix) { return entry(fix).text; }
 
 std::string_view key(HostSource source) { return name_in(HOST_SOURCES, source); }
 std::string_view key(InstallLocation location) { return name_in(LOCATIONS, location); }
+std::string_view key(HomeAccess access) { return name_in(HOME_ACCESSES, access); }
 std::string_view key(ManifestState state) { return name_in(MANIFEST_STATES, state); }
 std::string_view key(FirefoxTrust trust) { return name_in(FIREFOX_TRUSTS, trust); }
 std::string_view key(RecordState state) { return name_in(RECORD_STATES, state); }

@@ -114,6 +114,7 @@ std::string render_json(const Report& report) {
     json::object document{
         {"healthy", report.healthy()},
         {"home", path_or_null(report.home)},
+        {"homeAccess", report.home ? json::value(key(report.home_access)) : json::value(nullptr)},
         {"host", host(report.host)},
         {"registerCommand", string_or_null(report.register_command())},
         {"manifests", std::move(manifests)},

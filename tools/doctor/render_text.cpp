@@ -74,6 +74,9 @@ void manifest_lines(const ManifestFacts& manifest, Lines& out) {
         case ManifestState::Missing: return out.line(indent, "missing");
         case ManifestState::Unreadable: return out.line(indent, "present but not readable UTF-8 text");
         case ManifestState::NotJson: return out.line(indent, "present but not a JSON object");
+        case ManifestState::TooDeep:
+            return out.line(indent, "present but JSON nested more than ",
+                            std::to_string(MANIFEST_DEPTH_LIMIT), " levels deep");
         case ManifestState::Blocked: return out.line(indent, "blocked by ", manifest.blocked_by->string());
         case ManifestState::Present: break;
     }
@@ -187,7 +190,14 @@ void problems_section(const Report& report, Lines& out) {
 std::string render_text(const Report& report) {
     Lines out;
     out.line("ondrake-doctor: can the browsers reach Ondrake Download?");
-    out.line("HOME: ", report.home ? report.home->string() : std::string("unset or not absolute"));
+    std::string_view access;
+    switch (report.home_access) {
+        case HomeAccess::Usable: break;
+        case HomeAccess::Missing: access = " (missing)"; break;
+        case HomeAccess::NotADirectory: access = " (not a directory)"; break;
+        case HomeAccess::Unreadable: access = " (cannot be entered: permission denied)"; break;
+    }
+    out.line("HOME: ", report.home ? report.home->string() : std::string("unset or not absolute"), access);
     out.line("");
     host_section(report.host, out);
     out.line("");

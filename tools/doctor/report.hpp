@@ -39,11 +39,20 @@ struct HostFacts {
     std::optional<InstallLocation> location;  // only when the application is known
 };
 
+// Whether HOME leads anywhere: the browsers, the host and register all look below it.
+enum class HomeAccess : std::uint8_t {
+    Usable,
+    Missing,        // nothing is there
+    NotADirectory,  // HOME, or one of the directories above it, is something else
+    Unreadable,     // it may not be entered (permission denied), or looking at it failed
+};
+
 enum class ManifestState : std::uint8_t {
     NoDirectory,  // the browser reads no per-user manifest we write, or HOME is unusable
     Missing,
     Unreadable,  // something is there, but not a readable UTF-8 file of a manifest's size
     NotJson,     // readable, but not a JSON object
+    TooDeep,     // JSON, but nested deeper than MANIFEST_DEPTH_LIMIT levels
     Present,
     Blocked,  // register cannot write there: see ManifestFacts::blocked_by
 };
@@ -53,6 +62,9 @@ enum class FirefoxTrust : std::uint8_t {
     Development,  // the development build is admitted
     Neither,      // none of our add-ons
 };
+
+// The deepest nesting the doctor reads in a manifest, whose members nest two levels deep.
+inline constexpr std::size_t MANIFEST_DEPTH_LIMIT = 32;
 
 struct ManifestFacts {
     SupportedBrowser browser = SupportedBrowser::Chrome;
@@ -129,6 +141,7 @@ struct SocketFacts {
 // Everything that keeps a browser from reaching the application, one value per cause.
 enum class Problem : std::uint8_t {
     NoHomeDirectory,
+    HomeUnreadable,
     HostMissing,
     ApplicationUnidentified,
     ApplicationOnDiskImage,
@@ -136,6 +149,7 @@ enum class Problem : std::uint8_t {
     ApplicationOutsideApplications,
     ManifestMissing,
     ManifestUnreadable,
+    ManifestTooDeep,
     ManifestHostMissing,
     ManifestExtensionNotAdmitted,
     FirefoxDevelopmentTrust,
@@ -161,6 +175,7 @@ enum class Problem : std::uint8_t {
 // The actions that fix problems; several problems share one.
 enum class Fix : std::uint8_t {
     SetHome,
+    RepairHome,
     ReinstallApplication,
     MoveIntoApplications,
     CopyFromDiskImage,
@@ -185,6 +200,7 @@ struct Finding {
 
 struct Report {
     std::optional<std::filesystem::path> home;
+    HomeAccess home_access = HomeAccess::Usable;  // of a HOME that is set
     HostFacts host;
     std::vector<ManifestFacts> manifests;  // one per browser, in registration order
     RecordFacts record;
@@ -212,6 +228,7 @@ std::string_view text(Fix fix);
 
 std::string_view key(HostSource source);
 std::string_view key(InstallLocation location);
+std::string_view key(HomeAccess access);
 std::string_view key(ManifestState state);
 std::string_view key(FirefoxTrust trust);
 std::string_view key(RecordState state);

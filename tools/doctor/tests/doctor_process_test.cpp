@@ -187,6 +187,12 @@ const StateCase STATE_CASES[] = {
      {},
      {"/live.sock\n", "a symbolic link to a socket is there; the application accepted a connection",
       "No problems found"}},
+    {"manifest_nested_a_thousand_levels_deep",
+     [](UserSetUp& s) {
+         write_file(s.manifest(SupportedBrowser::Firefox), std::string(1000, '[') + std::string(1000, ']'));
+     },
+     {"manifest_too_deep"},
+     {"present but JSON nested more than 32 levels deep"}},
 };
 
 void PrintTo(const StateCase& row, std::ostream* out) { *out << row.name; }
@@ -215,6 +221,45 @@ TEST_P(State, IsReadForWhatItIs) {
 
 INSTANTIATE_TEST_SUITE_P(Planted, State, testing::ValuesIn(STATE_CASES),
                          [](const auto& param_info) { return std::string(param_info.param.name); });
+
+// A HOME that cannot be entered: one problem, not a missing manifest for every browser with the
+// advice to run register, which would fail there too. Root enters every directory, so as root the
+// doctor runs as nobody, from a copy that nobody may run.
+TEST(DoctorProcess, HomeThatCannotBeEnteredIsOneProblem) {
+    UserSetUp setup;
+    setup.make_healthy();
+    fs::path doctor = setup.root / "tools/ondrake-doctor";
+    fs::create_directories(doctor.parent_path());
+    fs::copy_file(BUILT_DOCTOR, doctor);
+    ::chmod(setup.root.c_str(), 0755);
+    std::vector<std::string> command;
+    if (::geteuid() == 0) {
+        ASSERT_TRUE(fs::exists("/usr/bin/setpriv")) << "as root this test needs setpriv (util-linux)";
+        command = {"--reuid=65534", "--regid=65534", "--clear-groups", doctor.string()};
+    }
+    const fs::path program = ::geteuid() == 0 ? fs::path("/usr/bin/setpriv") : doctor;
+    write_file(setup.root / "file", "");
+    const std::pair<fs::path, std::string> cases[] = {
+        {setup.home, "(cannot be entered: permission denied)"},
+        {setup.root / "nobody", "(missing)"},
+        {setup.root / "file/home", "(not a directory)"},
+    };
+    ::chmod(setup.home.c_str(), 0);
+    for (const auto& [home, said] : cases) {
+        SCOPED_TRACE(home);
+        std::vector<std::string> arguments = command;
+        arguments.insert(arguments.end(), {"--host", setup.host.string()});
+        DoctorRun text = run_doctor(arguments, home, program);
+        arguments.push_back("--json");
+        DoctorRun as_json = run_doctor(arguments, home, program);
+        EXPECT_EQ(text.status, EXIT_PROBLEMS) << text.out << text.err;
+        EXPECT_NE(text.out.find("HOME: " + home.string() + " " + said), std::string::npos) << text.out;
+        json::object document = json_of(as_json);
+        EXPECT_EQ(problem_keys(document), std::vector<std::string>{"home_unreadable"});
+        EXPECT_EQ(document["problems"].as_array()[0].as_object()["fix"], "repair_home");
+    }
+    ::chmod(setup.home.c_str(), 0755);
+}
 
 // ---- Hostile files: each reported as a problem with its fix, never an abort or a hang ---------
 

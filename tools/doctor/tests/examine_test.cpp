@@ -207,6 +207,14 @@ const Planted PLANTED[] = {
     {"manifest_that_is_a_json_array",
      [](UserSetUp& s) { write_file(s.manifest(SupportedBrowser::Chromium), "[]"); },
      {{Problem::ManifestUnreadable, SupportedBrowser::Chromium}}},
+    {"manifest_nested_a_thousand_levels_deep",
+     [](UserSetUp& s) {
+         write_file(s.manifest(SupportedBrowser::Chromium), std::string(1000, '[') + std::string(1000, ']'));
+     },
+     {{Problem::ManifestTooDeep, SupportedBrowser::Chromium}}},
+    {"manifest_nested_deep_and_cut_short",
+     [](UserSetUp& s) { write_file(s.manifest(SupportedBrowser::Chromium), std::string(1000, '[')); },
+     {{Problem::ManifestUnreadable, SupportedBrowser::Chromium}}},
     {"manifest_that_is_not_utf8",
      [](UserSetUp& s) { write_file(s.manifest(SupportedBrowser::Edge), "{\"name\": \"\xFF\"}"); },
      {{Problem::ManifestUnreadable, SupportedBrowser::Edge}}},
@@ -379,6 +387,25 @@ TEST_F(ExamineTest, UnusableHomeIsOneProblem) {
         for (const ManifestFacts& manifest : report.manifests) {
             EXPECT_EQ(manifest.state, ManifestState::NoDirectory);
         }
+    }
+}
+
+// Every file below a HOME that cannot be entered looks missing; only HOME itself is named.
+TEST_F(ExamineTest, HomeThatCannotBeEnteredIsOneProblem) {
+    setup_.make_healthy();
+    write_file(setup_.root / "file", "");
+    const std::pair<fs::path, HomeAccess> cases[] = {
+        {setup_.root / "nobody", HomeAccess::Missing},
+        {setup_.root / "file", HomeAccess::NotADirectory},
+        {setup_.root / "file/home", HomeAccess::NotADirectory},
+    };
+    for (const auto& [home, access] : cases) {
+        SCOPED_TRACE(home);
+        test::ScopedEnv elsewhere("HOME", home.string());
+        Report report = run();
+        EXPECT_EQ(report.home_access, access);
+        EXPECT_EQ(report.findings,
+                  (std::vector<Finding>{{Problem::HomeUnreadable, std::nullopt, home.string()}}));
     }
 }
 

@@ -75,8 +75,8 @@ TEST(RenderJson, KeysAreTheDocumentedOnes) {
     json::object document = parsed(render_json(full_report()));
     using Keys = std::set<std::string>;
     EXPECT_EQ(keys_of(document),
-              (Keys{"healthy", "home", "host", "registerCommand", "manifests", "applicationRecord",
-                    "override", "launchCandidate", "socket", "problems"}));
+              (Keys{"healthy", "home", "homeAccess", "host", "registerCommand", "manifests",
+                    "applicationRecord", "override", "launchCandidate", "socket", "problems"}));
     EXPECT_EQ(
         keys_of(document["host"].as_object()),
         (Keys{"path", "source", "executable", "bundle", "application", "identificationError", "location"}));
