@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <fcntl.h>
 #include <system_error>
@@ -21,8 +22,12 @@ namespace {
 
 // The temporary file's name carries the process id, so two registrations running at once never
 // write into the same temporary file.
+constexpr std::string_view TEMPORARY_SUFFIX = ".tmp";
+
+std::string temporary_file_prefix() { return "." + std::string(registration::HOST_NAME) + "."; }
+
 std::string temporary_file_name() {
-    return "." + std::string(registration::HOST_NAME) + "." + std::to_string(::getpid()) + ".tmp";
+    return temporary_file_prefix() + std::to_string(::getpid()) + std::string(TEMPORARY_SUFFIX);
 }
 
 // Writes into the open temporary file and moves it over the destination; false on any failure,
@@ -72,6 +77,24 @@ Result<std::string> manifest_host_path(const fs::path& host) {
     if (!fs::is_regular_file(host, ignored)) return RegistrationError::MissingExecutable;
     if (!text::is_valid_utf8(host.native())) return RegistrationError::ManifestWrite;
     return host.native();
+}
+
+std::optional<pid_t> temporary_file_owner(std::string_view file_name) {
+    std::string prefix = temporary_file_prefix();
+    if (file_name.size() <= prefix.size() + TEMPORARY_SUFFIX.size() ||
+        file_name.substr(0, prefix.size()) != prefix ||
+        file_name.substr(file_name.size() - TEMPORARY_SUFFIX.size()) != TEMPORARY_SUFFIX) {
+        return std::nullopt;
+    }
+    std::string_view digits =
+        file_name.substr(prefix.size(), file_name.size() - prefix.size() - TEMPORARY_SUFFIX.size());
+    pid_t pid = 0;
+    auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), pid);
+    // As temporary_file_name() writes it: decimal digits only, no sign, no leading zero.
+    if (error != std::errc() || end != digits.data() + digits.size() || pid <= 0 || digits.front() == '0') {
+        return std::nullopt;
+    }
+    return pid;
 }
 
 Result<void> write_atomically(const fs::path& destination, std::string_view bytes) {

@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <sys/types.h>
 #include <vector>
 
 namespace ondrake::registration_macos {
@@ -56,6 +57,10 @@ Result<std::string> manifest_host_path(const std::filesystem::path& host);
 // a temporary file beside it, flushed to stable storage, then renamed over it. Creates missing
 // parent directories. Every failure is ManifestWrite and leaves no temporary file of ours.
 Result<void> write_atomically(const std::filesystem::path& destination, std::string_view bytes);
+
+// The process id in the name of a temporary file that write_atomically creates beside its
+// destination, or none when `file_name` is no such name.
+std::optional<pid_t> temporary_file_owner(std::string_view file_name);
 
 // Writes every browser's manifest for `paths.host` and the application-path record for
 // `paths.app`. Refuses anything but a Canonical location before touching a file.

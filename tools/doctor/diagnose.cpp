@@ -117,6 +117,11 @@ std::vector<Finding> diagnose(const Report& report) {
     } else {
         for (const ManifestFacts& manifest : report.manifests) diagnose_manifest(manifest, findings);
         diagnose_record(report.record, findings);
+        for (const TemporaryFileFacts& file : report.temporary_files) {
+            Problem problem = file.process_running ? Problem::TemporaryFileOfARunningProcess
+                                                   : Problem::TemporaryFileLeftOver;
+            findings.push_back({problem, std::nullopt, file.path.string()});
+        }
     }
     // The host's environment, started by a browser, seldom holds a variable set in a terminal, so
     // a usable override does not excuse a broken record; an unusable one breaks the launch here.

@@ -18,6 +18,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <exception>
 #include <sys/stat.h>
@@ -246,6 +247,30 @@ RecordFacts examine_record(const std::optional<fs::path>& application) {
     return record;
 }
 
+// The temporary files registration left in `directories`, which may repeat.
+std::vector<TemporaryFileFacts> examine_temporary_files(const std::vector<fs::path>& directories) {
+    std::vector<TemporaryFileFacts> found;
+    std::vector<fs::path> seen;
+    for (const fs::path& directory : directories) {
+        if (std::any_of(seen.begin(), seen.end(),
+                        [&](const fs::path& d) { return same_path(d, directory); })) {
+            continue;
+        }
+        seen.push_back(directory);
+        std::error_code error;
+        for (fs::directory_iterator entry(directory, error), end; !error && entry != end;
+             entry.increment(error)) {
+            auto pid = registration_macos::temporary_file_owner(entry->path().filename().native());
+            if (!pid) continue;
+            // Signal 0 only asks whether the process exists; EPERM means it does, as another user's.
+            bool running = ::kill(*pid, 0) == 0 || errno == EPERM;
+            found.push_back({entry->path(), *pid, running});
+        }
+    }
+    std::sort(found.begin(), found.end(), [](const auto& a, const auto& b) { return a.path < b.path; });
+    return found;
+}
+
 OverrideFacts examine_override() {
     OverrideFacts facts;
     if (const char* value = std::getenv("ONDRAKE_DOWNLOAD_EXE")) facts.candidate = check_candidate(value);
@@ -327,6 +352,12 @@ Report examine(const ExamineInputs& inputs) {
     report.host = examine_host(inputs);
     report.manifests = examine_manifests(manifest_host(report.host));
     report.record = examine_record(report.host.application);
+    std::vector<fs::path> directories;
+    for (const ManifestFacts& manifest : report.manifests) {
+        if (manifest.path) directories.push_back(manifest.path->parent_path());
+    }
+    if (report.record.path) directories.push_back(report.record.path->parent_path());
+    report.temporary_files = examine_temporary_files(directories);
     report.override_path = examine_override();
     if (auto candidate = launcher::application_candidate()) {
         report.launch_candidate = check_candidate(std::move(*candidate));

@@ -40,6 +40,9 @@ The JSON document (keys are stable; a value that does not apply is null):
                        admitsExtension, firefoxTrust ("production", "development", "neither")
   applicationRecord    path, state ("no_state_directory", "missing", "unreadable", "present",
                        "blocked"), blockedBy, candidate, matchesInstallation
+  temporaryFiles[]     temporary files that a registration left beside a manifest or the
+                       record: path, pid (the registration's process id, from the name),
+                       processRunning (a process with that id runs now)
   override             set, candidate: ONDRAKE_DOWNLOAD_EXE
   launchCandidate      what the host's launcher would start: the override, else the record
                        (a candidate is value, absolute, regularFile, executable)

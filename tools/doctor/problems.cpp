@@ -89,6 +89,13 @@ constexpr std::array PROBLEMS = {
                  "register cannot write the application-path record: a directory stands at its "
                  "path, or a file where one of the directories above it belongs",
                  Fix::RemoveBlockingPath},
+    ProblemEntry{Problem::TemporaryFileLeftOver, "temporary_file_left_over",
+                 "a registration that ended before it finished left its temporary file behind",
+                 Fix::RemoveTemporaryFile},
+    ProblemEntry{Problem::TemporaryFileOfARunningProcess, "temporary_file_of_a_running_process",
+                 "a temporary file of registration is there, and a process with the id in its "
+                 "name is running: a registration may be writing it right now",
+                 Fix::WaitForRegistration},
     ProblemEntry{Problem::OverrideUnusable, "override_unusable",
                  "ONDRAKE_DOWNLOAD_EXE is set but does not name an executable file by an absolute "
                  "path, and it takes precedence over the record",
@@ -156,11 +163,16 @@ constexpr std::array FIXES = {
     FixEntry{Fix::RemoveBlockingPath, "remove_blocking_path",
              "move away what stands at the path named, then run \"ondrake-native-host register\" "
              "from Contents/MacOS of Ondrake Download in /Applications"},
+    FixEntry{Fix::RemoveTemporaryFile, "remove_temporary_file",
+             "remove the temporary file named; nothing reads it"},
+    FixEntry{Fix::WaitForRegistration, "wait_for_registration",
+             "run the doctor again once the registration has finished; remove the file named if "
+             "it is still there then"},
 };
 
 static_assert(enum_table::in_enum_order<Problem::SocketUnreachable>(PROBLEMS, &ProblemEntry::problem),
               "one row per Problem, in the enumeration's order");
-static_assert(enum_table::in_enum_order<Fix::RemoveBlockingPath>(FIXES, &FixEntry::fix),
+static_assert(enum_table::in_enum_order<Fix::WaitForRegistration>(FIXES, &FixEntry::fix),
               "one row per Fix, in the enumeration's order");
 
 const ProblemEntry& entry(Problem problem) { return PROBLEMS[static_cast<std::size_t>(problem)]; }

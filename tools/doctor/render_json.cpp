@@ -108,6 +108,14 @@ json::object problem(const Finding& finding) {
 std::string render_json(const Report& report) {
     json::array manifests;
     for (const ManifestFacts& facts : report.manifests) manifests.push_back(manifest(facts));
+    json::array temporary_files;
+    for (const TemporaryFileFacts& file : report.temporary_files) {
+        temporary_files.push_back(json::object{
+            {"path", as_utf8(file.path.native())},
+            {"pid", file.pid},
+            {"processRunning", file.process_running},
+        });
+    }
     json::array problems;
     for (const Finding& finding : report.findings) problems.push_back(problem(finding));
 
@@ -126,6 +134,7 @@ std::string render_json(const Report& report) {
              {"candidate", candidate(report.record.candidate)},
              {"matchesInstallation", bool_or_null(report.record.matches_installation)},
          }},
+        {"temporaryFiles", std::move(temporary_files)},
         {"override",
          json::object{
              {"set", report.override_path.candidate.has_value()},

@@ -206,6 +206,14 @@ std::string render_text(const Report& report) {
     out.line("");
     application_section(report, out);
     out.line("");
+    if (!report.temporary_files.empty()) {
+        out.line("Temporary files of registration");
+        for (const TemporaryFileFacts& file : report.temporary_files) {
+            out.line("  ", file.path.string(), " (process ", std::to_string(file.pid),
+                     yes_no(file.process_running, ", running)", ", no longer running)"));
+        }
+        out.line("");
+    }
     socket_section(report.socket, out);
     out.line("");
     problems_section(report, out);

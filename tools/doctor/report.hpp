@@ -13,6 +13,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <sys/types.h>
 #include <vector>
 
 namespace ondrake::doctor {
@@ -107,6 +108,16 @@ struct RecordFacts {
     std::optional<std::filesystem::path> blocked_by;  // set with RecordState::Blocked
 };
 
+// A temporary file that registration writes beside a manifest or the record and renames into
+// place; one that is still there was left by a registration that did not finish.
+struct TemporaryFileFacts {
+    std::filesystem::path path;
+    pid_t pid = 0;                 // the registration's process id, from the file's name
+    bool process_running = false;  // some process has that id now (it may be another one)
+
+    bool operator==(const TemporaryFileFacts&) const = default;
+};
+
 struct OverrideFacts {
     std::optional<CandidateFacts> candidate;  // none: ONDRAKE_DOWNLOAD_EXE is not set
 };
@@ -162,6 +173,8 @@ enum class Problem : std::uint8_t {
     RecordTargetNotExecutable,
     RecordStale,
     RecordPathBlocked,
+    TemporaryFileLeftOver,
+    TemporaryFileOfARunningProcess,
     OverrideUnusable,
     SocketPathTooLong,
     SocketMissing,
@@ -188,6 +201,8 @@ enum class Fix : std::uint8_t {
     RestartApplication,
     RunAsSameUser,
     RemoveBlockingPath,
+    RemoveTemporaryFile,
+    WaitForRegistration,
 };
 
 struct Finding {
@@ -204,6 +219,7 @@ struct Report {
     HostFacts host;
     std::vector<ManifestFacts> manifests;  // one per browser, in registration order
     RecordFacts record;
+    std::vector<TemporaryFileFacts> temporary_files;  // beside the manifests and the record
     OverrideFacts override_path;
     // What the host's launcher would try to start: the override when set, else the record.
     std::optional<CandidateFacts> launch_candidate;

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <sys/wait.h>
 
 namespace ondrake::doctor {
 namespace {
@@ -164,6 +165,20 @@ TEST(DoctorProcess, HelpExitsZero) {
 
 // ---- States the doctor once misread ----------------------------------------------------------
 
+// The id of a process that has ended and been collected.
+pid_t ended_process() {
+    char* argv[] = {const_cast<char*>("/bin/true"), nullptr};
+    auto spawned = platform::SpawnSetup().spawn(argv[0], argv);
+    EXPECT_TRUE(spawned.has_value());
+    if (!spawned) return 0;
+    int status = 0;
+    ::waitpid(*spawned, &status, 0);
+    return *spawned;
+}
+
+// The name registration gives its temporary file.
+std::string temporary_name(pid_t pid) { return ".com.ondrake.download." + std::to_string(pid) + ".tmp"; }
+
 struct StateCase {
     const char* name;
     std::function<void(UserSetUp&)> plant;
@@ -193,6 +208,16 @@ const StateCase STATE_CASES[] = {
      },
      {"manifest_too_deep"},
      {"present but JSON nested more than 32 levels deep"}},
+
+    {"temporary_files_of_registrations",
+     [](UserSetUp& s) {
+         write_file(s.manifest(SupportedBrowser::Chrome).parent_path() / temporary_name(ended_process()),
+                    "{");
+         write_file(s.record().parent_path() / temporary_name(::getpid()), "/App");
+     },
+     {"temporary_file_left_over", "temporary_file_of_a_running_process"},
+     {"Temporary files of registration", "(process " + std::to_string(::getpid()) + ", running)",
+      ", no longer running)"}},
 };
 
 void PrintTo(const StateCase& row, std::ostream* out) { *out << row.name; }

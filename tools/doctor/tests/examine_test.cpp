@@ -241,6 +241,18 @@ const Planted PLANTED[] = {
     {"record_not_utf8",
      [](UserSetUp& s) { write_file(s.record(), s.app.string() + "\xFF"); },
      {{Problem::RecordUnreadable}}},
+    {"temporary_file_beside_a_manifest",
+     [](UserSetUp& s) {
+         write_file(s.manifest(SupportedBrowser::Firefox).parent_path() / ".com.ondrake.download.4194304.tmp",
+                    "");
+     },
+     {{Problem::TemporaryFileLeftOver}}},
+    {"temporary_file_of_this_process_beside_the_record",
+     [](UserSetUp& s) {
+         write_file(
+             s.record().parent_path() / (".com.ondrake.download." + std::to_string(::getpid()) + ".tmp"), "");
+     },
+     {{Problem::TemporaryFileOfARunningProcess}}},
     {"override_naming_nothing",
      [](UserSetUp& s) { set_override((s.root / "nothing").string()); },
      {{Problem::OverrideUnusable}}},

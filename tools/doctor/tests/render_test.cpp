@@ -38,6 +38,7 @@ Report full_report() {
     }
     report.record = {"/Users/example/Library/Application Support/OndrakeDownload/app-path",
                      RecordState::Present, CandidateFacts{APP, true, true, true}, true, std::nullopt};
+    report.temporary_files = {{"/Users/example/.com.ondrake.download.4711.tmp", 4711, false}};
     report.override_path.candidate = CandidateFacts{"relative", false, false, false};
     report.launch_candidate = report.override_path.candidate;
     report.socket = {"/Users/example/Library/Application Support/OndrakeDownload/ipc/browser.sock",
@@ -74,9 +75,9 @@ std::set<std::string> keys_of(const json::object& object) {
 TEST(RenderJson, KeysAreTheDocumentedOnes) {
     json::object document = parsed(render_json(full_report()));
     using Keys = std::set<std::string>;
-    EXPECT_EQ(keys_of(document),
-              (Keys{"healthy", "home", "homeAccess", "host", "registerCommand", "manifests",
-                    "applicationRecord", "override", "launchCandidate", "socket", "problems"}));
+    EXPECT_EQ(keys_of(document), (Keys{"healthy", "home", "homeAccess", "host", "registerCommand",
+                                       "manifests", "applicationRecord", "temporaryFiles", "override",
+                                       "launchCandidate", "socket", "problems"}));
     EXPECT_EQ(
         keys_of(document["host"].as_object()),
         (Keys{"path", "source", "executable", "bundle", "application", "identificationError", "location"}));
@@ -91,6 +92,8 @@ TEST(RenderJson, KeysAreTheDocumentedOnes) {
     EXPECT_EQ(keys_of(document["applicationRecord"].as_object()["candidate"].as_object()),
               (Keys{"value", "absolute", "regularFile", "executable"}));
     EXPECT_EQ(keys_of(document["override"].as_object()), (Keys{"set", "candidate"}));
+    EXPECT_EQ(keys_of(document["temporaryFiles"].as_array()[0].as_object()),
+              (Keys{"path", "pid", "processRunning"}));
     EXPECT_EQ(keys_of(document["socket"].as_object()),
               (Keys{"path", "length", "limit", "fitsAddress", "file", "linkTarget", "connection"}));
     ASSERT_EQ(document["problems"].as_array().size(), 2u);
@@ -257,7 +260,7 @@ TEST(ProblemTable, NamesAreDistinctAndEveryFixIsUsed) {
         EXPECT_FALSE(summary(problem).empty());
         used.insert(fix_for(problem));
     }
-    constexpr auto last_fix = static_cast<int>(Fix::RunAsSameUser);
+    constexpr auto last_fix = static_cast<int>(Fix::WaitForRegistration);
     for (int i = 0; i <= last_fix; ++i) {
         auto fix = static_cast<Fix>(i);
         SCOPED_TRACE(key(fix));
