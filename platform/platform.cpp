@@ -199,6 +199,10 @@ void SpawnSetup::close(int fd) {
     if (error_ == 0) record(::posix_spawn_file_actions_addclose(&actions_, fd));
 }
 
+void SpawnSetup::change_directory(const char* directory) {
+    if (error_ == 0) record(::posix_spawn_file_actions_addchdir_np(&actions_, directory));
+}
+
 void SpawnSetup::default_signal(int signal) {
     if (error_ != 0) return;
     sigaddset(&default_signals_, signal);

@@ -75,6 +75,9 @@ public:
     void duplicate(int from, int to);
     // The child's `fd` is not open at all.
     void close(int fd);
+    // The child starts in `directory` (copied here): posix_spawn_file_actions_addchdir_np, which
+    // glibc 2.29 and macOS 10.15 both offer under that name.
+    void change_directory(const char* directory);
     // `signal` at its default action in the child, even when we ignore it (an ignored signal
     // survives exec).
     void default_signal(int signal);

@@ -102,6 +102,33 @@ void diagnose_socket(const SocketFacts& socket, std::vector<Finding>& out) {
     if (problem) out.push_back({*problem, std::nullopt, path});
 }
 
+// One problem per round trip at most: the first step that failed; the steps after it were not
+// tried. A browser without a usable manifest starts nothing, and the manifest's own problem says
+// why.
+void diagnose_round_trip(const RoundTripFacts& trip, std::vector<Finding>& out) {
+    std::string subject = trip.host.value_or(trip.manifest ? trip.manifest->string() : std::string());
+    auto report = [&](Problem problem) { out.push_back({problem, trip.browser, subject}); };
+    switch (trip.start) {
+        case HostStart::NoManifest:
+        case HostStart::NoHost:
+        case HostStart::NoCaller: return;
+        case HostStart::NotExecutable: return report(Problem::RoundTripHostNotExecutable);
+        case HostStart::Failed: return report(Problem::RoundTripHostDidNotStart);
+        case HostStart::Started: break;
+    }
+    for (const LegFacts* leg : {&trip.browser_leg, &trip.application_leg}) {
+        switch (leg->result) {
+            case LegResult::NotTried:
+            case LegResult::Passed: break;
+            case LegResult::HostEnded: return report(Problem::RoundTripHostEnded);
+            case LegResult::NoReply: return report(Problem::RoundTripNoReply);
+            case LegResult::WrongReply: return report(Problem::RoundTripWrongReply);
+            case LegResult::ApplicationUnavailable: return report(Problem::RoundTripApplicationUnavailable);
+            case LegResult::ApplicationSilent: return report(Problem::RoundTripApplicationSilent);
+        }
+    }
+}
+
 }  // namespace
 
 std::vector<Finding> diagnose(const Report& report) {
@@ -130,6 +157,9 @@ std::vector<Finding> diagnose(const Report& report) {
         findings.push_back({Problem::OverrideUnusable, std::nullopt, overriding->value});
     }
     if (home_usable) diagnose_socket(report.socket, findings);
+    if (report.round_trip) {
+        for (const RoundTripFacts& trip : *report.round_trip) diagnose_round_trip(trip, findings);
+    }
     return findings;
 }
 

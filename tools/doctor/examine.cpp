@@ -133,13 +133,19 @@ HomeAccess examine_home(const std::optional<fs::path>& home) {
 
 // ---- Manifests -----------------------------------------------------------------------------
 
-bool array_holds(const json::object& manifest, std::string_view member, std::string_view wanted) {
+// The strings of an array member, in order; whatever else the array holds is passed over.
+std::vector<std::string> strings_of(const json::object& manifest, std::string_view member) {
+    std::vector<std::string> strings;
     const json::value* list = manifest.if_contains(member);
-    if (list == nullptr || !list->is_array()) return false;
-    const json::array& elements = list->get_array();
-    return std::any_of(elements.begin(), elements.end(), [&](const json::value& element) {
-        return element.is_string() && std::string_view(element.get_string()) == wanted;
-    });
+    if (list == nullptr || !list->is_array()) return strings;
+    for (const json::value& element : list->get_array()) {
+        if (element.is_string()) strings.emplace_back(element.get_string());
+    }
+    return strings;
+}
+
+bool holds(const std::vector<std::string>& strings, std::string_view wanted) {
+    return std::find(strings.begin(), strings.end(), wanted) != strings.end();
 }
 
 // Whether `text` is JSON however deeply it nests. The parser keeps its own stack, and a value
@@ -162,15 +168,16 @@ void read_members(const json::object& manifest, ManifestFacts& facts) {
             launcher::is_usable_candidate(*facts.host_path) && is_executable_file(*facts.host_path);
     }
     if (registration::is_firefox(facts.browser)) {
-        bool production = array_holds(manifest, "allowed_extensions", registration::FIREFOX_ADDON_ID);
-        bool development = array_holds(manifest, "allowed_extensions", registration::FIREFOX_DEV_ADDON_ID);
+        facts.admitted = strings_of(manifest, "allowed_extensions");
+        bool production = holds(facts.admitted, registration::FIREFOX_ADDON_ID);
+        bool development = holds(facts.admitted, registration::FIREFOX_DEV_ADDON_ID);
         facts.admits_extension = production;
         facts.firefox_trust = development  ? FirefoxTrust::Development
                               : production ? FirefoxTrust::Production
                                            : FirefoxTrust::Neither;
     } else {
-        facts.admits_extension =
-            array_holds(manifest, "allowed_origins", registration::chrome_extension_origin());
+        facts.admitted = strings_of(manifest, "allowed_origins");
+        facts.admits_extension = holds(facts.admitted, registration::chrome_extension_origin());
     }
 }
 
@@ -362,6 +369,7 @@ Report examine(const ExamineInputs& inputs) {
     if (auto candidate = launcher::application_candidate()) {
         report.launch_candidate = check_candidate(std::move(*candidate));
     }
+    if (inputs.round_trip) report.round_trip = round_trip(report.manifests, *inputs.round_trip);
     report.socket = examine_socket(inputs.connect_limit);
     report.findings = diagnose(report);
     return report;

@@ -5,6 +5,7 @@
 
 #include "platform/platform.hpp"
 
+#include <csignal>
 #include <exception>
 #include <string>
 #include <string_view>
@@ -34,6 +35,12 @@ int main(int argc, char** argv) {
 
     ExamineInputs inputs;
     inputs.host_option = options.host;
+    if (options.round_trip) {
+        inputs.round_trip = RoundTripInputs{};
+        inputs.round_trip->browser = options.round_trip_browser;
+        // A host that goes away while we write to it must fail the write, not end the doctor.
+        std::signal(SIGPIPE, SIG_IGN);
+    }
     if (auto self = ondrake::platform::running_executable_path()) inputs.doctor_executable = *self;
 
     // Whatever the files under examination hold, the doctor ends with a word and its documented

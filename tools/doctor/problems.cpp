@@ -117,6 +117,29 @@ constexpr std::array PROBLEMS = {
                  "connecting to the socket is not permitted", Fix::RunAsSameUser},
     ProblemEntry{Problem::SocketUnreachable, "socket_unreachable", "connecting to the socket failed",
                  Fix::RestartApplication},
+    ProblemEntry{Problem::RoundTripHostNotExecutable, "round_trip_host_not_executable",
+                 "the system refuses to run the host the manifest names: it is missing, or no "
+                 "program that may be executed",
+                 Fix::ReinstallThenRegister},
+    ProblemEntry{Problem::RoundTripHostDidNotStart, "round_trip_host_did_not_start",
+                 "the host the manifest names could not be started", Fix::ReinstallApplication},
+    ProblemEntry{Problem::RoundTripHostEnded, "round_trip_host_ended",
+                 "the host ended before it answered; its standard error, shown above, may tell why",
+                 Fix::ReinstallApplication},
+    ProblemEntry{Problem::RoundTripNoReply, "round_trip_no_reply",
+                 "the host did not answer within the time limit, and was stopped", Fix::ReinstallApplication},
+    ProblemEntry{Problem::RoundTripWrongReply, "round_trip_wrong_reply",
+                 "the host answered, but not as ondrake-native-host answers: the manifest names "
+                 "another program, or an outdated host",
+                 Fix::ReinstallThenRegister},
+    ProblemEntry{Problem::RoundTripApplicationUnavailable, "round_trip_application_unavailable",
+                 "the host could neither reach the application nor start it (APP_UNAVAILABLE); the "
+                 "host's standard error, shown above, tells how far the start got",
+                 Fix::StartApplication},
+    ProblemEntry{Problem::RoundTripApplicationSilent, "round_trip_application_silent",
+                 "the application took the host's connection but gave no usable answer in time "
+                 "(DELIVERY_INDETERMINATE)",
+                 Fix::RestartApplication},
 };
 
 struct FixEntry {
@@ -168,11 +191,16 @@ constexpr std::array FIXES = {
     FixEntry{Fix::WaitForRegistration, "wait_for_registration",
              "run the doctor again once the registration has finished; remove the file named if "
              "it is still there then"},
+    FixEntry{Fix::ReinstallThenRegister, "reinstall_then_register",
+             "reinstall Ondrake Download (copy it afresh from its disk image into /Applications), "
+             "then run \"ondrake-native-host register\" from Contents/MacOS of Ondrake Download in "
+             "/Applications"},
 };
 
-static_assert(enum_table::in_enum_order<Problem::SocketUnreachable>(PROBLEMS, &ProblemEntry::problem),
+static_assert(enum_table::in_enum_order<Problem::RoundTripApplicationSilent>(PROBLEMS,
+                                                                             &ProblemEntry::problem),
               "one row per Problem, in the enumeration's order");
-static_assert(enum_table::in_enum_order<Fix::WaitForRegistration>(FIXES, &FixEntry::fix),
+static_assert(enum_table::in_enum_order<Fix::ReinstallThenRegister>(FIXES, &FixEntry::fix),
               "one row per Fix, in the enumeration's order");
 
 const ProblemEntry& entry(Problem problem) { return PROBLEMS[static_cast<std::size_t>(problem)]; }
@@ -235,6 +263,20 @@ constexpr Named<ConnectOutcome> CONNECTIONS[] = {
     {ConnectOutcome::Failed, "failed"},
     {ConnectOutcome::NotAttempted, "not_attempted"},
 };
+constexpr Named<HostStart> HOST_STARTS[] = {
+    {HostStart::NoManifest, "no_manifest"}, {HostStart::NoHost, "no_host"},
+    {HostStart::NoCaller, "no_caller"},     {HostStart::NotExecutable, "not_executable"},
+    {HostStart::Failed, "failed"},          {HostStart::Started, "started"},
+};
+constexpr Named<LegResult> LEG_RESULTS[] = {
+    {LegResult::NotTried, "not_tried"},
+    {LegResult::Passed, "passed"},
+    {LegResult::HostEnded, "host_ended"},
+    {LegResult::NoReply, "no_reply"},
+    {LegResult::WrongReply, "wrong_reply"},
+    {LegResult::ApplicationUnavailable, "application_unavailable"},
+    {LegResult::ApplicationSilent, "application_silent"},
+};
 
 using enum_table::in_enum_order;
 static_assert(in_enum_order<HostSource::Unknown>(HOST_SOURCES));
@@ -245,6 +287,8 @@ static_assert(in_enum_order<FirefoxTrust::Neither>(FIREFOX_TRUSTS));
 static_assert(in_enum_order<RecordState::Blocked>(RECORD_STATES));
 static_assert(in_enum_order<SocketFile::Other>(SOCKET_FILES));
 static_assert(in_enum_order<ConnectOutcome::NotAttempted>(CONNECTIONS));
+static_assert(in_enum_order<HostStart::Started>(HOST_STARTS));
+static_assert(in_enum_order<LegResult::ApplicationSilent>(LEG_RESULTS));
 
 }  // namespace
 
@@ -262,17 +306,22 @@ std::string_view key(FirefoxTrust trust) { return name_in(FIREFOX_TRUSTS, trust)
 std::string_view key(RecordState state) { return name_in(RECORD_STATES, state); }
 std::string_view key(SocketFile file) { return name_in(SOCKET_FILES, file); }
 std::string_view key(ConnectOutcome connection) { return name_in(CONNECTIONS, connection); }
+std::string_view key(HostStart start) { return name_in(HOST_STARTS, start); }
+std::string_view key(LegResult result) { return name_in(LEG_RESULTS, result); }
+
+std::string shell_quoted(std::string_view word) {
+    std::string quoted = "'";
+    for (char c : word) {
+        if (c == '\'') quoted.append("'\\''");
+        else quoted.push_back(c);
+    }
+    return quoted + "'";
+}
 
 std::optional<std::string> Report::register_command() const {
     if (!host.path) return std::nullopt;
     // Quoted for a POSIX shell: the bundle's name holds a space.
-    std::string command = "'";
-    for (char c : host.path->native()) {
-        if (c == '\'') command.append("'\\''");
-        else command.push_back(c);
-    }
-    command.append("' register");
-    return command;
+    return shell_quoted(host.path->native()) + " register";
 }
 
 }  // namespace ondrake::doctor

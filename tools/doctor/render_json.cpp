@@ -63,6 +63,12 @@ json::object host(const HostFacts& facts) {
     };
 }
 
+json::array strings(const std::vector<std::string>& values) {
+    json::array array;
+    for (const std::string& value : values) array.push_back(json::string(as_utf8(value)));
+    return array;
+}
+
 json::object manifest(const ManifestFacts& facts) {
     bool present = facts.state == ManifestState::Present;
     return {
@@ -75,6 +81,7 @@ json::object manifest(const ManifestFacts& facts) {
         {"hostPath", string_or_null(facts.host_path)},
         {"hostExecutable", present ? json::value(facts.host_executable) : json::value(nullptr)},
         {"admitsExtension", present ? json::value(facts.admits_extension) : json::value(nullptr)},
+        {"admitted", present ? json::value(strings(facts.admitted)) : json::value(nullptr)},
         {"firefoxTrust", key_or_null(facts.firefox_trust)},
     };
 }
@@ -89,6 +96,46 @@ json::object socket(const SocketFacts& facts) {
         {"linkTarget", string_or_null(facts.link_target)},
         {"connection", key(facts.connection)},
     };
+}
+
+json::object leg(const LegFacts& facts) {
+    bool tried = facts.result != LegResult::NotTried;
+    return {
+        {"result", key(facts.result)},
+        {"milliseconds", tried ? json::value(facts.elapsed.count()) : json::value(nullptr)},
+        {"limitMilliseconds", tried ? json::value(facts.limit.count()) : json::value(nullptr)},
+        {"reply", string_or_null(facts.reply)},
+        {"note", facts.note.empty() ? json::value(nullptr) : json::value(as_utf8(facts.note))},
+    };
+}
+
+json::value round_trip(const std::optional<std::vector<RoundTripFacts>>& trips) {
+    if (!trips) return nullptr;
+    json::array entries;
+    for (const RoundTripFacts& trip : *trips) {
+        json::value exit = nullptr;
+        if (trip.exit) {
+            exit = json::object{
+                {"signalled", trip.exit->signalled},
+                {"value", trip.exit->value},
+                {"stoppedByDoctor", trip.exit->stopped},
+            };
+        }
+        entries.push_back(json::object{
+            {"browser", registration::display_name(trip.browser)},
+            {"manifest", path_or_null(trip.manifest)},
+            {"host", string_or_null(trip.host)},
+            {"arguments", strings(trip.arguments)},
+            {"start", key(trip.start)},
+            {"startError", string_or_null(trip.start_error)},
+            {"browserToHost", leg(trip.browser_leg)},
+            {"hostToApplication", leg(trip.application_leg)},
+            {"exit", std::move(exit)},
+            {"hostStandardError", strings(trip.host_errors)},
+            {"hostStandardErrorLeftOut", trip.host_errors_left_out},
+        });
+    }
+    return entries;
 }
 
 json::object problem(const Finding& finding) {
@@ -142,6 +189,7 @@ std::string render_json(const Report& report) {
          }},
         {"launchCandidate", candidate(report.launch_candidate)},
         {"socket", socket(report.socket)},
+        {"roundTrip", round_trip(report.round_trip)},
         {"problems", std::move(problems)},
     };
     return json::serialize(document) + "\n";

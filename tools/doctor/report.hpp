@@ -7,6 +7,7 @@
 #include "browser-native-host/installation/install_location.hpp"
 #include "browser-native-host/installation/registration.hpp"
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -76,9 +77,10 @@ struct ManifestFacts {
     // cannot be known (no usable host, or no file).
     std::optional<bool> matches_register;
     // From a lenient read of a Present manifest:
-    std::optional<std::string> host_path;             // the "path" member, when it is a string
-    bool host_executable = false;                     // host_path names an executable regular file
-    bool admits_extension = false;                    // our extension's origin, or our production add-on
+    std::optional<std::string> host_path;  // the "path" member, when it is a string
+    bool host_executable = false;          // host_path names an executable regular file
+    bool admits_extension = false;         // our extension's origin, or our production add-on
+    std::vector<std::string> admitted;     // the strings of allowed_origins (allowed_extensions for Firefox)
     std::optional<FirefoxTrust> firefox_trust;        // Firefox only
     std::optional<std::filesystem::path> blocked_by;  // set with ManifestState::Blocked
 };
@@ -149,6 +151,62 @@ struct SocketFacts {
     ConnectOutcome connection = ConnectOutcome::NotAttempted;
 };
 
+// ---- The round trip: a host started as a browser starts it, and two messages -------------------
+
+// How far starting the host got.
+enum class HostStart : std::uint8_t {
+    NoManifest,     // the browser has no manifest to read, so it would start nothing
+    NoHost,         // the manifest's "path" is no string
+    NoCaller,       // the manifest admits no extension that could ask for the host
+    NotExecutable,  // the system refuses to run the file the manifest names
+    Failed,         // the start failed otherwise
+    Started,
+};
+
+// What became of one of the two messages.
+enum class LegResult : std::uint8_t {
+    NotTried,                // an earlier step failed
+    Passed,                  // the expected kind of reply came
+    HostEnded,               // the host's output ended before the reply
+    NoReply,                 // no reply within the leg's limit
+    WrongReply,              // a reply, but not the one this message gets, or a broken frame
+    ApplicationUnavailable,  // the host could neither reach nor start the application
+    ApplicationSilent,       // the application took the request and gave no usable answer in time
+};
+
+struct LegFacts {
+    LegResult result = LegResult::NotTried;
+    std::chrono::milliseconds elapsed{0};
+    std::chrono::milliseconds limit{0};
+    std::optional<std::string> reply;  // the reply's body, as it came
+    std::string note;                  // what was wrong with a reply that is not the expected one
+};
+
+// How a host started by the round trip ended.
+struct HostExit {
+    bool signalled = false;  // ended by a signal rather than by exiting
+    int value = 0;           // the exit status, or the signal's number
+    bool stopped = false;    // it did not exit when its input ended: the doctor signalled it
+
+    bool operator==(const HostExit&) const = default;
+};
+
+struct RoundTripFacts {
+    SupportedBrowser browser = SupportedBrowser::Chrome;
+    std::optional<std::filesystem::path> manifest;
+    std::optional<std::string> host;     // the manifest's "path"
+    std::vector<std::string> arguments;  // what the browser passes after the program's name
+    HostStart start = HostStart::NoManifest;
+    std::optional<std::string> start_error;  // the system's words for a failed start
+    // Browser to host: a message the host refuses by itself. Counted from the start.
+    LegFacts browser_leg;
+    // Host to application: a message only the application answers, which changes nothing there.
+    LegFacts application_leg;
+    std::optional<HostExit> exit;
+    std::vector<std::string> host_errors;  // the host's standard error, line by line, verbatim
+    std::size_t host_errors_left_out = 0;
+};
+
 // Everything that keeps a browser from reaching the application, one value per cause.
 enum class Problem : std::uint8_t {
     NoHomeDirectory,
@@ -183,6 +241,13 @@ enum class Problem : std::uint8_t {
     SocketNotAccepting,
     SocketPermissionDenied,
     SocketUnreachable,
+    RoundTripHostNotExecutable,
+    RoundTripHostDidNotStart,
+    RoundTripHostEnded,
+    RoundTripNoReply,
+    RoundTripWrongReply,
+    RoundTripApplicationUnavailable,
+    RoundTripApplicationSilent,
 };
 
 // The actions that fix problems; several problems share one.
@@ -203,6 +268,7 @@ enum class Fix : std::uint8_t {
     RemoveBlockingPath,
     RemoveTemporaryFile,
     WaitForRegistration,
+    ReinstallThenRegister,
 };
 
 struct Finding {
@@ -224,12 +290,16 @@ struct Report {
     // What the host's launcher would try to start: the override when set, else the record.
     std::optional<CandidateFacts> launch_candidate;
     SocketFacts socket;
+    std::optional<std::vector<RoundTripFacts>> round_trip;  // none: not asked for
     std::vector<Finding> findings;
 
     bool healthy() const { return findings.empty(); }
     // The command that registers the host examined, when it is known.
     std::optional<std::string> register_command() const;
 };
+
+// `word` as one word of a POSIX shell's command line.
+std::string shell_quoted(std::string_view word);
 
 // ---- The problem and fix tables ------------------------------------------------------------
 
@@ -250,5 +320,7 @@ std::string_view key(FirefoxTrust trust);
 std::string_view key(RecordState state);
 std::string_view key(SocketFile file);
 std::string_view key(ConnectOutcome connection);
+std::string_view key(HostStart start);
+std::string_view key(LegResult result);
 
 }  // namespace ondrake::doctor

@@ -1,11 +1,11 @@
 // The built ondrake-doctor, run as its own process with a chosen environment.
 #include "browser-native-host/tests/support/fake_bundle.hpp"
 #include "browser-native-host/tests/support/hostile_files.hpp"
-#include "browser-native-host/tests/support/program_run.hpp"
 #include "tools/app-peer/peer_process.hpp"
 #include "tools/doctor/options.hpp"
 #include "tools/doctor/report.hpp"
 #include "tools/doctor/tests/doctor_fixture.hpp"
+#include "tools/doctor/tests/doctor_run.hpp"
 
 #include <boost/json.hpp>
 #include <gtest/gtest.h>
@@ -18,41 +18,17 @@ namespace {
 
 namespace fs = std::filesystem;
 namespace json = boost::json;
+using testing_setup::APP_PEER;
+using testing_setup::BUILT_DOCTOR;
+using testing_setup::BUILT_HOST;
+using testing_setup::DoctorRun;
+using testing_setup::json_of;
 using testing_setup::Listener;
+using testing_setup::problem_keys;
+using testing_setup::run_doctor;
 using testing_setup::snapshot;
 using testing_setup::UserSetUp;
 using testing_setup::write_file;
-
-const fs::path BUILT_DOCTOR = fs::path(ONDRAKE_BIN_DIR) / "ondrake-doctor";
-const fs::path BUILT_HOST = fs::path(ONDRAKE_BIN_DIR) / "ondrake-native-host";
-const std::string APP_PEER = std::string(ONDRAKE_BIN_DIR) + "/app-peer";
-
-using DoctorRun = test::ProgramRun;
-
-// Runs `program` with `arguments`, HOME as given (none: unset) and no ONDRAKE_DOWNLOAD_EXE.
-DoctorRun run_doctor(const std::vector<std::string>& arguments, const std::optional<fs::path>& home,
-                     const fs::path& program = BUILT_DOCTOR) {
-    test::ProgramOptions options;
-    options.arguments = arguments;
-    options.environment = {{"HOME", home ? std::optional<std::string>(home->string()) : std::nullopt},
-                           {"ONDRAKE_DOWNLOAD_EXE", std::nullopt}};
-    return test::run_program(program.string(), options);
-}
-
-json::object json_of(const DoctorRun& run) {
-    std::error_code error;
-    json::value document = json::parse(run.out, error);
-    EXPECT_FALSE(error) << run.out;
-    return document.is_object() ? document.get_object() : json::object();
-}
-
-std::vector<std::string> problem_keys(json::object& document) {
-    std::vector<std::string> keys;
-    for (const json::value& problem : document["problems"].as_array()) {
-        keys.emplace_back(problem.as_object().at("problem").as_string());
-    }
-    return keys;
-}
 
 // Manifests as register writes them for the built host, a record naming a stand-in application
 // and the reference application listening: the doctor finds nothing wrong, changes nothing, and

@@ -50,7 +50,7 @@ protected:
         : home_env_("HOME", setup_.home.string()), override_env_("ONDRAKE_DOWNLOAD_EXE", std::nullopt) {}
 
     Report examine_with_host(const fs::path& host) {
-        return examine({host, std::nullopt, std::chrono::milliseconds(5'000)});
+        return examine({host, std::nullopt, std::chrono::milliseconds(5'000), std::nullopt});
     }
     Report run() { return examine_with_host(setup_.host); }
 
@@ -461,7 +461,7 @@ TEST_F(ExamineTest, HostBesideTheDoctor) {
 
     for (const fs::path& doctor : {setup_.root / "bin/ondrake-doctor", setup_.root / "links/doctor"}) {
         SCOPED_TRACE(doctor);
-        Report report = examine({std::nullopt, doctor, std::chrono::milliseconds(5'000)});
+        Report report = examine({std::nullopt, doctor, std::chrono::milliseconds(5'000), std::nullopt});
         EXPECT_EQ(report.host.source, HostSource::BesideDoctor);
         EXPECT_EQ(report.host.path, setup_.host);
         EXPECT_EQ(problems_of(report), std::vector<Expected>{});
@@ -472,7 +472,7 @@ TEST_F(ExamineTest, NoHostBesideTheDoctor) {
     setup_.make_healthy();
     fs::path lonely = setup_.root / "elsewhere/ondrake-doctor";
     write_file(lonely, "", 0755);
-    Report report = examine({std::nullopt, lonely, std::chrono::milliseconds(5'000)});
+    Report report = examine({std::nullopt, lonely, std::chrono::milliseconds(5'000), std::nullopt});
     EXPECT_EQ(report.host.path, setup_.root / "elsewhere/ondrake-native-host");
     EXPECT_FALSE(report.host.executable);
     ASSERT_FALSE(report.findings.empty());
@@ -482,7 +482,7 @@ TEST_F(ExamineTest, NoHostBesideTheDoctor) {
 
 TEST_F(ExamineTest, UnknownDoctorLocation) {
     setup_.make_healthy();
-    Report report = examine({std::nullopt, std::nullopt, std::chrono::milliseconds(5'000)});
+    Report report = examine({std::nullopt, std::nullopt, std::chrono::milliseconds(5'000), std::nullopt});
     EXPECT_EQ(report.host.source, HostSource::Unknown);
     EXPECT_EQ(report.host.path, std::nullopt);
     EXPECT_EQ(report.register_command(), std::nullopt);

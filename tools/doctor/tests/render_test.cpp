@@ -48,6 +48,22 @@ Report full_report() {
                      SocketFile::LinkToSocket,
                      "/private/tmp/ondrake.sock",
                      ConnectOutcome::Accepted};
+    RoundTripFacts trip;
+    trip.browser = SupportedBrowser::Chrome;
+    trip.manifest = "/Users/example/Library/Application Support/Google/Chrome/NativeMessagingHosts/x.json";
+    trip.host = HOST;
+    trip.arguments = {registration::chrome_extension_origin()};
+    trip.start = HostStart::Started;
+    trip.browser_leg = {
+        LegResult::Passed, std::chrono::milliseconds(12), std::chrono::milliseconds(10'000),
+        R"({"protocolVersion":1,"requestId":"d-1","status":"rejected","code":"UNSUPPORTED_SCHEME"})", ""};
+    trip.application_leg = {LegResult::WrongReply, std::chrono::milliseconds(20'400),
+                            std::chrono::milliseconds(74'700), "{}", "not the reply to a capture step"};
+    trip.exit = HostExit{false, 0, false};
+    trip.host_errors = {
+        "ondrake-native-host: stage=app_spawn in_job=n/a breakaway_ok=n/a silent_breakaway_ok=n/a"};
+    trip.start_error = "Permission denied";
+    report.round_trip = std::vector<RoundTripFacts>{trip};
     report.findings = {
         {Problem::FirefoxDevelopmentTrust, SupportedBrowser::Firefox, "/Users/example/firefox.json"},
         {Problem::OverrideUnusable, std::nullopt, "relative"},
@@ -77,7 +93,7 @@ TEST(RenderJson, KeysAreTheDocumentedOnes) {
     using Keys = std::set<std::string>;
     EXPECT_EQ(keys_of(document), (Keys{"healthy", "home", "homeAccess", "host", "registerCommand",
                                        "manifests", "applicationRecord", "temporaryFiles", "override",
-                                       "launchCandidate", "socket", "problems"}));
+                                       "launchCandidate", "socket", "roundTrip", "problems"}));
     EXPECT_EQ(
         keys_of(document["host"].as_object()),
         (Keys{"path", "source", "executable", "bundle", "application", "identificationError", "location"}));
@@ -85,7 +101,7 @@ TEST(RenderJson, KeysAreTheDocumentedOnes) {
     for (const json::value& manifest : document["manifests"].as_array()) {
         EXPECT_EQ(keys_of(manifest.as_object()),
                   (Keys{"browser", "path", "sharesWith", "state", "blockedBy", "matchesRegister", "hostPath",
-                        "hostExecutable", "admitsExtension", "firefoxTrust"}));
+                        "hostExecutable", "admitsExtension", "admitted", "firefoxTrust"}));
     }
     EXPECT_EQ(keys_of(document["applicationRecord"].as_object()),
               (Keys{"path", "state", "blockedBy", "candidate", "matchesInstallation"}));
@@ -96,6 +112,16 @@ TEST(RenderJson, KeysAreTheDocumentedOnes) {
               (Keys{"path", "pid", "processRunning"}));
     EXPECT_EQ(keys_of(document["socket"].as_object()),
               (Keys{"path", "length", "limit", "fitsAddress", "file", "linkTarget", "connection"}));
+    ASSERT_EQ(document["roundTrip"].as_array().size(), 1u);
+    json::object& trip = document["roundTrip"].as_array()[0].as_object();
+    EXPECT_EQ(keys_of(trip),
+              (Keys{"browser", "manifest", "host", "arguments", "start", "startError", "browserToHost",
+                    "hostToApplication", "exit", "hostStandardError", "hostStandardErrorLeftOut"}));
+    for (const char* leg : {"browserToHost", "hostToApplication"}) {
+        EXPECT_EQ(keys_of(trip[leg].as_object()),
+                  (Keys{"result", "milliseconds", "limitMilliseconds", "reply", "note"}));
+    }
+    EXPECT_EQ(keys_of(trip["exit"].as_object()), (Keys{"signalled", "value", "stoppedByDoctor"}));
     ASSERT_EQ(document["problems"].as_array().size(), 2u);
     for (const json::value& problem : document["problems"].as_array()) {
         EXPECT_EQ(keys_of(problem.as_object()),
@@ -171,6 +197,7 @@ TEST(RenderJson, AbsentFactsAreNull) {
     EXPECT_EQ(document["applicationRecord"].as_object()["candidate"], nullptr);
     EXPECT_EQ(document["override"].as_object()["set"], false);
     EXPECT_EQ(document["socket"].as_object()["path"], nullptr);
+    EXPECT_EQ(document["roundTrip"], nullptr);
     EXPECT_EQ(document["socket"].as_object()["connection"], "not_attempted");
     EXPECT_TRUE(document["problems"].as_array().empty());
 }
@@ -209,6 +236,24 @@ TEST(RenderText, HealthyReportSaysSo) {
     EXPECT_EQ(out.find("Problems ("), std::string::npos);
     EXPECT_NE(out.find("opera     reads chrome's manifest"), std::string::npos) << out;
     EXPECT_NE(out.find("trust: development"), std::string::npos) << out;
+}
+
+TEST(RenderText, RoundTripSection) {
+    std::string out = render_text(full_report());
+    for (const std::string& line : {
+             std::string("Round trip: each host started as its browser starts it\n"),
+             "    started: '" + HOST + "' '" + registration::chrome_extension_origin() + "'\n",
+             std::string("    browser to host: passed in 12 ms (limit 10.0 s)\n"),
+             std::string(
+                 "    host to application: FAILED after 20.4 s (limit 74.7 s): not the reply this message "
+                 "gets\n      sent:  capture_status for a capture that no capture has, which only the "
+                 "application answers\n      reply: {}\n      not the reply to a capture step\n"),
+             std::string(
+                 "    the host exited with status 0\n    its standard error:\n      ondrake-native-host: "
+                 "stage=app_spawn"),
+         }) {
+        EXPECT_NE(out.find(line), std::string::npos) << line << "\nin\n" << out;
+    }
 }
 
 // Whatever the files hold, the text for people carries no control character but its own line
@@ -252,7 +297,7 @@ TEST(ProblemTable, NamesAreDistinctAndEveryFixIsUsed) {
     std::set<std::string_view> problem_keys;
     std::set<std::string_view> fix_keys;
     std::set<Fix> used;
-    constexpr auto last_problem = static_cast<int>(Problem::SocketUnreachable);
+    constexpr auto last_problem = static_cast<int>(Problem::RoundTripApplicationSilent);
     for (int i = 0; i <= last_problem; ++i) {
         auto problem = static_cast<Problem>(i);
         SCOPED_TRACE(key(problem));
@@ -260,7 +305,7 @@ TEST(ProblemTable, NamesAreDistinctAndEveryFixIsUsed) {
         EXPECT_FALSE(summary(problem).empty());
         used.insert(fix_for(problem));
     }
-    constexpr auto last_fix = static_cast<int>(Fix::WaitForRegistration);
+    constexpr auto last_fix = static_cast<int>(Fix::ReinstallThenRegister);
     for (int i = 0; i <= last_fix; ++i) {
         auto fix = static_cast<Fix>(i);
         SCOPED_TRACE(key(fix));
@@ -303,13 +348,34 @@ struct ArgumentCase {
     bool help = false;
 };
 
+Options parsed_as(std::optional<std::filesystem::path> host, bool json, bool round_trip = false,
+                  std::optional<SupportedBrowser> browser = std::nullopt) {
+    Options options;
+    options.host = std::move(host);
+    options.json = json;
+    options.round_trip = round_trip;
+    options.round_trip_browser = browser;
+    return options;
+}
+
 TEST(ParseArguments, Table) {
     const ArgumentCase cases[] = {
         {"nothing", {}, Options{}},
-        {"json", {"--json"}, Options{std::nullopt, true}},
-        {"host", {"--host", "/a/b"}, Options{"/a/b", false}},
-        {"host_and_json", {"--json", "--host", "rel/h"}, Options{"rel/h", true}},
-        {"json_twice", {"--json", "--json"}, Options{std::nullopt, true}},
+        {"json", {"--json"}, parsed_as(std::nullopt, true)},
+        {"host", {"--host", "/a/b"}, parsed_as("/a/b", false)},
+        {"host_and_json", {"--json", "--host", "rel/h"}, parsed_as("rel/h", true)},
+        {"json_twice", {"--json", "--json"}, parsed_as(std::nullopt, true)},
+        {"round_trip", {"--round-trip"}, parsed_as(std::nullopt, false, true)},
+        {"round_trip_then_option", {"--round-trip", "--json"}, parsed_as(std::nullopt, true, true)},
+        {"round_trip_firefox",
+         {"--round-trip", "firefox", "--json"},
+         parsed_as(std::nullopt, true, true, SupportedBrowser::Firefox)},
+        {"round_trip_opera",
+         {"--round-trip", "opera"},
+         parsed_as(std::nullopt, false, true, SupportedBrowser::Opera)},
+        {"round_trip_unknown_browser", {"--round-trip", "safari"}, std::nullopt},
+        {"round_trip_twice", {"--round-trip", "--round-trip"}, std::nullopt},
+        {"browser_without_round_trip", {"firefox"}, std::nullopt},
         {"help", {"--help"}, std::nullopt, true},
         {"help_beats_errors", {"--bogus", "--help"}, std::nullopt, true},
         {"unknown_option", {"--bogus"}, std::nullopt},
@@ -328,6 +394,8 @@ TEST(ParseArguments, Table) {
             ASSERT_NE(options, nullptr);
             EXPECT_EQ(options->host, c.options->host);
             EXPECT_EQ(options->json, c.options->json);
+            EXPECT_EQ(options->round_trip, c.options->round_trip);
+            EXPECT_EQ(options->round_trip_browser, c.options->round_trip_browser);
         } else if (c.help) {
             EXPECT_TRUE(std::holds_alternative<ShowHelp>(parsed));
         } else {

@@ -1,0 +1,326 @@
+// The round trip of the built doctor: the built host started from a manifest as a browser starts
+// it, the reference application started by that host, and every failure on the way made real.
+#include "browser-native-host/messages/protocol.hpp"
+#include "tools/doctor/options.hpp"
+#include "tools/doctor/report.hpp"
+#include "tools/doctor/tests/doctor_fixture.hpp"
+#include "tools/doctor/tests/doctor_run.hpp"
+
+#include <boost/json.hpp>
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdio>
+#include <future>
+#include <map>
+#include <sstream>
+
+namespace ondrake::doctor {
+namespace {
+
+namespace fs = std::filesystem;
+namespace json = boost::json;
+using namespace std::chrono_literals;
+using testing_setup::APP_PEER;
+using testing_setup::BUILT_HOST;
+using testing_setup::DoctorRun;
+using testing_setup::json_of;
+using testing_setup::run_doctor;
+using testing_setup::snapshot;
+using testing_setup::UserSetUp;
+using testing_setup::write_file;
+using Clock = std::chrono::steady_clock;
+
+// A process that exists and has not merely ended uncollected.
+bool running(pid_t pid) {
+    if (pid <= 0 || ::kill(pid, 0) != 0) return false;
+    std::string command = "ps -o stat= -p " + std::to_string(pid);
+    std::FILE* ps = ::popen(command.c_str(), "r");
+    char state = 'Z';
+    if (ps != nullptr) {
+        if (std::fscanf(ps, " %c", &state) != 1) state = 'Z';
+        ::pclose(ps);
+    }
+    return state != 'Z';
+}
+
+std::optional<pid_t> pid_in(const fs::path& file) {
+    auto text = test::read_file(file);
+    if (!text || text->empty()) return std::nullopt;
+    return static_cast<pid_t>(std::stol(*text));
+}
+
+// The application as the host starts it: a script, named by the record, that starts app-peer in
+// the background with `peer_arguments` and notes its process id. Stopped again at the end.
+class RecordedApplication {
+public:
+    RecordedApplication(const UserSetUp& setup, const std::vector<std::string>& peer_arguments)
+        : pid_file_(setup.root / "application.pid"), log_(setup.root / "application.log") {
+        std::string command = shell_quoted(APP_PEER) + " --socket " + shell_quoted(setup.endpoint());
+        for (const std::string& argument : peer_arguments) command += " " + shell_quoted(argument);
+        command += " --log " + shell_quoted(log_.string());
+        fs::path script = setup.root / "application.sh";
+        write_file(script,
+                   "#!/bin/sh\n" + command + " </dev/null >/dev/null 2>&1 &\necho $! >" +
+                       shell_quoted(pid_file_.string()) + "\n",
+                   0755);
+        write_file(setup.record(), script.string());
+    }
+    RecordedApplication(const RecordedApplication&) = delete;
+    ~RecordedApplication() { stop(); }
+
+    // Ends the application the host started; it is not our child, so its end is watched for.
+    void stop() {
+        auto pid = pid_in(pid_file_);
+        if (!pid) return;
+        ::kill(*pid, SIGTERM);
+        if (!test::wait_until([&] { return !running(*pid); }, 10s)) ::kill(*pid, SIGKILL);
+        fs::remove(pid_file_);
+    }
+
+    // What the application received: one JSON text per connection.
+    std::vector<json::object> received() const {
+        std::vector<json::object> lines;
+        std::istringstream in(test::read_file(log_).value_or(""));
+        for (std::string line; std::getline(in, line);) lines.push_back(json::parse(line).as_object());
+        return lines;
+    }
+
+private:
+    fs::path pid_file_;
+    fs::path log_;
+};
+
+void write_manifest(const UserSetUp& setup, SupportedBrowser browser, const fs::path& host) {
+    write_file(setup.manifest(browser),
+               *registration::manifest_json_for(registration::is_firefox(browser), false, host.string()));
+}
+
+// What is below HOME, but for the directory of the application's socket, which the started
+// application fills.
+std::map<std::string, std::string> home_without_socket(const UserSetUp& setup) {
+    fs::create_directories(fs::path(setup.endpoint()).parent_path());
+    auto tree = snapshot(setup.home);
+    std::erase_if(tree, [](const auto& entry) { return entry.first.find("OndrakeDownload/ipc") != std::string::npos; });
+    return tree;
+}
+
+std::vector<std::string> strings_in(const json::value& array) {
+    std::vector<std::string> strings;
+    for (const json::value& element : array.as_array()) strings.emplace_back(element.as_string());
+    return strings;
+}
+
+// With manifests as register writes them for the built host and the application not running,
+// every browser's host passes both legs: it answers by itself, and it starts the application,
+// which answers. The host's standard error is shown, the host exits at the end of its input, and
+// nothing below HOME changes but the socket the application makes.
+TEST(RoundTrip, PassesBothLegsInEveryBrowsersHost) {
+    UserSetUp setup;
+    fs::path host = fs::canonical(BUILT_HOST);
+    setup.write_manifests(host);
+    RecordedApplication application(setup, {});
+    auto before = home_without_socket(setup);
+
+    DoctorRun text = run_doctor({"--host", host.string(), "--round-trip"}, setup.home);
+    application.stop();  // the second run must start it again
+    DoctorRun as_json = run_doctor({"--host", host.string(), "--round-trip", "--json"}, setup.home);
+    EXPECT_EQ(home_without_socket(setup), before);
+
+    EXPECT_EQ(text.status, EXIT_HEALTHY) << text.out << text.err;
+    EXPECT_NE(text.out.find("No problems found"), std::string::npos) << text.out;
+    const std::string spawn_line =
+        "ondrake-native-host: stage=app_spawn in_job=n/a breakaway_ok=n/a silent_breakaway_ok=n/a";
+    EXPECT_NE(text.out.find("    browser to host: passed in "), std::string::npos) << text.out;
+    EXPECT_NE(text.out.find("    its standard error:\n      " + spawn_line + "\n"), std::string::npos) << text.out;
+
+    json::object document = json_of(as_json);
+    EXPECT_EQ(as_json.status, EXIT_HEALTHY) << as_json.out;
+    EXPECT_EQ(document["healthy"], true);
+    const std::vector<std::string> browsers = {"chrome", "edge", "firefox", "brave", "chromium"};
+    ASSERT_EQ(document["roundTrip"].as_array().size(), browsers.size()) << as_json.out;
+    for (std::size_t i = 0; i < browsers.size(); ++i) {
+        json::object& trip = document["roundTrip"].as_array()[i].as_object();
+        SCOPED_TRACE(browsers[i]);
+        EXPECT_EQ(trip["browser"], browsers[i].c_str());
+        EXPECT_EQ(trip["host"], host.c_str());
+        EXPECT_EQ(trip["start"], "started");
+        std::vector<std::string> arguments = {registration::chrome_extension_origin()};
+        if (browsers[i] == "firefox") {
+            arguments = {std::string(trip["manifest"].as_string()), std::string(registration::FIREFOX_ADDON_ID)};
+        }
+        EXPECT_EQ(strings_in(trip["arguments"]), arguments);
+        EXPECT_EQ(trip["browserToHost"].as_object()["result"], "passed");
+        EXPECT_EQ(trip["hostToApplication"].as_object()["result"], "passed");
+        auto reply = protocol::decode_capture_response(trip["hostToApplication"].as_object()["reply"].as_string());
+        ASSERT_TRUE(reply.has_value());
+        EXPECT_EQ(reply->code, protocol::Code::CaptureUnknown);
+        EXPECT_EQ(trip["exit"], (json::object{{"signalled", false}, {"value", 0}, {"stoppedByDoctor", false}}));
+        // Only the first host found nobody listening and started the application.
+        std::vector<std::string> errors = strings_in(trip["hostStandardError"]);
+        ASSERT_EQ(errors.size(), i == 0 ? 2u : 1u);
+        if (i == 0) {
+            EXPECT_EQ(errors[0], spawn_line);
+        }
+        EXPECT_EQ(errors.back().rfind("ondrake-native-host: capture doctor-", 0), 0u) << errors.back();
+    }
+    // The application heard one capture_status per host in each run, for a capture it never had;
+    // the doctor's own look at the socket sends nothing.
+    std::vector<json::object> received = application.received();
+    std::erase_if(received, [](json::object& entry) { return entry["kind"] == "frame_error"; });
+    ASSERT_EQ(received.size(), 2 * browsers.size());
+    for (json::object& entry : received) {
+        EXPECT_EQ(entry["kind"], "IpcCaptureRequest");
+        EXPECT_EQ(entry["received"].as_object()["action"], "capture_status");
+        EXPECT_EQ(entry["reply"].as_object()["code"], "CAPTURE_UNKNOWN");
+    }
+}
+
+// A named browser is tried even without a manifest, which it then says; nothing is started.
+TEST(RoundTrip, NamedBrowserWithoutAManifest) {
+    UserSetUp setup;
+    for (const char* browser : {"firefox", "vivaldi"}) {
+        SCOPED_TRACE(browser);
+        DoctorRun run = run_doctor({"--host", BUILT_HOST.string(), "--round-trip", browser, "--json"}, setup.home);
+        json::object document = json_of(run);
+        ASSERT_EQ(document["roundTrip"].as_array().size(), 1u) << run.out;
+        json::object& trip = document["roundTrip"].as_array()[0].as_object();
+        EXPECT_EQ(trip["browser"], browser);
+        EXPECT_EQ(trip["start"], "no_manifest");
+        EXPECT_EQ(trip["browserToHost"].as_object()["result"], "not_tried");
+        for (const json::value& problem : document["problems"].as_array()) {
+            EXPECT_NE(problem.as_object().at("problem").as_string().find("round_trip_"), 0u);
+        }
+    }
+}
+
+// ---- Every failure, made real -------------------------------------------------------------------
+
+struct Failure {
+    const char* name;
+    SupportedBrowser browser;
+    // The program the manifest names: a planted script (which notes its process id beside
+    // itself), or none for the built host.
+    std::optional<std::string> planted;
+    mode_t mode;
+    // The application the record names: app-peer with these arguments, or none for nothing.
+    std::optional<std::vector<std::string>> application;
+    std::string start;
+    std::string browser_leg;
+    std::string application_leg;
+    std::string problem;
+    std::string fix;
+    std::string error_line;  // a line of the host's standard error, "%DIR%" for the host's directory
+    std::optional<json::object> exit;
+    std::chrono::milliseconds at_least;  // how long the doctor takes, at least and at most
+    std::chrono::milliseconds at_most;
+};
+
+const std::string PLANTED_PID = "echo $$ >\"$0.pid\"\n";
+
+json::object exit_of(bool signalled, int value, bool stopped) {
+    return {{"signalled", signalled}, {"value", value}, {"stoppedByDoctor", stopped}};
+}
+
+// The limits and the waits they add up to: the browser leg's 10 s, then 2 s for the host to end
+// at the end of its input, 1 s after SIGTERM; the host's own 20 s for the application's reply.
+const Failure FAILURES[] = {
+    {"host_not_executable", SupportedBrowser::Chromium, PLANTED_PID + "exit 0\n", 0644, std::vector<std::string>{},
+     "not_executable", "not_tried", "not_tried", "round_trip_host_not_executable", "reinstall_then_register", "",
+     std::nullopt, 0ms, 5s},
+    {"host_exits_at_once", SupportedBrowser::Chromium,
+     PLANTED_PID + "echo \"dyld: Library not loaded, in $(pwd) for $*\" >&2\nexit 3\n", 0755,
+     std::vector<std::string>{}, "started", "host_ended", "not_tried", "round_trip_host_ended",
+     "reinstall_application",
+     "dyld: Library not loaded, in %DIR% for chrome-extension://kfmhaobnpdcjiegllamnbocfhkpjdgie/",
+     exit_of(false, 3, false), 0ms, 5s},
+    {"host_never_answers", SupportedBrowser::Chromium,
+     PLANTED_PID + "echo never answering >&2\ntrap '' TERM\nexec sleep 600\n", 0755, std::vector<std::string>{},
+     "started", "no_reply", "not_tried", "round_trip_no_reply", "reinstall_application", "never answering",
+     exit_of(true, SIGKILL, true), 13s, 18s},
+    {"host_speaks_another_protocol", SupportedBrowser::Firefox,
+     PLANTED_PID + "printf 'HTTP/1.1 200 OK\\r\\n\\r\\n'\n", 0755, std::vector<std::string>{}, "started",
+     "wrong_reply", "not_tried", "round_trip_wrong_reply", "reinstall_then_register", "", exit_of(false, 0, false),
+     0ms, 5s},
+    {"application_accepts_and_stays_silent", SupportedBrowser::Firefox, std::nullopt, 0755,
+     std::vector<std::string>{"--policy", "silent"}, "started", "passed", "application_silent",
+     "round_trip_application_silent", "restart_application", "ondrake-native-host: stage=app_spawn in_job=n/a "
+     "breakaway_ok=n/a silent_breakaway_ok=n/a",
+     exit_of(false, 0, false), 20s, 26s},
+    {"no_application_at_all", SupportedBrowser::Chrome, std::nullopt, 0755, std::nullopt, "started", "passed",
+     "application_unavailable", "round_trip_application_unavailable", "start_application",
+     "ondrake-native-host: stage=app_locate kind=NotFound os_error=none", exit_of(false, 0, false), 0ms, 5s},
+};
+
+// One planted failure: its own problem with its fix, within its time, and the planted host gone.
+void check_failure(const Failure& row) {
+    SCOPED_TRACE(row.name);
+    UserSetUp setup;
+    fs::path host = fs::canonical(BUILT_HOST);
+    if (row.planted) {
+        host = setup.root / "planted/host";
+        write_file(host, "#!/bin/sh\n" + *row.planted, row.mode);
+    }
+    write_manifest(setup, row.browser, host);
+    std::optional<RecordedApplication> application;
+    if (row.application) application.emplace(setup, *row.application);
+    else write_file(setup.record(), (setup.root / "no-application").string());
+
+    auto started = Clock::now();
+    std::string browser(registration::display_name(row.browser));
+    DoctorRun run = run_doctor({"--host", BUILT_HOST.string(), "--round-trip", browser, "--json"}, setup.home);
+    auto took = Clock::now() - started;
+    EXPECT_GE(took, row.at_least);
+    EXPECT_LE(took, row.at_most);
+
+    EXPECT_EQ(run.status, EXIT_PROBLEMS);
+    json::object document = json_of(run);
+    std::vector<json::object> found;
+    for (const json::value& problem : document["problems"].as_array()) {
+        if (problem.as_object().at("problem").as_string().find("round_trip_") == 0) found.push_back(problem.as_object());
+    }
+    ASSERT_EQ(found.size(), 1u) << run.out;
+    EXPECT_EQ(found[0]["problem"], row.problem.c_str());
+    EXPECT_EQ(found[0]["fix"], row.fix.c_str());
+    EXPECT_EQ(found[0]["browser"], browser.c_str());
+    EXPECT_EQ(found[0]["subject"], host.c_str());
+
+    ASSERT_EQ(document["roundTrip"].as_array().size(), 1u);
+    json::object& trip = document["roundTrip"].as_array()[0].as_object();
+    EXPECT_EQ(trip["start"], row.start.c_str());
+    EXPECT_EQ(trip["browserToHost"].as_object()["result"], row.browser_leg.c_str());
+    EXPECT_EQ(trip["hostToApplication"].as_object()["result"], row.application_leg.c_str());
+    EXPECT_EQ(trip["exit"], row.exit ? json::value(*row.exit) : json::value(nullptr));
+    // The leg that failed for want of a reply took its limit, no more.
+    for (const char* leg : {"browserToHost", "hostToApplication"}) {
+        json::object& facts = trip[leg].as_object();
+        if (facts["result"] != "no_reply") continue;
+        EXPECT_GE(facts["milliseconds"].as_int64(), facts["limitMilliseconds"].as_int64());
+        EXPECT_LE(facts["milliseconds"].as_int64(), facts["limitMilliseconds"].as_int64() + 500);
+    }
+    if (!row.error_line.empty()) {
+        std::string line = row.error_line;
+        if (auto at = line.find("%DIR%"); at != std::string::npos) line.replace(at, 5, host.parent_path().string());
+        std::vector<std::string> errors = strings_in(trip["hostStandardError"]);
+        EXPECT_NE(std::find(errors.begin(), errors.end(), line), errors.end()) << line << "\nin\n" << run.out;
+    }
+    if (row.planted) {
+        auto pid = pid_in(host.string() + ".pid");
+        if (row.start == "started") {
+            ASSERT_TRUE(pid.has_value());
+            EXPECT_TRUE(test::wait_until([&] { return !running(*pid); }, 2s)) << "the host was left running";
+        } else {
+            EXPECT_FALSE(pid.has_value()) << "the host ran";
+        }
+    }
+}
+
+// Each failure, all at once: the waits of some are long, and they do not depend on each other.
+TEST(RoundTrip, EachFailureIsItsOwnProblemWithItsFixWithinItsLimit) {
+    std::vector<std::future<void>> runs;
+    for (const Failure& row : FAILURES) runs.push_back(std::async(std::launch::async, check_failure, row));
+    for (auto& run : runs) run.get();
+}
+
+}  // namespace
+}  // namespace ondrake::doctor
