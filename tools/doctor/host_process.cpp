@@ -51,7 +51,9 @@ std::vector<char*> pointers(std::vector<std::string>& words) {
 }  // namespace
 
 boost::system::result<HostProcess> HostProcess::start(const HostCommand& command) {
-    auto failure = [](int error) { return boost::system::error_code(error, boost::system::system_category()); };
+    auto failure = [](int error) {
+        return boost::system::error_code(error, boost::system::system_category());
+    };
     std::array<int, 2> in{-1, -1}, out{-1, -1}, err{-1, -1};
     auto close_all = [&] {
         for (int* fd : {&in[0], &in[1], &out[0], &out[1], &err[0], &err[1]}) close_fd(*fd);
@@ -84,7 +86,8 @@ boost::system::result<HostProcess> HostProcess::start(const HostCommand& command
         return spawned.error();
     }
     HostProcess host(*spawned, in[1], out[0], err[0]);
-    if (!make_non_blocking(host.input_) || !make_non_blocking(host.output_) || !make_non_blocking(host.errors_)) {
+    if (!make_non_blocking(host.input_) || !make_non_blocking(host.output_) ||
+        !make_non_blocking(host.errors_)) {
         int error = errno;
         host.stop(std::chrono::milliseconds(0));
         return failure(error);
@@ -125,9 +128,8 @@ HostReply HostProcess::wait_for_reply(std::string_view frame, Clock::time_point 
         if (Clock::now() >= deadline) return {HostReply::Kind::TimedOut, {}};
 
         // poll passes over the negative descriptors: a stream that has ended, or nothing to write.
-        std::array<pollfd, 3> ready{{{output_, POLLIN, 0},
-                                     {errors_, POLLIN, 0},
-                                     {frame.empty() ? -1 : input_, POLLOUT, 0}}};
+        std::array<pollfd, 3> ready{
+            {{output_, POLLIN, 0}, {errors_, POLLIN, 0}, {frame.empty() ? -1 : input_, POLLOUT, 0}}};
         int count = ::poll(ready.data(), ready.size(), milliseconds_until(deadline));
         if (count < 0 && errno != EINTR) return {HostReply::Kind::Ended, {}};
         if (count <= 0) continue;
@@ -178,7 +180,8 @@ bool HostProcess::read_errors() {
     if (n == 0) return false;
     partial_error_line_.append(buffer, static_cast<std::size_t>(n));
     std::size_t start = 0;
-    for (std::size_t end; (end = partial_error_line_.find('\n', start)) != std::string::npos; start = end + 1) {
+    for (std::size_t end; (end = partial_error_line_.find('\n', start)) != std::string::npos;
+         start = end + 1) {
         keep_error_line(std::string_view(partial_error_line_).substr(start, end - start));
     }
     partial_error_line_.erase(0, start);

@@ -30,7 +30,8 @@ std::optional<std::string> caller(const ManifestFacts& manifest) {
         ours = {std::string(registration::FIREFOX_ADDON_ID), std::string(registration::FIREFOX_DEV_ADDON_ID)};
     }
     for (const std::string& wanted : ours) {
-        if (std::find(manifest.admitted.begin(), manifest.admitted.end(), wanted) != manifest.admitted.end()) {
+        if (std::find(manifest.admitted.begin(), manifest.admitted.end(), wanted) !=
+            manifest.admitted.end()) {
             return wanted;
         }
     }
@@ -71,8 +72,9 @@ Messages messages() {
                     R"(","action":"download","source":"context_menu","url":"ftp://example.invalid/doctor"})";
     m.capture_request_id = run + "-2";
     m.capture_id = run;
-    m.application_leg = R"({"protocolVersion":4,"requestId":")" + m.capture_request_id + R"(","captureId":")" +
-                        m.capture_id + R"(","action":"capture_status","source":"automatic_download"})";
+    m.application_leg = R"({"protocolVersion":4,"requestId":")" + m.capture_request_id +
+                        R"(","captureId":")" + m.capture_id +
+                        R"(","action":"capture_status","source":"automatic_download"})";
     return m;
 }
 
@@ -120,8 +122,8 @@ LegFacts judge_browser_leg(const HostReply& reply, Clock::time_point start, std:
     return leg;
 }
 
-LegFacts judge_application_leg(const HostReply& reply, Clock::time_point start, std::chrono::milliseconds limit,
-                               const Messages& sent) {
+LegFacts judge_application_leg(const HostReply& reply, Clock::time_point start,
+                               std::chrono::milliseconds limit, const Messages& sent) {
     LegFacts leg = leg_of(reply, start, limit);
     if (!leg.reply) return leg;
     auto response = protocol::decode_capture_response(*leg.reply);
@@ -139,7 +141,8 @@ LegFacts judge_application_leg(const HostReply& reply, Clock::time_point start, 
         case Code::InvalidMessage:
         case Code::UnsupportedProtocolVersion:
         case Code::InternalError:
-            wrong(leg, "the host refused the message itself with " + std::string(protocol::value_name(response->code)));
+            wrong(leg, "the host refused the message itself with " +
+                           std::string(protocol::value_name(response->code)));
             break;
         default: leg.result = LegResult::Passed; break;
     }
@@ -207,7 +210,8 @@ std::vector<std::string> browser_environment() {
     return environment;
 }
 
-std::vector<RoundTripFacts> round_trip(const std::vector<ManifestFacts>& manifests, const RoundTripInputs& inputs) {
+std::vector<RoundTripFacts> round_trip(const std::vector<ManifestFacts>& manifests,
+                                       const RoundTripInputs& inputs) {
     std::vector<RoundTripFacts> trips;
     for (const ManifestFacts& manifest : manifests) {
         bool chosen = inputs.browser ? manifest.browser == *inputs.browser

@@ -46,7 +46,8 @@ struct RoundTripInputs {
 
 // One round trip per browser chosen, in registration order. A browser named in the inputs gets
 // an entry even without a manifest, which then says so.
-std::vector<RoundTripFacts> round_trip(const std::vector<ManifestFacts>& manifests, const RoundTripInputs& inputs);
+std::vector<RoundTripFacts> round_trip(const std::vector<ManifestFacts>& manifests,
+                                       const RoundTripInputs& inputs);
 
 // The environment a browser started from the Dock hands a host: the few variables the system
 // gives every application (those of them set here) and the system's PATH. Nothing set in a
