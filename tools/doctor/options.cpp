@@ -6,7 +6,8 @@ namespace ondrake::doctor {
 
 namespace {
 
-constexpr std::string_view USAGE = R"(usage: ondrake-doctor [--host PATH] [--round-trip [BROWSER]] [--json]
+constexpr std::string_view USAGE =
+    R"(usage: ondrake-doctor [--host PATH] [--round-trip [BROWSER]] [--json] [--report FILE]
 
 Tells why a browser cannot reach Ondrake Download: checks every browser's native-messaging
 manifest, the application-path record, ONDRAKE_DOWNLOAD_EXE and the application's socket, and
@@ -32,10 +33,18 @@ options:
                 application when nobody listens, as it does for a browser. This is the one option
                 that starts processes; the host is always stopped, and nothing is written.
   --json        print one JSON document instead of the report for people
+  --report FILE also write FILE: a plain-text report to attach to a support request, with the
+                findings (and the round trip, when asked for), the manifests' contents, the
+                host's and the application bundle's identity (paths, sizes, modification times,
+                the bundle's version) and the system's version; HOME is written as ~, and it
+                holds no message of yours, no URL (but the extension origins the manifests
+                admit) and no cookie. A link or anything else at FILE is replaced, never
+                written through.
   --help        this text
 
 exit status: 0 nothing is wrong, 1 at least one problem was found, 2 bad usage, 3 the
-examination itself failed (the reason is printed on standard error).
+examination itself failed or the report could not be written (the reason is printed on standard
+error).
 
 The JSON document (keys are stable; a value that does not apply is null):
   healthy              true when "problems" is empty
@@ -111,6 +120,12 @@ ParsedArguments parse_arguments(const std::vector<std::string_view>& arguments) 
                                       " (chrome, edge, firefox, brave, chromium, opera, vivaldi)"};
                 }
             }
+        } else if (argument == "--report") {
+            if (options.report_file) return UsageError{"--report is given twice"};
+            if (i + 1 == arguments.size() || arguments[i + 1].empty()) {
+                return UsageError{"--report needs the path of the file to write"};
+            }
+            options.report_file = std::filesystem::path(std::string(arguments[++i]));
         } else if (argument == "--host") {
             if (options.host) return UsageError{"--host is given twice"};
             if (i + 1 == arguments.size() || arguments[i + 1].empty()) {

@@ -22,6 +22,7 @@ struct Options {
     bool json = false;
     bool round_trip = false;
     std::optional<registration::SupportedBrowser> round_trip_browser;  // none: every browser
+    std::optional<std::filesystem::path> report_file;
 };
 
 struct ShowHelp {};

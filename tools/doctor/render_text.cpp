@@ -10,23 +10,6 @@ namespace {
 
 std::string_view yes_no(bool value, std::string_view yes, std::string_view no) { return value ? yes : no; }
 
-// Line by line, so that every section reads the same way. Every part goes through printable():
-// paths, manifest members and the host's output come from files and programs, and a control
-// character among them must not reach the terminal.
-class Lines {
-public:
-    template <class... Parts>
-    void line(std::string_view first, const Parts&... rest) {
-        out_.append(printable(first));
-        (out_.append(printable(rest)), ...);
-        out_.push_back('\n');
-    }
-    std::string take() { return std::move(out_); }
-
-private:
-    std::string out_;
-};
-
 std::string location_text(InstallLocation location) {
     switch (location) {
         case InstallLocation::Canonical: return "in /Applications";

@@ -349,12 +349,14 @@ struct ArgumentCase {
 };
 
 Options parsed_as(std::optional<std::filesystem::path> host, bool json, bool round_trip = false,
-                  std::optional<SupportedBrowser> browser = std::nullopt) {
+                  std::optional<SupportedBrowser> browser = std::nullopt,
+                  std::optional<std::filesystem::path> report = std::nullopt) {
     Options options;
     options.host = std::move(host);
     options.json = json;
     options.round_trip = round_trip;
     options.round_trip_browser = browser;
+    options.report_file = std::move(report);
     return options;
 }
 
@@ -376,6 +378,12 @@ TEST(ParseArguments, Table) {
         {"round_trip_unknown_browser", {"--round-trip", "safari"}, std::nullopt},
         {"round_trip_twice", {"--round-trip", "--round-trip"}, std::nullopt},
         {"browser_without_round_trip", {"firefox"}, std::nullopt},
+        {"report",
+         {"--report", "r.txt", "--round-trip"},
+         parsed_as(std::nullopt, false, true, std::nullopt, "r.txt")},
+        {"report_without_file", {"--report"}, std::nullopt},
+        {"report_empty", {"--report", ""}, std::nullopt},
+        {"report_twice", {"--report", "a", "--report", "b"}, std::nullopt},
         {"help", {"--help"}, std::nullopt, true},
         {"help_beats_errors", {"--bogus", "--help"}, std::nullopt, true},
         {"unknown_option", {"--bogus"}, std::nullopt},
@@ -396,6 +404,7 @@ TEST(ParseArguments, Table) {
             EXPECT_EQ(options->json, c.options->json);
             EXPECT_EQ(options->round_trip, c.options->round_trip);
             EXPECT_EQ(options->round_trip_browser, c.options->round_trip_browser);
+            EXPECT_EQ(options->report_file, c.options->report_file);
         } else if (c.help) {
             EXPECT_TRUE(std::holds_alternative<ShowHelp>(parsed));
         } else {

@@ -25,71 +25,14 @@ using testing_setup::APP_PEER;
 using testing_setup::BUILT_HOST;
 using testing_setup::DoctorRun;
 using testing_setup::json_of;
+using testing_setup::pid_in;
+using testing_setup::RecordedApplication;
 using testing_setup::run_doctor;
+using testing_setup::running;
 using testing_setup::snapshot;
 using testing_setup::UserSetUp;
 using testing_setup::write_file;
 using Clock = std::chrono::steady_clock;
-
-// A process that exists and has not merely ended uncollected.
-bool running(pid_t pid) {
-    if (pid <= 0 || ::kill(pid, 0) != 0) return false;
-    std::string command = "ps -o stat= -p " + std::to_string(pid);
-    std::FILE* ps = ::popen(command.c_str(), "r");
-    char state = 'Z';
-    if (ps != nullptr) {
-        if (std::fscanf(ps, " %c", &state) != 1) state = 'Z';
-        ::pclose(ps);
-    }
-    return state != 'Z';
-}
-
-std::optional<pid_t> pid_in(const fs::path& file) {
-    auto text = test::read_file(file);
-    if (!text || text->empty()) return std::nullopt;
-    return static_cast<pid_t>(std::stol(*text));
-}
-
-// The application as the host starts it: a script, named by the record, that starts app-peer in
-// the background with `peer_arguments` and notes its process id. Stopped again at the end.
-class RecordedApplication {
-public:
-    RecordedApplication(const UserSetUp& setup, const std::vector<std::string>& peer_arguments)
-        : pid_file_(setup.root / "application.pid"), log_(setup.root / "application.log") {
-        std::string command = shell_quoted(APP_PEER) + " --socket " + shell_quoted(setup.endpoint());
-        for (const std::string& argument : peer_arguments) command += " " + shell_quoted(argument);
-        command += " --log " + shell_quoted(log_.string());
-        fs::path script = setup.root / "application.sh";
-        write_file(script,
-                   "#!/bin/sh\n" + command + " </dev/null >/dev/null 2>&1 &\necho $! >" +
-                       shell_quoted(pid_file_.string()) + "\n",
-                   0755);
-        write_file(setup.record(), script.string());
-    }
-    RecordedApplication(const RecordedApplication&) = delete;
-    ~RecordedApplication() { stop(); }
-
-    // Ends the application the host started; it is not our child, so its end is watched for.
-    void stop() {
-        auto pid = pid_in(pid_file_);
-        if (!pid) return;
-        ::kill(*pid, SIGTERM);
-        if (!test::wait_until([&] { return !running(*pid); }, 10s)) ::kill(*pid, SIGKILL);
-        fs::remove(pid_file_);
-    }
-
-    // What the application received: one JSON text per connection.
-    std::vector<json::object> received() const {
-        std::vector<json::object> lines;
-        std::istringstream in(test::read_file(log_).value_or(""));
-        for (std::string line; std::getline(in, line);) lines.push_back(json::parse(line).as_object());
-        return lines;
-    }
-
-private:
-    fs::path pid_file_;
-    fs::path log_;
-};
 
 void write_manifest(const UserSetUp& setup, SupportedBrowser browser, const fs::path& host) {
     write_file(setup.manifest(browser),
@@ -101,7 +44,8 @@ void write_manifest(const UserSetUp& setup, SupportedBrowser browser, const fs::
 std::map<std::string, std::string> home_without_socket(const UserSetUp& setup) {
     fs::create_directories(fs::path(setup.endpoint()).parent_path());
     auto tree = snapshot(setup.home);
-    std::erase_if(tree, [](const auto& entry) { return entry.first.find("OndrakeDownload/ipc") != std::string::npos; });
+    std::erase_if(
+        tree, [](const auto& entry) { return entry.first.find("OndrakeDownload/ipc") != std::string::npos; });
     return tree;
 }
 
@@ -132,7 +76,8 @@ TEST(RoundTrip, PassesBothLegsInEveryBrowsersHost) {
     const std::string spawn_line =
         "ondrake-native-host: stage=app_spawn in_job=n/a breakaway_ok=n/a silent_breakaway_ok=n/a";
     EXPECT_NE(text.out.find("    browser to host: passed in "), std::string::npos) << text.out;
-    EXPECT_NE(text.out.find("    its standard error:\n      " + spawn_line + "\n"), std::string::npos) << text.out;
+    EXPECT_NE(text.out.find("    its standard error:\n      " + spawn_line + "\n"), std::string::npos)
+        << text.out;
 
     json::object document = json_of(as_json);
     EXPECT_EQ(as_json.status, EXIT_HEALTHY) << as_json.out;
@@ -147,15 +92,18 @@ TEST(RoundTrip, PassesBothLegsInEveryBrowsersHost) {
         EXPECT_EQ(trip["start"], "started");
         std::vector<std::string> arguments = {registration::chrome_extension_origin()};
         if (browsers[i] == "firefox") {
-            arguments = {std::string(trip["manifest"].as_string()), std::string(registration::FIREFOX_ADDON_ID)};
+            arguments = {std::string(trip["manifest"].as_string()),
+                         std::string(registration::FIREFOX_ADDON_ID)};
         }
         EXPECT_EQ(strings_in(trip["arguments"]), arguments);
         EXPECT_EQ(trip["browserToHost"].as_object()["result"], "passed");
         EXPECT_EQ(trip["hostToApplication"].as_object()["result"], "passed");
-        auto reply = protocol::decode_capture_response(trip["hostToApplication"].as_object()["reply"].as_string());
+        auto reply =
+            protocol::decode_capture_response(trip["hostToApplication"].as_object()["reply"].as_string());
         ASSERT_TRUE(reply.has_value());
         EXPECT_EQ(reply->code, protocol::Code::CaptureUnknown);
-        EXPECT_EQ(trip["exit"], (json::object{{"signalled", false}, {"value", 0}, {"stoppedByDoctor", false}}));
+        EXPECT_EQ(trip["exit"],
+                  (json::object{{"signalled", false}, {"value", 0}, {"stoppedByDoctor", false}}));
         // Only the first host found nobody listening and started the application.
         std::vector<std::string> errors = strings_in(trip["hostStandardError"]);
         ASSERT_EQ(errors.size(), i == 0 ? 2u : 1u);
@@ -181,7 +129,8 @@ TEST(RoundTrip, NamedBrowserWithoutAManifest) {
     UserSetUp setup;
     for (const char* browser : {"firefox", "vivaldi"}) {
         SCOPED_TRACE(browser);
-        DoctorRun run = run_doctor({"--host", BUILT_HOST.string(), "--round-trip", browser, "--json"}, setup.home);
+        DoctorRun run =
+            run_doctor({"--host", BUILT_HOST.string(), "--round-trip", browser, "--json"}, setup.home);
         json::object document = json_of(run);
         ASSERT_EQ(document["roundTrip"].as_array().size(), 1u) << run.out;
         json::object& trip = document["roundTrip"].as_array()[0].as_object();
@@ -225,9 +174,9 @@ json::object exit_of(bool signalled, int value, bool stopped) {
 // The limits and the waits they add up to: the browser leg's 10 s, then 2 s for the host to end
 // at the end of its input, 1 s after SIGTERM; the host's own 20 s for the application's reply.
 const Failure FAILURES[] = {
-    {"host_not_executable", SupportedBrowser::Chromium, PLANTED_PID + "exit 0\n", 0644, std::vector<std::string>{},
-     "not_executable", "not_tried", "not_tried", "round_trip_host_not_executable", "reinstall_then_register", "",
-     std::nullopt, 0ms, 5s},
+    {"host_not_executable", SupportedBrowser::Chromium, PLANTED_PID + "exit 0\n", 0644,
+     std::vector<std::string>{}, "not_executable", "not_tried", "not_tried", "round_trip_host_not_executable",
+     "reinstall_then_register", "", std::nullopt, 0ms, 5s},
     {"host_exits_at_once", SupportedBrowser::Chromium,
      PLANTED_PID + "echo \"dyld: Library not loaded, in $(pwd) for $*\" >&2\nexit 3\n", 0755,
      std::vector<std::string>{}, "started", "host_ended", "not_tried", "round_trip_host_ended",
@@ -235,16 +184,17 @@ const Failure FAILURES[] = {
      "dyld: Library not loaded, in %DIR% for chrome-extension://kfmhaobnpdcjiegllamnbocfhkpjdgie/",
      exit_of(false, 3, false), 0ms, 5s},
     {"host_never_answers", SupportedBrowser::Chromium,
-     PLANTED_PID + "echo never answering >&2\ntrap '' TERM\nexec sleep 600\n", 0755, std::vector<std::string>{},
-     "started", "no_reply", "not_tried", "round_trip_no_reply", "reinstall_application", "never answering",
-     exit_of(true, SIGKILL, true), 13s, 18s},
+     PLANTED_PID + "echo never answering >&2\ntrap '' TERM\nexec sleep 600\n", 0755,
+     std::vector<std::string>{}, "started", "no_reply", "not_tried", "round_trip_no_reply",
+     "reinstall_application", "never answering", exit_of(true, SIGKILL, true), 13s, 18s},
     {"host_speaks_another_protocol", SupportedBrowser::Firefox,
      PLANTED_PID + "printf 'HTTP/1.1 200 OK\\r\\n\\r\\n'\n", 0755, std::vector<std::string>{}, "started",
-     "wrong_reply", "not_tried", "round_trip_wrong_reply", "reinstall_then_register", "", exit_of(false, 0, false),
-     0ms, 5s},
+     "wrong_reply", "not_tried", "round_trip_wrong_reply", "reinstall_then_register", "",
+     exit_of(false, 0, false), 0ms, 5s},
     {"application_accepts_and_stays_silent", SupportedBrowser::Firefox, std::nullopt, 0755,
      std::vector<std::string>{"--policy", "silent"}, "started", "passed", "application_silent",
-     "round_trip_application_silent", "restart_application", "ondrake-native-host: stage=app_spawn in_job=n/a "
+     "round_trip_application_silent", "restart_application",
+     "ondrake-native-host: stage=app_spawn in_job=n/a "
      "breakaway_ok=n/a silent_breakaway_ok=n/a",
      exit_of(false, 0, false), 20s, 26s},
     {"no_application_at_all", SupportedBrowser::Chrome, std::nullopt, 0755, std::nullopt, "started", "passed",
@@ -268,7 +218,8 @@ void check_failure(const Failure& row) {
 
     auto started = Clock::now();
     std::string browser(registration::display_name(row.browser));
-    DoctorRun run = run_doctor({"--host", BUILT_HOST.string(), "--round-trip", browser, "--json"}, setup.home);
+    DoctorRun run =
+        run_doctor({"--host", BUILT_HOST.string(), "--round-trip", browser, "--json"}, setup.home);
     auto took = Clock::now() - started;
     EXPECT_GE(took, row.at_least);
     EXPECT_LE(took, row.at_most);
@@ -277,7 +228,8 @@ void check_failure(const Failure& row) {
     json::object document = json_of(run);
     std::vector<json::object> found;
     for (const json::value& problem : document["problems"].as_array()) {
-        if (problem.as_object().at("problem").as_string().find("round_trip_") == 0) found.push_back(problem.as_object());
+        if (problem.as_object().at("problem").as_string().find("round_trip_") == 0)
+            found.push_back(problem.as_object());
     }
     ASSERT_EQ(found.size(), 1u) << run.out;
     EXPECT_EQ(found[0]["problem"], row.problem.c_str());
@@ -300,7 +252,8 @@ void check_failure(const Failure& row) {
     }
     if (!row.error_line.empty()) {
         std::string line = row.error_line;
-        if (auto at = line.find("%DIR%"); at != std::string::npos) line.replace(at, 5, host.parent_path().string());
+        if (auto at = line.find("%DIR%"); at != std::string::npos)
+            line.replace(at, 5, host.parent_path().string());
         std::vector<std::string> errors = strings_in(trip["hostStandardError"]);
         EXPECT_NE(std::find(errors.begin(), errors.end(), line), errors.end()) << line << "\nin\n" << run.out;
     }
