@@ -18,7 +18,8 @@ constexpr std::string_view URL_LEFT_OUT = "<URL left out>";
 
 bool continues_a_name(char c) {
     auto byte = static_cast<unsigned char>(c);
-    return byte >= 0x80 || std::isalnum(byte) != 0 || std::string_view("._-+@~").find(c) != std::string_view::npos;
+    return byte >= 0x80 || std::isalnum(byte) != 0 ||
+           std::string_view("._-+@~").find(c) != std::string_view::npos;
 }
 
 // `text` with `home` written as "~" wherever a path begins with it: not preceded by a name or a
@@ -73,8 +74,9 @@ void bundle_lines(const BundleFacts& bundle, Lines& out) {
         out.line("  Contents/Info.plist cannot be read as text");
         return;
     }
-    out.line("  version ", bundle.short_version.value_or("(none)"), " (build ", bundle.version.value_or("(none)"),
-             "), identifier ", bundle.identifier.value_or("(none)"), ", from Contents/Info.plist");
+    out.line("  version ", bundle.short_version.value_or("(none)"), " (build ",
+             bundle.version.value_or("(none)"), "), identifier ", bundle.identifier.value_or("(none)"),
+             ", from Contents/Info.plist");
 }
 
 void manifest_lines(const ManifestContent& manifest, Lines& out) {

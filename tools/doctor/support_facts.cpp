@@ -45,7 +45,8 @@ std::optional<std::string> os_release_value(std::string_view text, std::string_v
         text.remove_prefix(std::min(text.size(), line.size() + 1));
         if (line.substr(0, prefix.size()) != prefix) continue;
         std::string_view value = line.substr(prefix.size());
-        if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front()) {
+        if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+            value.back() == value.front()) {
             value = value.substr(1, value.size() - 2);
         }
         return std::string(value);
@@ -85,8 +86,9 @@ BundleFacts bundle_facts(const fs::path& bundle) {
 
 // Each program once, under the first role it has.
 void add_program(std::vector<FileIdentity>& programs, std::string role, const fs::path& path) {
-    bool known = std::any_of(programs.begin(), programs.end(),
-                             [&](const FileIdentity& file) { return install_location::same_path(file.path, path); });
+    bool known = std::any_of(programs.begin(), programs.end(), [&](const FileIdentity& file) {
+        return install_location::same_path(file.path, path);
+    });
     if (!known) programs.push_back(identify(std::move(role), path));
 }
 
@@ -105,9 +107,10 @@ SupportFacts gather_support_facts(const Report& report, const std::optional<fs::
     if (report.host.path) add_program(facts.programs, "host", *report.host.path);
     for (const ManifestFacts& manifest : report.manifests) {
         if (manifest.host_path && !manifest.shares_with) {
-            add_program(facts.programs, "host in " + std::string(registration::display_name(manifest.browser)) +
-                                            "'s manifest",
-                        *manifest.host_path);
+            add_program(
+                facts.programs,
+                "host in " + std::string(registration::display_name(manifest.browser)) + "'s manifest",
+                *manifest.host_path);
         }
     }
     if (report.host.application) add_program(facts.programs, "application", *report.host.application);
@@ -123,7 +126,8 @@ SupportFacts gather_support_facts(const Report& report, const std::optional<fs::
         content.browser = manifest.browser;
         content.file = identify("manifest", *manifest.path);
         // Bytes as they are, UTF-8 or not; a FIFO or an oversized file is never read.
-        if (auto bytes = whole_file::read(*manifest.path, whole_file::MANIFEST_CEILING)) content.bytes = *bytes;
+        if (auto bytes = whole_file::read(*manifest.path, whole_file::MANIFEST_CEILING))
+            content.bytes = *bytes;
         facts.manifests.push_back(std::move(content));
     }
     return facts;

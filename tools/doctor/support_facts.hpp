@@ -36,7 +36,7 @@ struct ManifestContent {
 };
 
 struct SupportFacts {
-    std::string written_at;           // UTC, ISO 8601
+    std::string written_at;  // UTC, ISO 8601
     // HOME with symbolic links resolved, when that differs from HOME as set: paths below it are
     // written from ~ as well.
     std::optional<std::filesystem::path> home_resolved;

@@ -603,6 +603,51 @@ TEST(Diagnose, EveryConnectionOutcome) {
     }
 }
 
+// One problem per round trip, for its first failed step; a browser that has nothing to start
+// from has its manifest's problem instead.
+TEST(Diagnose, EveryRoundTripOutcome) {
+    struct Case {
+        HostStart start;
+        LegResult browser_leg;
+        LegResult application_leg;
+        std::optional<Problem> problem;
+    };
+    const Case cases[] = {
+        {HostStart::NoManifest, LegResult::NotTried, LegResult::NotTried, std::nullopt},
+        {HostStart::NoHost, LegResult::NotTried, LegResult::NotTried, std::nullopt},
+        {HostStart::NoCaller, LegResult::NotTried, LegResult::NotTried, std::nullopt},
+        {HostStart::NotExecutable, LegResult::NotTried, LegResult::NotTried,
+         Problem::RoundTripHostNotExecutable},
+        {HostStart::Failed, LegResult::NotTried, LegResult::NotTried, Problem::RoundTripHostDidNotStart},
+        {HostStart::Started, LegResult::Passed, LegResult::Passed, std::nullopt},
+        {HostStart::Started, LegResult::HostEnded, LegResult::NotTried, Problem::RoundTripHostEnded},
+        {HostStart::Started, LegResult::NoReply, LegResult::NotTried, Problem::RoundTripNoReply},
+        {HostStart::Started, LegResult::WrongReply, LegResult::NotTried, Problem::RoundTripWrongReply},
+        {HostStart::Started, LegResult::Passed, LegResult::HostEnded, Problem::RoundTripHostEnded},
+        {HostStart::Started, LegResult::Passed, LegResult::NoReply, Problem::RoundTripNoReply},
+        {HostStart::Started, LegResult::Passed, LegResult::WrongReply, Problem::RoundTripWrongReply},
+        {HostStart::Started, LegResult::Passed, LegResult::ApplicationUnavailable,
+         Problem::RoundTripApplicationUnavailable},
+        {HostStart::Started, LegResult::Passed, LegResult::ApplicationSilent,
+         Problem::RoundTripApplicationSilent},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(key(c.start)) + " " + std::string(key(c.browser_leg)) + " " +
+                     std::string(key(c.application_leg)));
+        Report report = healthy_facts();
+        RoundTripFacts trip;
+        trip.browser = SupportedBrowser::Edge;
+        trip.host = "/Applications/Ondrake Download.app/Contents/MacOS/ondrake-native-host";
+        trip.start = c.start;
+        trip.browser_leg.result = c.browser_leg;
+        trip.application_leg.result = c.application_leg;
+        report.round_trip = std::vector<RoundTripFacts>{trip};
+        std::vector<Finding> expected;
+        if (c.problem) expected.push_back({*c.problem, SupportedBrowser::Edge, *trip.host});
+        EXPECT_EQ(diagnose(report), expected);
+    }
+}
+
 TEST(Diagnose, AnythingButASocketAtThePathOutranksTheConnection) {
     Report report = healthy_facts();
     report.socket.file = SocketFile::Other;

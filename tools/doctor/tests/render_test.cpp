@@ -1,5 +1,6 @@
 #include "tools/doctor/options.hpp"
 #include "tools/doctor/printable.hpp"
+#include "tools/doctor/round_trip.hpp"
 #include "tools/doctor/render.hpp"
 
 #include <boost/json.hpp>
@@ -139,6 +140,10 @@ void collect_keys(const json::value& value, std::set<std::string>& keys) {
         for (const json::value& element : value.get_array()) collect_keys(element, keys);
     }
 }
+
+// --help and the README state the round trip's limits in seconds.
+static_assert(BROWSER_LEG_LIMIT == std::chrono::milliseconds(10'000));
+static_assert(APPLICATION_LEG_LIMIT == std::chrono::milliseconds(74'700));
 
 TEST(RenderJson, HelpDocumentsEveryKey) {
     std::set<std::string> keys;

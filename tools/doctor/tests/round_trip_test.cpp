@@ -124,22 +124,54 @@ TEST(RoundTrip, PassesBothLegsInEveryBrowsersHost) {
     }
 }
 
-// A named browser is tried even without a manifest, which it then says; nothing is started.
-TEST(RoundTrip, NamedBrowserWithoutAManifest) {
-    UserSetUp setup;
-    for (const char* browser : {"firefox", "vivaldi"}) {
-        SCOPED_TRACE(browser);
+// A manifest a browser would start nothing from starts nothing here either, and the round trip
+// says why; the manifest's own problem names the fix. A named browser gets its entry even without
+// a manifest.
+struct NotStarted {
+    const char* browser;
+    std::optional<std::string> manifest;  // none: no file
+    std::string start;
+    std::vector<std::string> problems;
+};
+
+TEST(RoundTrip, ManifestsThatStartNothing) {
+    const NotStarted cases[] = {
+        {"firefox", std::nullopt, "no_manifest", {}},
+        {"vivaldi", std::nullopt, "no_manifest", {}},
+        {"chromium",
+         R"({"name":"com.ondrake.download","type":"stdio"})",
+         "no_host",
+         {"manifest_host_missing", "manifest_extension_not_admitted"}},
+        {"chromium",
+         R"({"name":"com.ondrake.download","path":")" + BUILT_HOST.string() + R"(","allowed_origins":[]})",
+         "no_caller",
+         {"manifest_extension_not_admitted"}},
+        {"chromium",
+         R"({"path":"bin/ondrake-native-host","allowed_origins":["chrome-extension://a/"]})",
+         "not_executable",
+         {"manifest_host_missing", "manifest_extension_not_admitted", "round_trip_host_not_executable"}},
+    };
+    for (const NotStarted& row : cases) {
+        SCOPED_TRACE(std::string(row.browser) + " " + row.manifest.value_or("(none)"));
+        UserSetUp setup;
+        if (row.manifest) write_file(setup.manifest(SupportedBrowser::Chromium), *row.manifest);
         DoctorRun run =
-            run_doctor({"--host", BUILT_HOST.string(), "--round-trip", browser, "--json"}, setup.home);
+            run_doctor({"--host", BUILT_HOST.string(), "--round-trip", row.browser, "--json"}, setup.home);
         json::object document = json_of(run);
         ASSERT_EQ(document["roundTrip"].as_array().size(), 1u) << run.out;
         json::object& trip = document["roundTrip"].as_array()[0].as_object();
-        EXPECT_EQ(trip["browser"], browser);
-        EXPECT_EQ(trip["start"], "no_manifest");
+        EXPECT_EQ(trip["browser"], row.browser);
+        EXPECT_EQ(trip["start"], row.start.c_str());
         EXPECT_EQ(trip["browserToHost"].as_object()["result"], "not_tried");
+        EXPECT_EQ(trip["exit"], nullptr);
+        std::vector<std::string> chromium_problems;
         for (const json::value& problem : document["problems"].as_array()) {
-            EXPECT_NE(problem.as_object().at("problem").as_string().find("round_trip_"), 0u);
+            if (problem.as_object().at("browser") == "chromium") {
+                chromium_problems.emplace_back(problem.as_object().at("problem").as_string());
+            }
         }
+        EXPECT_EQ(chromium_problems,
+                  row.manifest ? row.problems : std::vector<std::string>{"manifest_missing"});
     }
 }
 

@@ -44,7 +44,8 @@ TEST(SupportReport, HomeAsTildeAndNoUrl) {
     report.round_trip = std::vector<RoundTripFacts>{trip};
     SupportFacts facts;
     facts.home_resolved = "/System/Volumes/Data/Users/bob";
-    facts.programs = {{"application", "/System/Volumes/Data/Users/bob/App/main", true, 7, "2024-05-01T10:00:00Z"}};
+    facts.programs = {
+        {"application", "/System/Volumes/Data/Users/bob/App/main", true, 7, "2024-05-01T10:00:00Z"}};
 
     std::string text = render_support_report(report, facts);
     for (std::string_view kept : {
@@ -76,30 +77,33 @@ TEST(SupportReport, HoldsWhatSupportNeedsWithHomeAsTilde) {
     RecordedApplication application(setup, {});
     fs::path file = setup.root / "support/report.txt";
 
-    DoctorRun run = run_doctor({"--host", bundle.host.string(), "--round-trip", "firefox", "--report", file.string()},
-                               setup.home);
+    DoctorRun run = run_doctor(
+        {"--host", bundle.host.string(), "--round-trip", "firefox", "--report", file.string()}, setup.home);
     EXPECT_EQ(run.status, EXIT_PROBLEMS) << run.out;  // the bundle lies outside /Applications
     EXPECT_EQ(run.err, "ondrake-doctor: wrote the report for support to " + file.string() + "\n");
     std::string text = test::read_file(file).value_or("");
-    EXPECT_EQ(text.rfind("Ondrake Download: a report for support, written by ondrake-doctor at ", 0), 0u) << text;
+    EXPECT_EQ(text.rfind("Ondrake Download: a report for support, written by ondrake-doctor at ", 0), 0u)
+        << text;
 
     std::string manifest = *registration::manifest_json_for(false, false, bundle.host.string());
     std::string indented = "    " + manifest;
-    for (std::size_t at = 0; (at = indented.find('\n', at)) != std::string::npos; at += 5) indented.insert(at + 1, "    ");
+    for (std::size_t at = 0; (at = indented.find('\n', at)) != std::string::npos; at += 5)
+        indented.insert(at + 1, "    ");
     const std::string held_texts[] = {
-             "\nSystem\n  ",
-             "  version 2.4.1 (build 241), identifier com.ondrake.download, from Contents/Info.plist\n",
-             "  host: " + bundle.host.string() + " (" + std::to_string(fs::file_size(bundle.host)) + " bytes, modified ",
-             "  chrome: ~/Library/Application Support/Google/Chrome/NativeMessagingHosts/com.ondrake.download.json (" +
-                 std::to_string(manifest.size()) + " bytes, modified ",
-             indented + "\n",
-             "  edge: ~/",
-             std::string("HOME: ~\n"),
-             "'~/Library/Application Support/Mozilla/NativeMessagingHosts/com.ondrake.download.json' '" +
-                 std::string(registration::FIREFOX_ADDON_ID) + "'",
-             std::string("    browser to host: passed in "),
-             std::string("    host to application: passed in "),
-             std::string(summary(Problem::ApplicationOutsideApplications)),
+        "\nSystem\n  ",
+        "  version 2.4.1 (build 241), identifier com.ondrake.download, from Contents/Info.plist\n",
+        "  host: " + bundle.host.string() + " (" + std::to_string(fs::file_size(bundle.host)) +
+            " bytes, modified ",
+        "  chrome: ~/Library/Application Support/Google/Chrome/NativeMessagingHosts/com.ondrake.download.json (" +
+            std::to_string(manifest.size()) + " bytes, modified ",
+        indented + "\n",
+        "  edge: ~/",
+        std::string("HOME: ~\n"),
+        "'~/Library/Application Support/Mozilla/NativeMessagingHosts/com.ondrake.download.json' '" +
+            std::string(registration::FIREFOX_ADDON_ID) + "'",
+        std::string("    browser to host: passed in "),
+        std::string("    host to application: passed in "),
+        std::string(summary(Problem::ApplicationOutsideApplications)),
     };
     for (const std::string& held : held_texts) {
         EXPECT_NE(text.find(held), std::string::npos) << held << "\nin\n" << text;
@@ -113,7 +117,8 @@ TEST(SupportReport, HoldsWhatSupportNeedsWithHomeAsTilde) {
 TEST(SupportReport, WrittenWithoutFollowingWhatIsPlanted) {
     for (bool at_temporary : {false, true}) {
         for (test::Planted kind : test::ALL_PLANTED) {
-            SCOPED_TRACE(std::string(test::name(kind)) + (at_temporary ? " at the temporary name" : " at the file"));
+            SCOPED_TRACE(std::string(test::name(kind)) +
+                         (at_temporary ? " at the temporary name" : " at the file"));
             UserSetUp setup;
             fs::path victim = setup.root / "victim";
             write_file(victim, test::VICTIM_CONTENT);
@@ -133,7 +138,9 @@ TEST(SupportReport, WrittenWithoutFollowingWhatIsPlanted) {
             if (written) {
                 ASSERT_EQ(::lstat(file.c_str(), &info), 0);
                 EXPECT_TRUE(S_ISREG(info.st_mode));
-                EXPECT_EQ(test::read_file(file).value_or("").rfind("Ondrake Download: a report for support", 0), 0u);
+                EXPECT_EQ(
+                    test::read_file(file).value_or("").rfind("Ondrake Download: a report for support", 0),
+                    0u);
             } else {
                 EXPECT_EQ(run.err, "ondrake-doctor: could not write the report to " + file.string() + "\n");
             }
