@@ -389,6 +389,19 @@ echo $! >${quote(this.peerPidFile)}
     return { status: run.status, report, stdout: run.stdout };
   }
 
+  // The round trip through one browser's host, as that browser starts it from its manifest.
+  doctorRoundTrip(browser) {
+    const run = spawnSync(this.doctor, ["--host", this.host, "--round-trip", browser, "--json"],
+      { env: this.environment(), encoding: "utf8", timeout: 90_000 });
+    let trip = null;
+    try {
+      trip = JSON.parse(run.stdout).roundTrip?.[0] ?? null;
+    } catch {
+      // reported by the checks
+    }
+    return { status: run.status, trip, stdout: run.stdout };
+  }
+
   peerLines() {
     if (!existsSync(this.peerLog)) return [];
     return readFileSync(this.peerLog, "utf8").split("\n").filter(Boolean).map((line) => JSON.parse(line));
@@ -813,10 +826,25 @@ async function run(options, processes, cleanups) {
     typeof missing.report?.registerCommand === "string" && missing.report.registerCommand.includes(installation.host),
     String(missing.report?.registerCommand));
 
+  for (const browser of ["chromium", "firefox"]) {
+    const { status, trip, stdout } = installation.doctorRoundTrip(browser);
+    check(browser, "after unregister, ondrake-doctor --round-trip starts no host: there is no manifest",
+      status === 1 && trip?.browser === browser && trip.start === "no_manifest", stdout);
+  }
+
   checkVerb("uninstall", installation, "register", registrationLines(false, () => "Written"));
   const healthy = installation.doctorReport();
   check("doctor", "after register again, ondrake-doctor --json reports a healthy setup",
     healthy.status === 0 && healthy.report?.healthy === true && healthy.report.problems.length === 0, healthy.stdout);
+  for (const browser of ["chromium", "firefox"]) {
+    const { status, trip, stdout } = installation.doctorRoundTrip(browser);
+    check(browser, "after register, the round trip through the manifest's host passes both legs, " +
+      "with the host's standard error shown",
+      status === 0 && trip?.start === "started" && trip.host === installation.host &&
+        trip.browserToHost.result === "passed" && trip.hostToApplication.result === "passed" &&
+        trip.hostStandardError.some((line) => line.startsWith("ondrake-native-host: capture doctor-")),
+      stdout);
+  }
   admitChromiumProbe(installation, chromium.origin);
   await expectConnected("chromium", driver, "chromium", "e2e-registered-again");
   await expectConnected("firefox", driver, "firefox-production", "e2e-registered-again");

@@ -1,6 +1,7 @@
 #include "platform/platform.hpp"
 
 #include <cerrno>
+#include <csignal>
 #include <climits>
 #include <cstdlib>
 #include <fstream>
@@ -129,6 +130,8 @@ std::uint64_t monotonic_raw_ns() {
 #endif
 }
 
+bool process_exists(int pid) { return ::kill(pid, 0) == 0 || errno != ESRCH; }
+
 boost::system::error_code write_all(int fd, std::string_view bytes) {
     while (!bytes.empty()) {
         ssize_t written = ::write(fd, bytes.data(), bytes.size());
@@ -246,6 +249,10 @@ void SpawnSetup::duplicate(int from, int to) {
 
 void SpawnSetup::close(int fd) {
     if (error_ == 0) record(::posix_spawn_file_actions_addclose(&actions_, fd));
+}
+
+void SpawnSetup::change_directory(const char* directory) {
+    if (error_ == 0) record(::posix_spawn_file_actions_addchdir_np(&actions_, directory));
 }
 
 void SpawnSetup::default_signal(int signal) {

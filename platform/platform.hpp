@@ -45,6 +45,10 @@ std::optional<std::string> running_executable_path();
 // Nanoseconds of a monotonic clock that no time adjustment can slew.
 std::uint64_t monotonic_raw_ns();
 
+// Whether a process with this id exists, whoever's it is: signal 0 only asks, and a process of
+// another user answers EPERM, which means it is there.
+bool process_exists(int pid);
+
 // Writes all of `bytes` to the blocking descriptor `fd` (a file, a pipe, standard error),
 // continuing after short writes and interrupted calls. A write that moves nothing is io_error, so
 // that a descriptor that takes nothing cannot keep the caller looping. On error some bytes may
@@ -105,6 +109,9 @@ public:
     void duplicate(int from, int to);
     // The child's `fd` is not open at all.
     void close(int fd);
+    // The child starts in `directory` (copied here): posix_spawn_file_actions_addchdir_np, which
+    // glibc 2.29 and macOS 10.15 both offer under that name.
+    void change_directory(const char* directory);
     // `signal` at its default action in the child, even when we ignore it (an ignored signal
     // survives exec).
     void default_signal(int signal);

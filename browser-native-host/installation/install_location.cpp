@@ -14,7 +14,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr std::string_view EXECUTABLE_KEY = "<key>CFBundleExecutable</key>";
+constexpr std::string_view KEY_OPEN = "<key>";
+constexpr std::string_view KEY_CLOSE = "</key>";
+constexpr std::string_view EXECUTABLE_KEY = "CFBundleExecutable";
 constexpr std::string_view STRING_OPEN = "<string>";
 constexpr std::string_view STRING_CLOSE = "</string>";
 
@@ -72,27 +74,31 @@ InstallLocation classify_bundle(const fs::path& bundle) {
     return InstallLocation::Elsewhere;
 }
 
-std::optional<std::string> bundle_executable_name(std::string_view info_plist) {
-    std::size_t key = info_plist.find(EXECUTABLE_KEY);
-    if (key == std::string_view::npos) return std::nullopt;
+std::optional<std::string> property_list_string(std::string_view info_plist, std::string_view key) {
+    std::string tagged = std::string(KEY_OPEN) + std::string(key) + std::string(KEY_CLOSE);
+    std::size_t at = info_plist.find(tagged);
+    if (at == std::string_view::npos) return std::nullopt;
     // Only the text up to a repeated key belongs to the first one.
-    std::string_view section = info_plist.substr(key + EXECUTABLE_KEY.size());
-    section = section.substr(0, section.find(EXECUTABLE_KEY));
+    std::string_view section = info_plist.substr(at + tagged.size());
+    section = section.substr(0, section.find(tagged));
 
     std::size_t open = section.find(STRING_OPEN);
     if (open == std::string_view::npos) return std::nullopt;
     std::string_view rest = section.substr(open + STRING_OPEN.size());
     std::size_t close = rest.find(STRING_CLOSE);
     if (close == std::string_view::npos) return std::nullopt;
+    return std::string(text::trim_white_space(rest.substr(0, close)));
+}
 
-    std::string_view value = text::trim_white_space(rest.substr(0, close));
+std::optional<std::string> bundle_executable_name(std::string_view info_plist) {
+    auto value = property_list_string(info_plist, EXECUTABLE_KEY);
     // The value names a file beside the host: a "/" would lead elsewhere, and a NUL byte would
     // silently cut the name short at the system call.
-    if (value.empty() || value.find('/') != std::string_view::npos ||
-        value.find('\0') != std::string_view::npos) {
+    if (!value || value->empty() || value->find('/') != std::string::npos ||
+        value->find('\0') != std::string::npos) {
         return std::nullopt;
     }
-    return std::string(value);
+    return value;
 }
 
 Result<InstalledPaths> installed_paths() { return installed_paths_at(platform::running_executable_path()); }

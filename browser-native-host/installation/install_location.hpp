@@ -47,8 +47,13 @@ Result<InstalledPaths> installed_paths_at(const std::optional<std::string>& repo
 // The same for an executable path taken as it is.
 Result<InstalledPaths> installed_paths_for(const std::filesystem::path& executable);
 
-// The value of CFBundleExecutable in the text of an XML Info.plist, found by searching the text
-// rather than parsing it; nothing when it is absent or unusable as a file name.
+// The string value of `key` in the text of an XML Info.plist, trimmed of white space, found by
+// searching the text rather than parsing it: the first "<string>" after the key's first
+// occurrence, before any repetition of the key. Nothing when there is none.
+std::optional<std::string> property_list_string(std::string_view info_plist, std::string_view key);
+
+// The value of CFBundleExecutable in the text of an XML Info.plist; nothing when it is absent or
+// unusable as a file name.
 std::optional<std::string> bundle_executable_name(std::string_view info_plist);
 
 // The bundle directory of an executable in <bundle>/Contents/MacOS, or nothing.

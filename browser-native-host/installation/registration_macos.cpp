@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
-#include <csignal>
 #include <cstdio>
 #include <fcntl.h>
 #include <pwd.h>
@@ -42,8 +41,7 @@ void remove_leftovers(const fs::path& directory) {
          entry.increment(error)) {
         auto pid = temporary_file_process(entry->path().filename().native());
         if (!pid || *pid == ::getpid()) continue;
-        // EPERM: alive, as another user's process.
-        if (::kill(*pid, 0) == 0 || errno != ESRCH) continue;
+        if (platform::process_exists(*pid)) continue;
         struct stat info {};
         if (::lstat(entry->path().c_str(), &info) == 0 && S_ISREG(info.st_mode))
             ::unlink(entry->path().c_str());

@@ -1,5 +1,6 @@
 #include "tools/doctor/examine.hpp"
 
+#include "platform/platform.hpp"
 #include "browser-native-host/installation/install_location.hpp"
 #include "browser-native-host/link/ipc.hpp"
 #include "browser-native-host/link/launcher.hpp"
@@ -10,10 +11,14 @@
 
 #include <boost/asio/co_spawn.hpp>
 #include <boost/asio/io_context.hpp>
+#include <boost/json/error.hpp>
+#include <boost/json/monotonic_resource.hpp>
 #include <boost/json/parse.hpp>
+#include <boost/json/parse_options.hpp>
 #include <boost/json/value.hpp>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <exception>
 #include <sys/stat.h>
@@ -110,15 +115,49 @@ std::optional<std::string> manifest_host(const HostFacts& host) {
     return *checked;
 }
 
+// ---- HOME ----------------------------------------------------------------------------------
+
+// Only entering HOME matters: the browsers, the host and register open paths below it and never
+// list it, so a HOME that may be entered but not read (mode 711) serves them all.
+HomeAccess examine_home(const std::optional<fs::path>& home) {
+    if (!home) return HomeAccess::Usable;
+    struct stat info {};
+    if (::stat(home->c_str(), &info) != 0) {
+        return errno == ENOENT    ? HomeAccess::Missing
+               : errno == ENOTDIR ? HomeAccess::NotADirectory
+                                  : HomeAccess::Unreadable;
+    }
+    if (!S_ISDIR(info.st_mode)) return HomeAccess::NotADirectory;
+    return ::access(home->c_str(), X_OK) == 0 ? HomeAccess::Usable : HomeAccess::Unreadable;
+}
+
 // ---- Manifests -----------------------------------------------------------------------------
 
-bool array_holds(const json::object& manifest, std::string_view member, std::string_view wanted) {
+// The strings of an array member, in order; whatever else the array holds is passed over.
+std::vector<std::string> strings_of(const json::object& manifest, std::string_view member) {
+    std::vector<std::string> strings;
     const json::value* list = manifest.if_contains(member);
-    if (list == nullptr || !list->is_array()) return false;
-    const json::array& elements = list->get_array();
-    return std::any_of(elements.begin(), elements.end(), [&](const json::value& element) {
-        return element.is_string() && std::string_view(element.get_string()) == wanted;
-    });
+    if (list == nullptr || !list->is_array()) return strings;
+    for (const json::value& element : list->get_array()) {
+        if (element.is_string()) strings.emplace_back(element.get_string());
+    }
+    return strings;
+}
+
+bool holds(const std::vector<std::string>& strings, std::string_view wanted) {
+    return std::find(strings.begin(), strings.end(), wanted) != strings.end();
+}
+
+// Whether `text` is JSON however deeply it nests. The parser keeps its own stack, and a value
+// held in a monotonic buffer is released in one piece rather than element by element, so that
+// neither the parse nor the release recurses as deep as the text nests.
+bool is_json_at_any_depth(std::string_view text) {
+    json::monotonic_resource memory;
+    json::parse_options options;
+    options.max_depth = text.size() + 1;
+    std::error_code error;
+    (void)json::parse(text, error, &memory, options);
+    return !error;
 }
 
 // What a lenient read of a manifest's members tells; the file may have been edited by hand.
@@ -129,15 +168,16 @@ void read_members(const json::object& manifest, ManifestFacts& facts) {
             launcher::is_usable_candidate(*facts.host_path) && is_executable_file(*facts.host_path);
     }
     if (registration::is_firefox(facts.browser)) {
-        bool production = array_holds(manifest, "allowed_extensions", registration::FIREFOX_ADDON_ID);
-        bool development = array_holds(manifest, "allowed_extensions", registration::FIREFOX_DEV_ADDON_ID);
+        facts.admitted = strings_of(manifest, "allowed_extensions");
+        bool production = holds(facts.admitted, registration::FIREFOX_ADDON_ID);
+        bool development = holds(facts.admitted, registration::FIREFOX_DEV_ADDON_ID);
         facts.admits_extension = production;
         facts.firefox_trust = development  ? FirefoxTrust::Development
                               : production ? FirefoxTrust::Production
                                            : FirefoxTrust::Neither;
     } else {
-        facts.admits_extension =
-            array_holds(manifest, "allowed_origins", registration::chrome_extension_origin());
+        facts.admitted = strings_of(manifest, "allowed_origins");
+        facts.admits_extension = holds(facts.admitted, registration::chrome_extension_origin());
     }
 }
 
@@ -162,7 +202,13 @@ ManifestFacts examine_manifest(SupportedBrowser browser, const std::optional<std
         if (expected) facts.matches_register = *content == *expected;
     }
     std::error_code error;
-    json::value document = json::parse(*content, error);
+    json::parse_options options;
+    options.max_depth = MANIFEST_DEPTH_LIMIT;
+    json::value document = json::parse(*content, error, {}, options);
+    if (error == json::error::too_deep && is_json_at_any_depth(*content)) {
+        facts.state = ManifestState::TooDeep;
+        return facts;
+    }
     if (error || !document.is_object()) {
         facts.state = ManifestState::NotJson;
         return facts;
@@ -206,6 +252,28 @@ RecordFacts examine_record(const std::optional<fs::path>& application) {
     record.candidate = check_candidate(std::move(*value));
     if (application) record.matches_installation = same_path(*application, record.candidate->value);
     return record;
+}
+
+// The temporary files registration left in `directories`, which may repeat.
+std::vector<TemporaryFileFacts> examine_temporary_files(const std::vector<fs::path>& directories) {
+    std::vector<TemporaryFileFacts> found;
+    std::vector<fs::path> seen;
+    for (const fs::path& directory : directories) {
+        if (std::any_of(seen.begin(), seen.end(),
+                        [&](const fs::path& d) { return same_path(d, directory); })) {
+            continue;
+        }
+        seen.push_back(directory);
+        std::error_code error;
+        for (fs::directory_iterator entry(directory, error), end; !error && entry != end;
+             entry.increment(error)) {
+            auto pid = registration_macos::temporary_file_process(entry->path().filename().native());
+            if (!pid) continue;
+            found.push_back({entry->path(), *pid, platform::process_exists(*pid)});
+        }
+    }
+    std::sort(found.begin(), found.end(), [](const auto& a, const auto& b) { return a.path < b.path; });
+    return found;
 }
 
 OverrideFacts examine_override() {
@@ -265,138 +333,41 @@ SocketFacts examine_socket(std::chrono::milliseconds limit) {
     struct stat info {};
     if (::lstat(facts.path->c_str(), &info) == 0) {
         facts.file = S_ISSOCK(info.st_mode) ? SocketFile::Socket : SocketFile::Other;
+        if (S_ISLNK(info.st_mode)) {
+            std::error_code error;
+            fs::path target = fs::read_symlink(*facts.path, error);
+            if (!error) facts.link_target = target.string();
+            // The host's connect follows the link: one that leads to a socket serves like the
+            // socket itself.
+            if (::stat(facts.path->c_str(), &info) == 0 && S_ISSOCK(info.st_mode)) {
+                facts.file = SocketFile::LinkToSocket;
+            }
+        }
     }
     if (facts.fits) facts.connection = probe(*facts.path, limit);
     return facts;
 }
 
-// ---- From facts to problems ----------------------------------------------------------------
-
-void diagnose_host(const HostFacts& host, std::vector<Finding>& out) {
-    std::string host_path = host.path ? host.path->string() : std::string();
-    if (!host.executable) out.push_back({Problem::HostMissing, std::nullopt, host_path});
-    if (!host.bundle) return;
-    std::string bundle = host.bundle->string();
-    if (host.identification_error == RegistrationError::UnidentifiedApplication) {
-        out.push_back({Problem::ApplicationUnidentified, std::nullopt, bundle});
-    }
-    if (!host.location) return;
-    switch (*host.location) {
-        case InstallLocation::Canonical: break;
-        case InstallLocation::MountedVolume:
-            out.push_back({Problem::ApplicationOnDiskImage, std::nullopt, bundle});
-            break;
-        case InstallLocation::Translocated:
-            out.push_back({Problem::ApplicationTranslocated, std::nullopt, bundle});
-            break;
-        case InstallLocation::Elsewhere:
-            out.push_back({Problem::ApplicationOutsideApplications, std::nullopt, bundle});
-            break;
-    }
-}
-
-void diagnose_manifest(const ManifestFacts& manifest, std::vector<Finding>& out) {
-    // A browser that reads an earlier browser's file has its problems reported there.
-    if (manifest.shares_with || !manifest.path) return;
-    std::string path = manifest.path->string();
-    auto report = [&](Problem problem, std::string subject) {
-        out.push_back({problem, manifest.browser, std::move(subject)});
-    };
-    switch (manifest.state) {
-        case ManifestState::NoDirectory: return;
-        case ManifestState::Missing: return report(Problem::ManifestMissing, path);
-        case ManifestState::Unreadable:
-        case ManifestState::NotJson: return report(Problem::ManifestUnreadable, path);
-        case ManifestState::Blocked:
-            return report(Problem::ManifestPathBlocked, manifest.blocked_by.value_or(path).string());
-        case ManifestState::Present: break;
-    }
-    std::size_t before = out.size();
-    if (!manifest.host_executable) report(Problem::ManifestHostMissing, manifest.host_path.value_or(path));
-    if (!manifest.admits_extension) report(Problem::ManifestExtensionNotAdmitted, path);
-    if (manifest.firefox_trust == FirefoxTrust::Development) {
-        report(Problem::FirefoxDevelopmentTrust, path);
-    }
-    if (out.size() == before && manifest.matches_register == false) report(Problem::ManifestStale, path);
-}
-
-void diagnose_record(const RecordFacts& record, std::vector<Finding>& out) {
-    std::string path = record.path ? record.path->string() : std::string();
-    switch (record.state) {
-        case RecordState::NoStateDirectory: return;
-        case RecordState::Missing: out.push_back({Problem::RecordMissing, std::nullopt, path}); return;
-        case RecordState::Unreadable: out.push_back({Problem::RecordUnreadable, std::nullopt, path}); return;
-        case RecordState::Blocked:
-            out.push_back(
-                {Problem::RecordPathBlocked, std::nullopt, record.blocked_by.value_or(path).string()});
-            return;
-        case RecordState::Present: break;
-    }
-    const CandidateFacts& candidate = *record.candidate;
-    std::optional<Problem> problem;
-    if (!candidate.absolute) problem = Problem::RecordNotAbsolute;
-    else if (!candidate.regular_file) problem = Problem::RecordTargetMissing;
-    else if (!candidate.executable) problem = Problem::RecordTargetNotExecutable;
-    else if (record.matches_installation == false) problem = Problem::RecordStale;
-    // A blank record names nothing; then the record itself is what to look at.
-    if (problem) out.push_back({*problem, std::nullopt, candidate.value.empty() ? path : candidate.value});
-}
-
-void diagnose_socket(const SocketFacts& socket, std::vector<Finding>& out) {
-    if (!socket.path) return;
-    const std::string& path = *socket.path;
-    if (!socket.fits) {
-        out.push_back({Problem::SocketPathTooLong, std::nullopt, path});
-        return;
-    }
-    if (socket.file == SocketFile::Other) {
-        out.push_back({Problem::SocketNotASocket, std::nullopt, path});
-        return;
-    }
-    std::optional<Problem> problem;
-    switch (socket.connection) {
-        case ConnectOutcome::Accepted:
-        case ConnectOutcome::NotAttempted: break;
-        case ConnectOutcome::NoSocketFile: problem = Problem::SocketMissing; break;
-        case ConnectOutcome::Refused: problem = Problem::SocketNotListening; break;
-        case ConnectOutcome::NotAccepting: problem = Problem::SocketNotAccepting; break;
-        case ConnectOutcome::PermissionDenied: problem = Problem::SocketPermissionDenied; break;
-        case ConnectOutcome::Failed: problem = Problem::SocketUnreachable; break;
-    }
-    if (problem) out.push_back({*problem, std::nullopt, path});
-}
-
 }  // namespace
-
-std::vector<Finding> diagnose(const Report& report) {
-    std::vector<Finding> findings;
-    diagnose_host(report.host, findings);
-    if (!report.home || !report.socket.path) {
-        findings.push_back({Problem::NoHomeDirectory, std::nullopt, std::string()});
-    } else {
-        for (const ManifestFacts& manifest : report.manifests) diagnose_manifest(manifest, findings);
-        diagnose_record(report.record, findings);
-    }
-    // The host's environment, started by a browser, seldom holds a variable set in a terminal, so
-    // a usable override does not excuse a broken record; an unusable one breaks the launch here.
-    const auto& overriding = report.override_path.candidate;
-    if (overriding && !(overriding->regular_file && overriding->executable)) {
-        findings.push_back({Problem::OverrideUnusable, std::nullopt, overriding->value});
-    }
-    diagnose_socket(report.socket, findings);
-    return findings;
-}
 
 Report examine(const ExamineInputs& inputs) {
     Report report;
     report.home = user_dirs::home_directory();
+    report.home_access = examine_home(report.home);
     report.host = examine_host(inputs);
     report.manifests = examine_manifests(manifest_host(report.host));
     report.record = examine_record(report.host.application);
+    std::vector<fs::path> directories;
+    for (const ManifestFacts& manifest : report.manifests) {
+        if (manifest.path) directories.push_back(manifest.path->parent_path());
+    }
+    if (report.record.path) directories.push_back(report.record.path->parent_path());
+    report.temporary_files = examine_temporary_files(directories);
     report.override_path = examine_override();
     if (auto candidate = launcher::application_candidate()) {
         report.launch_candidate = check_candidate(std::move(*candidate));
     }
+    if (inputs.round_trip) report.round_trip = round_trip(report.manifests, *inputs.round_trip);
     report.socket = examine_socket(inputs.connect_limit);
     report.findings = diagnose(report);
     return report;

@@ -6,6 +6,7 @@
 
 #include "browser-native-host/link/delivery.hpp"
 #include "tools/doctor/report.hpp"
+#include "tools/doctor/round_trip.hpp"
 
 #include <chrono>
 #include <filesystem>
@@ -20,10 +21,14 @@ struct ExamineInputs {
     std::optional<std::filesystem::path> doctor_executable;
     // How long a listener may take to accept the probing connection: as long as the host waits.
     std::chrono::milliseconds connect_limit = delivery::CONNECT_TIMEOUT;
+    // The round trip, when asked for: the one part that starts processes, the host's and through
+    // it perhaps the application's.
+    std::optional<RoundTripInputs> round_trip;
 };
 
 // Gathers the facts and the problems they show. HOME and ONDRAKE_DOWNLOAD_EXE are read from the
-// environment, as the host reads them.
+// environment, as the host reads them. The round trip runs before the socket is looked at, so
+// that the socket's facts are those the round trip left: an application it had started listens.
 Report examine(const ExamineInputs& inputs);
 
 // The problems that a report's facts show, in the order of the report's sections; for one

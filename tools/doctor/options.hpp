@@ -1,6 +1,8 @@
 // The doctor's command line.
 #pragma once
 
+#include "browser-native-host/installation/registration.hpp"
+
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -18,6 +20,9 @@ inline constexpr int EXIT_FAILED = 3;
 struct Options {
     std::optional<std::filesystem::path> host;
     bool json = false;
+    bool round_trip = false;
+    std::optional<registration::SupportedBrowser> round_trip_browser;  // none: every browser
+    std::optional<std::filesystem::path> report_file;
 };
 
 struct ShowHelp {};

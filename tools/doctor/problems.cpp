@@ -23,6 +23,11 @@ constexpr std::array PROBLEMS = {
                  "HOME is not an absolute UTF-8 path, so the host finds neither the record nor "
                  "the socket, and the browsers find no manifest",
                  Fix::SetHome},
+    ProblemEntry{Problem::HomeUnreadable, "home_unreadable",
+                 "HOME names no directory that can be entered (it is missing, not a directory, or "
+                 "permission is denied), so the browsers find no manifest, the host neither the "
+                 "record nor the socket, and register cannot write there",
+                 Fix::RepairHome},
     ProblemEntry{Problem::HostMissing, "host_missing",
                  "there is no executable ondrake-native-host where it should be", Fix::ReinstallApplication},
     ProblemEntry{Problem::ApplicationUnidentified, "application_unidentified",
@@ -45,6 +50,10 @@ constexpr std::array PROBLEMS = {
                  Fix::RunRegister},
     ProblemEntry{Problem::ManifestUnreadable, "manifest_unreadable",
                  "the native-messaging manifest is not a readable JSON object", Fix::RunRegister},
+    ProblemEntry{Problem::ManifestTooDeep, "manifest_too_deep",
+                 "the native-messaging manifest is JSON nested more than 32 levels deep, which no "
+                 "manifest is",
+                 Fix::RunRegister},
     ProblemEntry{Problem::ManifestHostMissing, "manifest_host_missing",
                  "the manifest's \"path\" does not name an existing executable file (the host was "
                  "moved or removed)",
@@ -80,6 +89,13 @@ constexpr std::array PROBLEMS = {
                  "register cannot write the application-path record: a directory stands at its "
                  "path, or a file where one of the directories above it belongs",
                  Fix::RemoveBlockingPath},
+    ProblemEntry{Problem::TemporaryFileLeftOver, "temporary_file_left_over",
+                 "a registration that ended before it finished left its temporary file behind",
+                 Fix::RemoveTemporaryFile},
+    ProblemEntry{Problem::TemporaryFileOfARunningProcess, "temporary_file_of_a_running_process",
+                 "a temporary file of registration is there, and a process with the id in its "
+                 "name is running: a registration may be writing it right now",
+                 Fix::WaitForRegistration},
     ProblemEntry{Problem::OverrideUnusable, "override_unusable",
                  "ONDRAKE_DOWNLOAD_EXE is set but does not name an executable file by an absolute "
                  "path, and it takes precedence over the record",
@@ -101,6 +117,29 @@ constexpr std::array PROBLEMS = {
                  "connecting to the socket is not permitted", Fix::RunAsSameUser},
     ProblemEntry{Problem::SocketUnreachable, "socket_unreachable", "connecting to the socket failed",
                  Fix::RestartApplication},
+    ProblemEntry{Problem::RoundTripHostNotExecutable, "round_trip_host_not_executable",
+                 "the system refuses to run the host the manifest names: it is missing, or no "
+                 "program that may be executed",
+                 Fix::ReinstallThenRegister},
+    ProblemEntry{Problem::RoundTripHostDidNotStart, "round_trip_host_did_not_start",
+                 "the host the manifest names could not be started", Fix::ReinstallApplication},
+    ProblemEntry{Problem::RoundTripHostEnded, "round_trip_host_ended",
+                 "the host ended before it answered; its standard error, shown above, may tell why",
+                 Fix::ReinstallApplication},
+    ProblemEntry{Problem::RoundTripNoReply, "round_trip_no_reply",
+                 "the host did not answer within the time limit, and was stopped", Fix::ReinstallApplication},
+    ProblemEntry{Problem::RoundTripWrongReply, "round_trip_wrong_reply",
+                 "the host answered, but not as ondrake-native-host answers: the manifest names "
+                 "another program, or an outdated host",
+                 Fix::ReinstallThenRegister},
+    ProblemEntry{Problem::RoundTripApplicationUnavailable, "round_trip_application_unavailable",
+                 "the host could neither reach the application nor start it (APP_UNAVAILABLE); the "
+                 "host's standard error, shown above, tells how far the start got",
+                 Fix::StartApplication},
+    ProblemEntry{Problem::RoundTripApplicationSilent, "round_trip_application_silent",
+                 "the application took the host's connection but gave no usable answer in time "
+                 "(DELIVERY_INDETERMINATE)",
+                 Fix::RestartApplication},
 };
 
 struct FixEntry {
@@ -112,6 +151,9 @@ struct FixEntry {
 constexpr std::array FIXES = {
     FixEntry{Fix::SetHome, "set_home",
              "run the doctor (and the browser) with HOME set to your home directory"},
+    FixEntry{Fix::RepairHome, "repair_home",
+             "make HOME name your own home directory, one you may enter: ls -ld \"$HOME\" must "
+             "show a directory owned by you with rwx for its owner"},
     FixEntry{Fix::ReinstallApplication, "reinstall_application",
              "reinstall Ondrake Download: copy it afresh from its disk image into /Applications"},
     FixEntry{Fix::MoveIntoApplications, "move_into_applications",
@@ -144,11 +186,21 @@ constexpr std::array FIXES = {
     FixEntry{Fix::RemoveBlockingPath, "remove_blocking_path",
              "move away what stands at the path named, then run \"ondrake-native-host register\" "
              "from Contents/MacOS of Ondrake Download in /Applications"},
+    FixEntry{Fix::RemoveTemporaryFile, "remove_temporary_file",
+             "remove the temporary file named; nothing reads it"},
+    FixEntry{Fix::WaitForRegistration, "wait_for_registration",
+             "run the doctor again once the registration has finished; remove the file named if "
+             "it is still there then"},
+    FixEntry{Fix::ReinstallThenRegister, "reinstall_then_register",
+             "reinstall Ondrake Download (copy it afresh from its disk image into /Applications), "
+             "then run \"ondrake-native-host register\" from Contents/MacOS of Ondrake Download in "
+             "/Applications"},
 };
 
-static_assert(enum_table::in_enum_order<Problem::SocketUnreachable>(PROBLEMS, &ProblemEntry::problem),
+static_assert(enum_table::in_enum_order<Problem::RoundTripApplicationSilent>(PROBLEMS,
+                                                                             &ProblemEntry::problem),
               "one row per Problem, in the enumeration's order");
-static_assert(enum_table::in_enum_order<Fix::RemoveBlockingPath>(FIXES, &FixEntry::fix),
+static_assert(enum_table::in_enum_order<Fix::ReinstallThenRegister>(FIXES, &FixEntry::fix),
               "one row per Fix, in the enumeration's order");
 
 const ProblemEntry& entry(Problem problem) { return PROBLEMS[static_cast<std::size_t>(problem)]; }
@@ -175,7 +227,14 @@ constexpr Named<InstallLocation> LOCATIONS[] = {
 constexpr Named<ManifestState> MANIFEST_STATES[] = {
     {ManifestState::NoDirectory, "no_directory"}, {ManifestState::Missing, "missing"},
     {ManifestState::Unreadable, "unreadable"},    {ManifestState::NotJson, "not_json"},
-    {ManifestState::Present, "present"},          {ManifestState::Blocked, "blocked"},
+    {ManifestState::TooDeep, "too_deep"},         {ManifestState::Present, "present"},
+    {ManifestState::Blocked, "blocked"},
+};
+constexpr Named<HomeAccess> HOME_ACCESSES[] = {
+    {HomeAccess::Usable, "usable"},
+    {HomeAccess::Missing, "missing"},
+    {HomeAccess::NotADirectory, "not_a_directory"},
+    {HomeAccess::Unreadable, "unreadable"},
 };
 constexpr Named<FirefoxTrust> FIREFOX_TRUSTS[] = {
     {FirefoxTrust::Production, "production"},
@@ -192,6 +251,7 @@ constexpr Named<RecordState> RECORD_STATES[] = {
 constexpr Named<SocketFile> SOCKET_FILES[] = {
     {SocketFile::None, "none"},
     {SocketFile::Socket, "socket"},
+    {SocketFile::LinkToSocket, "link_to_socket"},
     {SocketFile::Other, "other"},
 };
 constexpr Named<ConnectOutcome> CONNECTIONS[] = {
@@ -203,15 +263,32 @@ constexpr Named<ConnectOutcome> CONNECTIONS[] = {
     {ConnectOutcome::Failed, "failed"},
     {ConnectOutcome::NotAttempted, "not_attempted"},
 };
+constexpr Named<HostStart> HOST_STARTS[] = {
+    {HostStart::NoManifest, "no_manifest"}, {HostStart::NoHost, "no_host"},
+    {HostStart::NoCaller, "no_caller"},     {HostStart::NotExecutable, "not_executable"},
+    {HostStart::Failed, "failed"},          {HostStart::Started, "started"},
+};
+constexpr Named<LegResult> LEG_RESULTS[] = {
+    {LegResult::NotTried, "not_tried"},
+    {LegResult::Passed, "passed"},
+    {LegResult::HostEnded, "host_ended"},
+    {LegResult::NoReply, "no_reply"},
+    {LegResult::WrongReply, "wrong_reply"},
+    {LegResult::ApplicationUnavailable, "application_unavailable"},
+    {LegResult::ApplicationSilent, "application_silent"},
+};
 
 using enum_table::in_enum_order;
 static_assert(in_enum_order<HostSource::Unknown>(HOST_SOURCES));
 static_assert(in_enum_order<InstallLocation::Elsewhere>(LOCATIONS));
 static_assert(in_enum_order<ManifestState::Blocked>(MANIFEST_STATES));
+static_assert(in_enum_order<HomeAccess::Unreadable>(HOME_ACCESSES));
 static_assert(in_enum_order<FirefoxTrust::Neither>(FIREFOX_TRUSTS));
 static_assert(in_enum_order<RecordState::Blocked>(RECORD_STATES));
 static_assert(in_enum_order<SocketFile::Other>(SOCKET_FILES));
 static_assert(in_enum_order<ConnectOutcome::NotAttempted>(CONNECTIONS));
+static_assert(in_enum_order<HostStart::Started>(HOST_STARTS));
+static_assert(in_enum_order<LegResult::ApplicationSilent>(LEG_RESULTS));
 
 }  // namespace
 
@@ -223,22 +300,28 @@ std::string_view text(Fix fix) { return entry(fix).text; }
 
 std::string_view key(HostSource source) { return name_in(HOST_SOURCES, source); }
 std::string_view key(InstallLocation location) { return name_in(LOCATIONS, location); }
+std::string_view key(HomeAccess access) { return name_in(HOME_ACCESSES, access); }
 std::string_view key(ManifestState state) { return name_in(MANIFEST_STATES, state); }
 std::string_view key(FirefoxTrust trust) { return name_in(FIREFOX_TRUSTS, trust); }
 std::string_view key(RecordState state) { return name_in(RECORD_STATES, state); }
 std::string_view key(SocketFile file) { return name_in(SOCKET_FILES, file); }
 std::string_view key(ConnectOutcome connection) { return name_in(CONNECTIONS, connection); }
+std::string_view key(HostStart start) { return name_in(HOST_STARTS, start); }
+std::string_view key(LegResult result) { return name_in(LEG_RESULTS, result); }
+
+std::string shell_quoted(std::string_view word) {
+    std::string quoted = "'";
+    for (char c : word) {
+        if (c == '\'') quoted.append("'\\''");
+        else quoted.push_back(c);
+    }
+    return quoted + "'";
+}
 
 std::optional<std::string> Report::register_command() const {
     if (!host.path) return std::nullopt;
     // Quoted for a POSIX shell: the bundle's name holds a space.
-    std::string command = "'";
-    for (char c : host.path->native()) {
-        if (c == '\'') command.append("'\\''");
-        else command.push_back(c);
-    }
-    command.append("' register");
-    return command;
+    return shell_quoted(host.path->native()) + " register";
 }
 
 }  // namespace ondrake::doctor

@@ -1,6 +1,6 @@
 #include "tools/doctor/render.hpp"
 
-#include "browser-native-host/common/text.hpp"
+#include "tools/doctor/printable.hpp"
 
 #include <boost/json/array.hpp>
 #include <boost/json/object.hpp>
@@ -12,27 +12,6 @@ namespace ondrake::doctor {
 namespace json = boost::json;
 
 namespace {
-
-// Paths are bytes; a JSON text is UTF-8. Each byte that does not start a valid sequence becomes
-// U+FFFD, so that a support tool still sees where the path went wrong.
-std::string as_utf8(std::string_view bytes) {
-    if (text::is_valid_utf8(bytes)) return std::string(bytes);
-    std::string out;
-    std::size_t at = 0;
-    while (at < bytes.size()) {
-        auto lead = static_cast<unsigned char>(bytes[at]);
-        std::size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
-        std::string_view sequence = bytes.substr(at, length);
-        if (sequence.size() == length && text::is_valid_utf8(sequence)) {
-            out.append(sequence);
-            at += length;
-        } else {
-            out.append("\xEF\xBF\xBD");
-            at += 1;
-        }
-    }
-    return out;
-}
 
 json::value string_or_null(const std::optional<std::string>& value) {
     if (!value) return nullptr;
@@ -84,6 +63,12 @@ json::object host(const HostFacts& facts) {
     };
 }
 
+json::array strings(const std::vector<std::string>& values) {
+    json::array array;
+    for (const std::string& value : values) array.push_back(json::string(as_utf8(value)));
+    return array;
+}
+
 json::object manifest(const ManifestFacts& facts) {
     bool present = facts.state == ManifestState::Present;
     return {
@@ -96,6 +81,7 @@ json::object manifest(const ManifestFacts& facts) {
         {"hostPath", string_or_null(facts.host_path)},
         {"hostExecutable", present ? json::value(facts.host_executable) : json::value(nullptr)},
         {"admitsExtension", present ? json::value(facts.admits_extension) : json::value(nullptr)},
+        {"admitted", present ? json::value(strings(facts.admitted)) : json::value(nullptr)},
         {"firefoxTrust", key_or_null(facts.firefox_trust)},
     };
 }
@@ -107,8 +93,49 @@ json::object socket(const SocketFacts& facts) {
         {"limit", facts.limit},
         {"fitsAddress", facts.fits},
         {"file", key(facts.file)},
+        {"linkTarget", string_or_null(facts.link_target)},
         {"connection", key(facts.connection)},
     };
+}
+
+json::object leg(const LegFacts& facts) {
+    bool tried = facts.result != LegResult::NotTried;
+    return {
+        {"result", key(facts.result)},
+        {"milliseconds", tried ? json::value(facts.elapsed.count()) : json::value(nullptr)},
+        {"limitMilliseconds", tried ? json::value(facts.limit.count()) : json::value(nullptr)},
+        {"reply", string_or_null(facts.reply)},
+        {"note", facts.note.empty() ? json::value(nullptr) : json::value(as_utf8(facts.note))},
+    };
+}
+
+json::value round_trip(const std::optional<std::vector<RoundTripFacts>>& trips) {
+    if (!trips) return nullptr;
+    json::array entries;
+    for (const RoundTripFacts& trip : *trips) {
+        json::value exit = nullptr;
+        if (trip.exit) {
+            exit = json::object{
+                {"signalled", trip.exit->signalled},
+                {"value", trip.exit->value},
+                {"stoppedByDoctor", trip.exit->stopped},
+            };
+        }
+        entries.push_back(json::object{
+            {"browser", registration::display_name(trip.browser)},
+            {"manifest", path_or_null(trip.manifest)},
+            {"host", string_or_null(trip.host)},
+            {"arguments", strings(trip.arguments)},
+            {"start", key(trip.start)},
+            {"startError", string_or_null(trip.start_error)},
+            {"browserToHost", leg(trip.browser_leg)},
+            {"hostToApplication", leg(trip.application_leg)},
+            {"exit", std::move(exit)},
+            {"hostStandardError", strings(trip.host_errors)},
+            {"hostStandardErrorLeftOut", trip.host_errors_left_out},
+        });
+    }
+    return entries;
 }
 
 json::object problem(const Finding& finding) {
@@ -128,12 +155,21 @@ json::object problem(const Finding& finding) {
 std::string render_json(const Report& report) {
     json::array manifests;
     for (const ManifestFacts& facts : report.manifests) manifests.push_back(manifest(facts));
+    json::array temporary_files;
+    for (const TemporaryFileFacts& file : report.temporary_files) {
+        temporary_files.push_back(json::object{
+            {"path", as_utf8(file.path.native())},
+            {"pid", file.pid},
+            {"processRunning", file.process_running},
+        });
+    }
     json::array problems;
     for (const Finding& finding : report.findings) problems.push_back(problem(finding));
 
     json::object document{
         {"healthy", report.healthy()},
         {"home", path_or_null(report.home)},
+        {"homeAccess", report.home ? json::value(key(report.home_access)) : json::value(nullptr)},
         {"host", host(report.host)},
         {"registerCommand", string_or_null(report.register_command())},
         {"manifests", std::move(manifests)},
@@ -145,6 +181,7 @@ std::string render_json(const Report& report) {
              {"candidate", candidate(report.record.candidate)},
              {"matchesInstallation", bool_or_null(report.record.matches_installation)},
          }},
+        {"temporaryFiles", std::move(temporary_files)},
         {"override",
          json::object{
              {"set", report.override_path.candidate.has_value()},
@@ -152,6 +189,7 @@ std::string render_json(const Report& report) {
          }},
         {"launchCandidate", candidate(report.launch_candidate)},
         {"socket", socket(report.socket)},
+        {"roundTrip", round_trip(report.round_trip)},
         {"problems", std::move(problems)},
     };
     return json::serialize(document) + "\n";

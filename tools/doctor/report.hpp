@@ -7,12 +7,14 @@
 #include "browser-native-host/installation/install_location.hpp"
 #include "browser-native-host/installation/registration.hpp"
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <sys/types.h>
 #include <vector>
 
 namespace ondrake::doctor {
@@ -39,11 +41,20 @@ struct HostFacts {
     std::optional<InstallLocation> location;  // only when the application is known
 };
 
+// Whether HOME leads anywhere: the browsers, the host and register all look below it.
+enum class HomeAccess : std::uint8_t {
+    Usable,
+    Missing,        // nothing is there
+    NotADirectory,  // HOME, or one of the directories above it, is something else
+    Unreadable,     // it may not be entered (permission denied), or looking at it failed
+};
+
 enum class ManifestState : std::uint8_t {
     NoDirectory,  // the browser reads no per-user manifest we write, or HOME is unusable
     Missing,
     Unreadable,  // something is there, but not a readable UTF-8 file of a manifest's size
     NotJson,     // readable, but not a JSON object
+    TooDeep,     // JSON, but nested deeper than MANIFEST_DEPTH_LIMIT levels
     Present,
     Blocked,  // register cannot write there: see ManifestFacts::blocked_by
 };
@@ -54,6 +65,9 @@ enum class FirefoxTrust : std::uint8_t {
     Neither,      // none of our add-ons
 };
 
+// The deepest nesting the doctor reads in a manifest, whose members nest two levels deep.
+inline constexpr std::size_t MANIFEST_DEPTH_LIMIT = 32;
+
 struct ManifestFacts {
     SupportedBrowser browser = SupportedBrowser::Chrome;
     std::optional<std::filesystem::path> path;
@@ -63,9 +77,10 @@ struct ManifestFacts {
     // cannot be known (no usable host, or no file).
     std::optional<bool> matches_register;
     // From a lenient read of a Present manifest:
-    std::optional<std::string> host_path;             // the "path" member, when it is a string
-    bool host_executable = false;                     // host_path names an executable regular file
-    bool admits_extension = false;                    // our extension's origin, or our production add-on
+    std::optional<std::string> host_path;  // the "path" member, when it is a string
+    bool host_executable = false;          // host_path names an executable regular file
+    bool admits_extension = false;         // our extension's origin, or our production add-on
+    std::vector<std::string> admitted;     // the strings of allowed_origins (allowed_extensions for Firefox)
     std::optional<FirefoxTrust> firefox_trust;        // Firefox only
     std::optional<std::filesystem::path> blocked_by;  // set with ManifestState::Blocked
 };
@@ -95,11 +110,26 @@ struct RecordFacts {
     std::optional<std::filesystem::path> blocked_by;  // set with RecordState::Blocked
 };
 
+// A temporary file that registration writes beside a manifest or the record and renames into
+// place; one that is still there was left by a registration that did not finish.
+struct TemporaryFileFacts {
+    std::filesystem::path path;
+    pid_t pid = 0;                 // the registration's process id, from the file's name
+    bool process_running = false;  // some process has that id now (it may be another one)
+
+    bool operator==(const TemporaryFileFacts&) const = default;
+};
+
 struct OverrideFacts {
     std::optional<CandidateFacts> candidate;  // none: ONDRAKE_DOWNLOAD_EXE is not set
 };
 
-enum class SocketFile : std::uint8_t { None, Socket, Other };
+enum class SocketFile : std::uint8_t {
+    None,
+    Socket,
+    LinkToSocket,  // a symbolic link that leads to a socket, which connecting follows
+    Other,
+};
 
 enum class ConnectOutcome : std::uint8_t {
     Accepted,
@@ -117,12 +147,70 @@ struct SocketFacts {
     std::size_t limit = 0;  // the longest path a socket address holds on this system
     bool fits = false;
     SocketFile file = SocketFile::None;
+    std::optional<std::string> link_target;  // what a symbolic link at the path names
     ConnectOutcome connection = ConnectOutcome::NotAttempted;
+};
+
+// ---- The round trip: a host started as a browser starts it, and two messages -------------------
+
+// How far starting the host got.
+enum class HostStart : std::uint8_t {
+    NoManifest,     // the browser has no manifest to read, so it would start nothing
+    NoHost,         // the manifest's "path" is no string
+    NoCaller,       // the manifest admits no extension that could ask for the host
+    NotExecutable,  // the system refuses to run the file the manifest names
+    Failed,         // the start failed otherwise
+    Started,
+};
+
+// What became of one of the two messages.
+enum class LegResult : std::uint8_t {
+    NotTried,                // an earlier step failed
+    Passed,                  // the expected kind of reply came
+    HostEnded,               // the host's output ended before the reply
+    NoReply,                 // no reply within the leg's limit
+    WrongReply,              // a reply, but not the one this message gets, or a broken frame
+    ApplicationUnavailable,  // the host could neither reach nor start the application
+    ApplicationSilent,       // the application took the request and gave no usable answer in time
+};
+
+struct LegFacts {
+    LegResult result = LegResult::NotTried;
+    std::chrono::milliseconds elapsed{0};
+    std::chrono::milliseconds limit{0};
+    std::optional<std::string> reply;  // the reply's body, as it came
+    std::string note;                  // what was wrong with a reply that is not the expected one
+};
+
+// How a host started by the round trip ended.
+struct HostExit {
+    bool signalled = false;  // ended by a signal rather than by exiting
+    int value = 0;           // the exit status, or the signal's number
+    bool stopped = false;    // it did not exit when its input ended: the doctor signalled it
+
+    bool operator==(const HostExit&) const = default;
+};
+
+struct RoundTripFacts {
+    SupportedBrowser browser = SupportedBrowser::Chrome;
+    std::optional<std::filesystem::path> manifest;
+    std::optional<std::string> host;     // the manifest's "path"
+    std::vector<std::string> arguments;  // what the browser passes after the program's name
+    HostStart start = HostStart::NoManifest;
+    std::optional<std::string> start_error;  // the system's words for a failed start
+    // Browser to host: a message the host refuses by itself. Counted from the start.
+    LegFacts browser_leg;
+    // Host to application: a message only the application answers, which changes nothing there.
+    LegFacts application_leg;
+    std::optional<HostExit> exit;
+    std::vector<std::string> host_errors;  // the host's standard error, line by line, verbatim
+    std::size_t host_errors_left_out = 0;
 };
 
 // Everything that keeps a browser from reaching the application, one value per cause.
 enum class Problem : std::uint8_t {
     NoHomeDirectory,
+    HomeUnreadable,
     HostMissing,
     ApplicationUnidentified,
     ApplicationOnDiskImage,
@@ -130,6 +218,7 @@ enum class Problem : std::uint8_t {
     ApplicationOutsideApplications,
     ManifestMissing,
     ManifestUnreadable,
+    ManifestTooDeep,
     ManifestHostMissing,
     ManifestExtensionNotAdmitted,
     FirefoxDevelopmentTrust,
@@ -142,6 +231,8 @@ enum class Problem : std::uint8_t {
     RecordTargetNotExecutable,
     RecordStale,
     RecordPathBlocked,
+    TemporaryFileLeftOver,
+    TemporaryFileOfARunningProcess,
     OverrideUnusable,
     SocketPathTooLong,
     SocketMissing,
@@ -150,11 +241,19 @@ enum class Problem : std::uint8_t {
     SocketNotAccepting,
     SocketPermissionDenied,
     SocketUnreachable,
+    RoundTripHostNotExecutable,
+    RoundTripHostDidNotStart,
+    RoundTripHostEnded,
+    RoundTripNoReply,
+    RoundTripWrongReply,
+    RoundTripApplicationUnavailable,
+    RoundTripApplicationSilent,
 };
 
 // The actions that fix problems; several problems share one.
 enum class Fix : std::uint8_t {
     SetHome,
+    RepairHome,
     ReinstallApplication,
     MoveIntoApplications,
     CopyFromDiskImage,
@@ -167,6 +266,9 @@ enum class Fix : std::uint8_t {
     RestartApplication,
     RunAsSameUser,
     RemoveBlockingPath,
+    RemoveTemporaryFile,
+    WaitForRegistration,
+    ReinstallThenRegister,
 };
 
 struct Finding {
@@ -179,19 +281,25 @@ struct Finding {
 
 struct Report {
     std::optional<std::filesystem::path> home;
+    HomeAccess home_access = HomeAccess::Usable;  // of a HOME that is set
     HostFacts host;
     std::vector<ManifestFacts> manifests;  // one per browser, in registration order
     RecordFacts record;
+    std::vector<TemporaryFileFacts> temporary_files;  // beside the manifests and the record
     OverrideFacts override_path;
     // What the host's launcher would try to start: the override when set, else the record.
     std::optional<CandidateFacts> launch_candidate;
     SocketFacts socket;
+    std::optional<std::vector<RoundTripFacts>> round_trip;  // none: not asked for
     std::vector<Finding> findings;
 
     bool healthy() const { return findings.empty(); }
     // The command that registers the host examined, when it is known.
     std::optional<std::string> register_command() const;
 };
+
+// `word` as one word of a POSIX shell's command line.
+std::string shell_quoted(std::string_view word);
 
 // ---- The problem and fix tables ------------------------------------------------------------
 
@@ -206,10 +314,13 @@ std::string_view text(Fix fix);
 
 std::string_view key(HostSource source);
 std::string_view key(InstallLocation location);
+std::string_view key(HomeAccess access);
 std::string_view key(ManifestState state);
 std::string_view key(FirefoxTrust trust);
 std::string_view key(RecordState state);
 std::string_view key(SocketFile file);
 std::string_view key(ConnectOutcome connection);
+std::string_view key(HostStart start);
+std::string_view key(LegResult result);
 
 }  // namespace ondrake::doctor

@@ -94,6 +94,20 @@ TEST(InstalledPathsLocation, FollowsTheApplicationsBundle) {
     EXPECT_EQ(loose.location(), InstallLocation::Elsewhere);
 }
 
+// Any key is found as CFBundleExecutable is; a key is matched whole, never as the start of a
+// longer one.
+TEST(PropertyListString, FindsAnyKeyWhole) {
+    const std::string plist =
+        "<dict><key>CFBundleVersionString</key><string>wrong</string>"
+        "<key>CFBundleShortVersionString</key>\n  <string> 2.4.1 </string>"
+        "<key>CFBundleVersion</key><string>241</string><key>Empty</key><string></string></dict>";
+    EXPECT_EQ(property_list_string(plist, "CFBundleShortVersionString"), "2.4.1");
+    EXPECT_EQ(property_list_string(plist, "CFBundleVersion"), "241");
+    EXPECT_EQ(property_list_string(plist, "Empty"), "");
+    EXPECT_EQ(property_list_string(plist, "CFBundleIdentifier"), std::nullopt);
+    EXPECT_EQ(property_list_string(plist, "CFBundle"), std::nullopt);
+}
+
 struct PlistCase {
     const char* name;
     std::string text;

@@ -201,6 +201,30 @@ TEST_F(WriteAtomically, LeftoversOfEndedRegistrationsAreRemoved) {
     EXPECT_EQ(read_file(dir / "file.json"), "new");
 }
 
+// Only names temporary_file_name() could have written carry a process id.
+TEST(TemporaryFileProcess, ReadsTheProcessIdOfOurNamesOnly) {
+    const std::pair<std::string_view, std::optional<pid_t>> cases[] = {
+        {".com.ondrake.download.4711.tmp", 4711},
+        {".com.ondrake.download.1.tmp", 1},
+        {".com.ondrake.download..tmp", std::nullopt},
+        {".com.ondrake.download.0.tmp", std::nullopt},
+        {".com.ondrake.download.0471.tmp", std::nullopt},
+        {".com.ondrake.download.-4.tmp", std::nullopt},
+        {".com.ondrake.download.+4.tmp", std::nullopt},
+        {".com.ondrake.download.4a.tmp", std::nullopt},
+        {".com.ondrake.download.99999999999999999999.tmp", std::nullopt},
+        {".com.ondrake.download.4711.tmp~", std::nullopt},
+        {"com.ondrake.download.4711.tmp", std::nullopt},
+        {".com.ondrake.download.json", std::nullopt},
+        {".other.4711.tmp", std::nullopt},
+    };
+    for (const auto& [name, owner] : cases) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(registration_macos::temporary_file_process(name), owner);
+    }
+    EXPECT_EQ(registration_macos::temporary_file_process(temporary_name()), ::getpid());
+}
+
 TEST_F(WriteAtomically, UnusableParentFails) {
     write_file(temp.path() / "plain", "x");
     EXPECT_EQ(write_atomically(temp.path() / "plain/file.json", "new").error(),

@@ -1,55 +1,34 @@
 // The built ondrake-doctor, run as its own process with a chosen environment.
 #include "browser-native-host/tests/support/fake_bundle.hpp"
 #include "browser-native-host/tests/support/hostile_files.hpp"
-#include "browser-native-host/tests/support/program_run.hpp"
 #include "tools/app-peer/peer_process.hpp"
 #include "tools/doctor/options.hpp"
 #include "tools/doctor/report.hpp"
 #include "tools/doctor/tests/doctor_fixture.hpp"
+#include "tools/doctor/tests/doctor_run.hpp"
 
 #include <boost/json.hpp>
 #include <gtest/gtest.h>
+
+#include <functional>
+#include <sys/wait.h>
 
 namespace ondrake::doctor {
 namespace {
 
 namespace fs = std::filesystem;
 namespace json = boost::json;
+using testing_setup::APP_PEER;
+using testing_setup::BUILT_DOCTOR;
+using testing_setup::BUILT_HOST;
+using testing_setup::DoctorRun;
+using testing_setup::json_of;
 using testing_setup::Listener;
+using testing_setup::problem_keys;
+using testing_setup::run_doctor;
 using testing_setup::snapshot;
 using testing_setup::UserSetUp;
 using testing_setup::write_file;
-
-const fs::path BUILT_DOCTOR = fs::path(ONDRAKE_BIN_DIR) / "ondrake-doctor";
-const fs::path BUILT_HOST = fs::path(ONDRAKE_BIN_DIR) / "ondrake-native-host";
-const std::string APP_PEER = std::string(ONDRAKE_BIN_DIR) + "/app-peer";
-
-using DoctorRun = test::ProgramRun;
-
-// Runs `program` with `arguments`, HOME as given (none: unset) and no ONDRAKE_DOWNLOAD_EXE.
-DoctorRun run_doctor(const std::vector<std::string>& arguments, const std::optional<fs::path>& home,
-                     const fs::path& program = BUILT_DOCTOR) {
-    test::ProgramOptions options;
-    options.arguments = arguments;
-    options.environment = {{"HOME", home ? std::optional<std::string>(home->string()) : std::nullopt},
-                           {"ONDRAKE_DOWNLOAD_EXE", std::nullopt}};
-    return test::run_program(program.string(), options);
-}
-
-json::object json_of(const DoctorRun& run) {
-    std::error_code error;
-    json::value document = json::parse(run.out, error);
-    EXPECT_FALSE(error) << run.out;
-    return document.is_object() ? document.get_object() : json::object();
-}
-
-std::vector<std::string> problem_keys(json::object& document) {
-    std::vector<std::string> keys;
-    for (const json::value& problem : document["problems"].as_array()) {
-        keys.emplace_back(problem.as_object().at("problem").as_string());
-    }
-    return keys;
-}
 
 // Manifests as register writes them for the built host, a record naming a stand-in application
 // and the reference application listening: the doctor finds nothing wrong, changes nothing, and
@@ -158,6 +137,129 @@ TEST(DoctorProcess, HelpExitsZero) {
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out.rfind("usage: ondrake-doctor", 0), 0u) << run.out;
     EXPECT_EQ(run.err, "");
+}
+
+// ---- States the doctor once misread ----------------------------------------------------------
+
+// The id of a process that has ended and been collected.
+pid_t ended_process() {
+    char* argv[] = {const_cast<char*>("/bin/true"), nullptr};
+    auto spawned = platform::SpawnSetup().spawn(argv[0], argv);
+    EXPECT_TRUE(spawned.has_value());
+    if (!spawned) return 0;
+    int status = 0;
+    ::waitpid(*spawned, &status, 0);
+    return *spawned;
+}
+
+// The name registration gives its temporary file.
+std::string temporary_name(pid_t pid) { return ".com.ondrake.download." + std::to_string(pid) + ".tmp"; }
+
+struct StateCase {
+    const char* name;
+    std::function<void(UserSetUp&)> plant;
+    std::vector<std::string> problems;
+    std::vector<std::string> said;  // what the text for people says, each somewhere
+};
+
+const StateCase STATE_CASES[] = {
+    {"control_characters_in_a_manifest_path",
+     [](UserSetUp& s) {
+         write_file(s.manifest(SupportedBrowser::Edge),
+                    *registration::manifest_json_for(false, false, "/\x1B[2J\x1B]0;owned\x07\rFAKE LINE"));
+     },
+     {"manifest_host_missing"},
+     {"host: /\\x1B[2J\\x1B]0;owned\\x07\\x0DFAKE LINE (missing or not executable)"}},
+    {"socket_path_linked_to_a_listening_socket",
+     [](UserSetUp& s) {
+         s.listener = std::make_unique<Listener>((s.root / "live.sock").string());
+         fs::create_symlink(s.root / "live.sock", s.endpoint());
+     },
+     {},
+     {"/live.sock\n", "a symbolic link to a socket is there; the application accepted a connection",
+      "No problems found"}},
+    {"manifest_nested_a_thousand_levels_deep",
+     [](UserSetUp& s) {
+         write_file(s.manifest(SupportedBrowser::Firefox), std::string(1000, '[') + std::string(1000, ']'));
+     },
+     {"manifest_too_deep"},
+     {"present but JSON nested more than 32 levels deep"}},
+
+    {"temporary_files_of_registrations",
+     [](UserSetUp& s) {
+         write_file(s.manifest(SupportedBrowser::Chrome).parent_path() / temporary_name(ended_process()),
+                    "{");
+         write_file(s.record().parent_path() / temporary_name(::getpid()), "/App");
+     },
+     {"temporary_file_left_over", "temporary_file_of_a_running_process"},
+     {"Temporary files of registration", "(process " + std::to_string(::getpid()) + ", running)",
+      ", no longer running)"}},
+};
+
+void PrintTo(const StateCase& row, std::ostream* out) { *out << row.name; }
+
+class State : public testing::TestWithParam<StateCase> {};
+
+// A healthy set-up but for the one thing planted: the problems named, the text saying what the
+// state is, and no raw control byte in it.
+TEST_P(State, IsReadForWhatItIs) {
+    const StateCase& row = GetParam();
+    UserSetUp setup;
+    setup.make_healthy();
+    row.plant(setup);
+    DoctorRun text = run_doctor({"--host", setup.host.string()}, setup.home);
+    DoctorRun as_json = run_doctor({"--host", setup.host.string(), "--json"}, setup.home);
+
+    json::object document = json_of(as_json);
+    EXPECT_EQ(problem_keys(document), row.problems);
+    EXPECT_EQ(text.status, row.problems.empty() ? EXIT_HEALTHY : EXIT_PROBLEMS) << text.out;
+    for (const std::string& words : row.said) EXPECT_NE(text.out.find(words), std::string::npos) << text.out;
+    for (char c : text.out) {
+        auto byte = static_cast<unsigned char>(c);
+        EXPECT_TRUE(byte == '\n' || (byte >= 0x20 && byte != 0x7F)) << "raw byte " << int(byte);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Planted, State, testing::ValuesIn(STATE_CASES),
+                         [](const auto& param_info) { return std::string(param_info.param.name); });
+
+// A HOME that cannot be entered: one problem, not a missing manifest for every browser with the
+// advice to run register, which would fail there too. Root enters every directory, so as root the
+// doctor runs as nobody, from a copy that nobody may run.
+TEST(DoctorProcess, HomeThatCannotBeEnteredIsOneProblem) {
+    UserSetUp setup;
+    setup.make_healthy();
+    fs::path doctor = setup.root / "tools/ondrake-doctor";
+    fs::create_directories(doctor.parent_path());
+    fs::copy_file(BUILT_DOCTOR, doctor);
+    ::chmod(setup.root.c_str(), 0755);
+    std::vector<std::string> command;
+    if (::geteuid() == 0) {
+        ASSERT_TRUE(fs::exists("/usr/bin/setpriv")) << "as root this test needs setpriv (util-linux)";
+        command = {"--reuid=65534", "--regid=65534", "--clear-groups", doctor.string()};
+    }
+    const fs::path program = ::geteuid() == 0 ? fs::path("/usr/bin/setpriv") : doctor;
+    write_file(setup.root / "file", "");
+    const std::pair<fs::path, std::string> cases[] = {
+        {setup.home, "(cannot be entered: permission denied)"},
+        {setup.root / "nobody", "(missing)"},
+        {setup.root / "file/home", "(not a directory)"},
+    };
+    ::chmod(setup.home.c_str(), 0);
+    for (const auto& [home, said] : cases) {
+        SCOPED_TRACE(home);
+        std::vector<std::string> arguments = command;
+        arguments.insert(arguments.end(), {"--host", setup.host.string()});
+        DoctorRun text = run_doctor(arguments, home, program);
+        arguments.push_back("--json");
+        DoctorRun as_json = run_doctor(arguments, home, program);
+        EXPECT_EQ(text.status, EXIT_PROBLEMS) << text.out << text.err;
+        EXPECT_NE(text.out.find("HOME: " + home.string() + " " + said), std::string::npos) << text.out;
+        json::object document = json_of(as_json);
+        EXPECT_EQ(problem_keys(document), std::vector<std::string>{"home_unreadable"});
+        EXPECT_EQ(document["problems"].as_array()[0].as_object()["fix"], "repair_home");
+    }
+    ::chmod(setup.home.c_str(), 0755);
 }
 
 // ---- Hostile files: each reported as a problem with its fix, never an abort or a hang ---------

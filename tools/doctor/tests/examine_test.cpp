@@ -50,7 +50,7 @@ protected:
         : home_env_("HOME", setup_.home.string()), override_env_("ONDRAKE_DOWNLOAD_EXE", std::nullopt) {}
 
     Report examine_with_host(const fs::path& host) {
-        return examine({host, std::nullopt, std::chrono::milliseconds(5'000)});
+        return examine({host, std::nullopt, std::chrono::milliseconds(5'000), std::nullopt});
     }
     Report run() { return examine_with_host(setup_.host); }
 
@@ -207,6 +207,14 @@ const Planted PLANTED[] = {
     {"manifest_that_is_a_json_array",
      [](UserSetUp& s) { write_file(s.manifest(SupportedBrowser::Chromium), "[]"); },
      {{Problem::ManifestUnreadable, SupportedBrowser::Chromium}}},
+    {"manifest_nested_a_thousand_levels_deep",
+     [](UserSetUp& s) {
+         write_file(s.manifest(SupportedBrowser::Chromium), std::string(1000, '[') + std::string(1000, ']'));
+     },
+     {{Problem::ManifestTooDeep, SupportedBrowser::Chromium}}},
+    {"manifest_nested_deep_and_cut_short",
+     [](UserSetUp& s) { write_file(s.manifest(SupportedBrowser::Chromium), std::string(1000, '[')); },
+     {{Problem::ManifestUnreadable, SupportedBrowser::Chromium}}},
     {"manifest_that_is_not_utf8",
      [](UserSetUp& s) { write_file(s.manifest(SupportedBrowser::Edge), "{\"name\": \"\xFF\"}"); },
      {{Problem::ManifestUnreadable, SupportedBrowser::Edge}}},
@@ -233,6 +241,18 @@ const Planted PLANTED[] = {
     {"record_not_utf8",
      [](UserSetUp& s) { write_file(s.record(), s.app.string() + "\xFF"); },
      {{Problem::RecordUnreadable}}},
+    {"temporary_file_beside_a_manifest",
+     [](UserSetUp& s) {
+         write_file(s.manifest(SupportedBrowser::Firefox).parent_path() / ".com.ondrake.download.4194304.tmp",
+                    "");
+     },
+     {{Problem::TemporaryFileLeftOver}}},
+    {"temporary_file_of_this_process_beside_the_record",
+     [](UserSetUp& s) {
+         write_file(
+             s.record().parent_path() / (".com.ondrake.download." + std::to_string(::getpid()) + ".tmp"), "");
+     },
+     {{Problem::TemporaryFileOfARunningProcess}}},
     {"override_naming_nothing",
      [](UserSetUp& s) { set_override((s.root / "nothing").string()); },
      {{Problem::OverrideUnusable}}},
@@ -255,6 +275,26 @@ const Planted PLANTED[] = {
          write_file(s.endpoint(), "");
      },
      {{Problem::SocketNotASocket}}},
+    {"link_at_the_socket_path_to_a_regular_file",
+     [](UserSetUp& s) {
+         s.listener.reset();
+         write_file(s.root / "file", "");
+         fs::create_symlink(s.root / "file", s.endpoint());
+     },
+     {{Problem::SocketNotASocket}}},
+    {"link_at_the_socket_path_to_nothing",
+     [](UserSetUp& s) {
+         s.listener.reset();
+         fs::create_symlink(s.root / "nothing", s.endpoint());
+     },
+     {{Problem::SocketNotASocket}}},
+    {"link_at_the_socket_path_to_a_socket_nobody_listens_on",
+     [](UserSetUp& s) {
+         s.listener = std::make_unique<Listener>((s.root / "dead.sock").string());
+         s.listener->close(false);
+         fs::create_symlink(s.root / "dead.sock", s.endpoint());
+     },
+     {{Problem::SocketNotListening}}},
 };
 
 INSTANTIATE_TEST_SUITE_P(OneAtATime, PlantedProblem, testing::ValuesIn(PLANTED),
@@ -362,6 +402,25 @@ TEST_F(ExamineTest, UnusableHomeIsOneProblem) {
     }
 }
 
+// Every file below a HOME that cannot be entered looks missing; only HOME itself is named.
+TEST_F(ExamineTest, HomeThatCannotBeEnteredIsOneProblem) {
+    setup_.make_healthy();
+    write_file(setup_.root / "file", "");
+    const std::pair<fs::path, HomeAccess> cases[] = {
+        {setup_.root / "nobody", HomeAccess::Missing},
+        {setup_.root / "file", HomeAccess::NotADirectory},
+        {setup_.root / "file/home", HomeAccess::NotADirectory},
+    };
+    for (const auto& [home, access] : cases) {
+        SCOPED_TRACE(home);
+        test::ScopedEnv elsewhere("HOME", home.string());
+        Report report = run();
+        EXPECT_EQ(report.home_access, access);
+        EXPECT_EQ(report.findings,
+                  (std::vector<Finding>{{Problem::HomeUnreadable, std::nullopt, home.string()}}));
+    }
+}
+
 TEST_F(ExamineTest, UnusableOverrideIsReportedWithoutHome) {
     test::ScopedEnv unusable("HOME", std::nullopt);
     set_override("");
@@ -402,7 +461,7 @@ TEST_F(ExamineTest, HostBesideTheDoctor) {
 
     for (const fs::path& doctor : {setup_.root / "bin/ondrake-doctor", setup_.root / "links/doctor"}) {
         SCOPED_TRACE(doctor);
-        Report report = examine({std::nullopt, doctor, std::chrono::milliseconds(5'000)});
+        Report report = examine({std::nullopt, doctor, std::chrono::milliseconds(5'000), std::nullopt});
         EXPECT_EQ(report.host.source, HostSource::BesideDoctor);
         EXPECT_EQ(report.host.path, setup_.host);
         EXPECT_EQ(problems_of(report), std::vector<Expected>{});
@@ -413,7 +472,7 @@ TEST_F(ExamineTest, NoHostBesideTheDoctor) {
     setup_.make_healthy();
     fs::path lonely = setup_.root / "elsewhere/ondrake-doctor";
     write_file(lonely, "", 0755);
-    Report report = examine({std::nullopt, lonely, std::chrono::milliseconds(5'000)});
+    Report report = examine({std::nullopt, lonely, std::chrono::milliseconds(5'000), std::nullopt});
     EXPECT_EQ(report.host.path, setup_.root / "elsewhere/ondrake-native-host");
     EXPECT_FALSE(report.host.executable);
     ASSERT_FALSE(report.findings.empty());
@@ -423,7 +482,7 @@ TEST_F(ExamineTest, NoHostBesideTheDoctor) {
 
 TEST_F(ExamineTest, UnknownDoctorLocation) {
     setup_.make_healthy();
-    Report report = examine({std::nullopt, std::nullopt, std::chrono::milliseconds(5'000)});
+    Report report = examine({std::nullopt, std::nullopt, std::chrono::milliseconds(5'000), std::nullopt});
     EXPECT_EQ(report.host.source, HostSource::Unknown);
     EXPECT_EQ(report.host.path, std::nullopt);
     EXPECT_EQ(report.register_command(), std::nullopt);
@@ -540,6 +599,51 @@ TEST(Diagnose, EveryConnectionOutcome) {
         report.socket.connection = connection;
         std::vector<Finding> expected;
         if (problem) expected.push_back({*problem, std::nullopt, *report.socket.path});
+        EXPECT_EQ(diagnose(report), expected);
+    }
+}
+
+// One problem per round trip, for its first failed step; a browser that has nothing to start
+// from has its manifest's problem instead.
+TEST(Diagnose, EveryRoundTripOutcome) {
+    struct Case {
+        HostStart start;
+        LegResult browser_leg;
+        LegResult application_leg;
+        std::optional<Problem> problem;
+    };
+    const Case cases[] = {
+        {HostStart::NoManifest, LegResult::NotTried, LegResult::NotTried, std::nullopt},
+        {HostStart::NoHost, LegResult::NotTried, LegResult::NotTried, std::nullopt},
+        {HostStart::NoCaller, LegResult::NotTried, LegResult::NotTried, std::nullopt},
+        {HostStart::NotExecutable, LegResult::NotTried, LegResult::NotTried,
+         Problem::RoundTripHostNotExecutable},
+        {HostStart::Failed, LegResult::NotTried, LegResult::NotTried, Problem::RoundTripHostDidNotStart},
+        {HostStart::Started, LegResult::Passed, LegResult::Passed, std::nullopt},
+        {HostStart::Started, LegResult::HostEnded, LegResult::NotTried, Problem::RoundTripHostEnded},
+        {HostStart::Started, LegResult::NoReply, LegResult::NotTried, Problem::RoundTripNoReply},
+        {HostStart::Started, LegResult::WrongReply, LegResult::NotTried, Problem::RoundTripWrongReply},
+        {HostStart::Started, LegResult::Passed, LegResult::HostEnded, Problem::RoundTripHostEnded},
+        {HostStart::Started, LegResult::Passed, LegResult::NoReply, Problem::RoundTripNoReply},
+        {HostStart::Started, LegResult::Passed, LegResult::WrongReply, Problem::RoundTripWrongReply},
+        {HostStart::Started, LegResult::Passed, LegResult::ApplicationUnavailable,
+         Problem::RoundTripApplicationUnavailable},
+        {HostStart::Started, LegResult::Passed, LegResult::ApplicationSilent,
+         Problem::RoundTripApplicationSilent},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(key(c.start)) + " " + std::string(key(c.browser_leg)) + " " +
+                     std::string(key(c.application_leg)));
+        Report report = healthy_facts();
+        RoundTripFacts trip;
+        trip.browser = SupportedBrowser::Edge;
+        trip.host = "/Applications/Ondrake Download.app/Contents/MacOS/ondrake-native-host";
+        trip.start = c.start;
+        trip.browser_leg.result = c.browser_leg;
+        trip.application_leg.result = c.application_leg;
+        report.round_trip = std::vector<RoundTripFacts>{trip};
+        std::vector<Finding> expected;
+        if (c.problem) expected.push_back({*c.problem, SupportedBrowser::Edge, *trip.host});
         EXPECT_EQ(diagnose(report), expected);
     }
 }

@@ -1,4 +1,6 @@
 #include "tools/doctor/options.hpp"
+#include "tools/doctor/printable.hpp"
+#include "tools/doctor/round_trip.hpp"
 #include "tools/doctor/render.hpp"
 
 #include <boost/json.hpp>
@@ -37,14 +39,32 @@ Report full_report() {
     }
     report.record = {"/Users/example/Library/Application Support/OndrakeDownload/app-path",
                      RecordState::Present, CandidateFacts{APP, true, true, true}, true, std::nullopt};
+    report.temporary_files = {{"/Users/example/.com.ondrake.download.4711.tmp", 4711, false}};
     report.override_path.candidate = CandidateFacts{"relative", false, false, false};
     report.launch_candidate = report.override_path.candidate;
     report.socket = {"/Users/example/Library/Application Support/OndrakeDownload/ipc/browser.sock",
                      75,
                      103,
                      true,
-                     SocketFile::Socket,
+                     SocketFile::LinkToSocket,
+                     "/private/tmp/ondrake.sock",
                      ConnectOutcome::Accepted};
+    RoundTripFacts trip;
+    trip.browser = SupportedBrowser::Chrome;
+    trip.manifest = "/Users/example/Library/Application Support/Google/Chrome/NativeMessagingHosts/x.json";
+    trip.host = HOST;
+    trip.arguments = {registration::chrome_extension_origin()};
+    trip.start = HostStart::Started;
+    trip.browser_leg = {
+        LegResult::Passed, std::chrono::milliseconds(12), std::chrono::milliseconds(10'000),
+        R"({"protocolVersion":1,"requestId":"d-1","status":"rejected","code":"UNSUPPORTED_SCHEME"})", ""};
+    trip.application_leg = {LegResult::WrongReply, std::chrono::milliseconds(20'400),
+                            std::chrono::milliseconds(74'700), "{}", "not the reply to a capture step"};
+    trip.exit = HostExit{false, 0, false};
+    trip.host_errors = {
+        "ondrake-native-host: stage=app_spawn in_job=n/a breakaway_ok=n/a silent_breakaway_ok=n/a"};
+    trip.start_error = "Permission denied";
+    report.round_trip = std::vector<RoundTripFacts>{trip};
     report.findings = {
         {Problem::FirefoxDevelopmentTrust, SupportedBrowser::Firefox, "/Users/example/firefox.json"},
         {Problem::OverrideUnusable, std::nullopt, "relative"},
@@ -72,9 +92,9 @@ std::set<std::string> keys_of(const json::object& object) {
 TEST(RenderJson, KeysAreTheDocumentedOnes) {
     json::object document = parsed(render_json(full_report()));
     using Keys = std::set<std::string>;
-    EXPECT_EQ(keys_of(document),
-              (Keys{"healthy", "home", "host", "registerCommand", "manifests", "applicationRecord",
-                    "override", "launchCandidate", "socket", "problems"}));
+    EXPECT_EQ(keys_of(document), (Keys{"healthy", "home", "homeAccess", "host", "registerCommand",
+                                       "manifests", "applicationRecord", "temporaryFiles", "override",
+                                       "launchCandidate", "socket", "roundTrip", "problems"}));
     EXPECT_EQ(
         keys_of(document["host"].as_object()),
         (Keys{"path", "source", "executable", "bundle", "application", "identificationError", "location"}));
@@ -82,15 +102,27 @@ TEST(RenderJson, KeysAreTheDocumentedOnes) {
     for (const json::value& manifest : document["manifests"].as_array()) {
         EXPECT_EQ(keys_of(manifest.as_object()),
                   (Keys{"browser", "path", "sharesWith", "state", "blockedBy", "matchesRegister", "hostPath",
-                        "hostExecutable", "admitsExtension", "firefoxTrust"}));
+                        "hostExecutable", "admitsExtension", "admitted", "firefoxTrust"}));
     }
     EXPECT_EQ(keys_of(document["applicationRecord"].as_object()),
               (Keys{"path", "state", "blockedBy", "candidate", "matchesInstallation"}));
     EXPECT_EQ(keys_of(document["applicationRecord"].as_object()["candidate"].as_object()),
               (Keys{"value", "absolute", "regularFile", "executable"}));
     EXPECT_EQ(keys_of(document["override"].as_object()), (Keys{"set", "candidate"}));
+    EXPECT_EQ(keys_of(document["temporaryFiles"].as_array()[0].as_object()),
+              (Keys{"path", "pid", "processRunning"}));
     EXPECT_EQ(keys_of(document["socket"].as_object()),
-              (Keys{"path", "length", "limit", "fitsAddress", "file", "connection"}));
+              (Keys{"path", "length", "limit", "fitsAddress", "file", "linkTarget", "connection"}));
+    ASSERT_EQ(document["roundTrip"].as_array().size(), 1u);
+    json::object& trip = document["roundTrip"].as_array()[0].as_object();
+    EXPECT_EQ(keys_of(trip),
+              (Keys{"browser", "manifest", "host", "arguments", "start", "startError", "browserToHost",
+                    "hostToApplication", "exit", "hostStandardError", "hostStandardErrorLeftOut"}));
+    for (const char* leg : {"browserToHost", "hostToApplication"}) {
+        EXPECT_EQ(keys_of(trip[leg].as_object()),
+                  (Keys{"result", "milliseconds", "limitMilliseconds", "reply", "note"}));
+    }
+    EXPECT_EQ(keys_of(trip["exit"].as_object()), (Keys{"signalled", "value", "stoppedByDoctor"}));
     ASSERT_EQ(document["problems"].as_array().size(), 2u);
     for (const json::value& problem : document["problems"].as_array()) {
         EXPECT_EQ(keys_of(problem.as_object()),
@@ -108,6 +140,10 @@ void collect_keys(const json::value& value, std::set<std::string>& keys) {
         for (const json::value& element : value.get_array()) collect_keys(element, keys);
     }
 }
+
+// --help and the README state the round trip's limits in seconds.
+static_assert(BROWSER_LEG_LIMIT == std::chrono::milliseconds(10'000));
+static_assert(APPLICATION_LEG_LIMIT == std::chrono::milliseconds(74'700));
 
 TEST(RenderJson, HelpDocumentsEveryKey) {
     std::set<std::string> keys;
@@ -166,6 +202,7 @@ TEST(RenderJson, AbsentFactsAreNull) {
     EXPECT_EQ(document["applicationRecord"].as_object()["candidate"], nullptr);
     EXPECT_EQ(document["override"].as_object()["set"], false);
     EXPECT_EQ(document["socket"].as_object()["path"], nullptr);
+    EXPECT_EQ(document["roundTrip"], nullptr);
     EXPECT_EQ(document["socket"].as_object()["connection"], "not_attempted");
     EXPECT_TRUE(document["problems"].as_array().empty());
 }
@@ -206,13 +243,66 @@ TEST(RenderText, HealthyReportSaysSo) {
     EXPECT_NE(out.find("trust: development"), std::string::npos) << out;
 }
 
+TEST(RenderText, RoundTripSection) {
+    std::string out = render_text(full_report());
+    for (const std::string& line : {
+             std::string("Round trip: each host started as its browser starts it\n"),
+             "    started: '" + HOST + "' '" + registration::chrome_extension_origin() + "'\n",
+             std::string("    browser to host: passed in 12 ms (limit 10.0 s)\n"),
+             std::string(
+                 "    host to application: FAILED after 20.4 s (limit 74.7 s): not the reply this message "
+                 "gets\n      sent:  capture_status for a capture that no capture has, which only the "
+                 "application answers\n      reply: {}\n      not the reply to a capture step\n"),
+             std::string(
+                 "    the host exited with status 0\n    its standard error:\n      ondrake-native-host: "
+                 "stage=app_spawn"),
+         }) {
+        EXPECT_NE(out.find(line), std::string::npos) << line << "\nin\n" << out;
+    }
+}
+
+// Whatever the files hold, the text for people carries no control character but its own line
+// feeds, and an escape in it always stands for a byte of the input.
+TEST(Printable, EscapesEveryControlCharacterAndNothingElse) {
+    const std::pair<std::string_view, std::string_view> cases[] = {
+        {"/Applications/Ondrake Download.app", "/Applications/Ondrake Download.app"},
+        {"\x1B[2J\x1B]0;title\x07\rFAKE LINE\n", "\\x1B[2J\\x1B]0;title\\x07\\x0DFAKE LINE\\x0A"},
+        {std::string_view("a\0b\x7F", 4), "a\\x00b\\x7F"},
+        {"C1 \xC2\x9B CSI, \xC2\x85 NEL", "C1 \\u009B CSI, \\u0085 NEL"},
+        {"\xC2\xA0 \xC3\xA9 \xE2\x80\x83 \xF0\x9F\x93\x81",
+         "\xC2\xA0 \xC3\xA9 \xE2\x80\x83 \xF0\x9F\x93\x81"},
+        {"bad \xFF\x9B \xC3", "bad \\xFF\\x9B \\xC3"},
+        {"back\\slash \\x41", "back\\\\slash \\\\x41"},
+    };
+    for (const auto& [input, shown] : cases) {
+        SCOPED_TRACE(std::string(shown));
+        EXPECT_EQ(printable(input), shown);
+    }
+}
+
+TEST(RenderText, NothingFromAFileReachesTheTerminalRaw) {
+    Report report = full_report();
+    const std::string hostile = "/x\x1B[2J\x1B]0;owned\x07\rFAKE LINE\xC2\x9B\xFF";
+    report.home = hostile;
+    report.manifests[0].host_path = hostile;
+    report.findings.push_back({Problem::ManifestHostMissing, SupportedBrowser::Chrome, hostile});
+    std::string out = render_text(report);
+    for (char c : out) {
+        auto byte = static_cast<unsigned char>(c);
+        EXPECT_TRUE(byte == '\n' || (byte >= 0x20 && byte != 0x7F)) << "raw byte " << int(byte);
+    }
+    EXPECT_EQ(out.find("\xC2\x9B"), std::string::npos);
+    EXPECT_EQ(out.find("\xFF"), std::string::npos);
+    EXPECT_NE(out.find("/x\\x1B[2J\\x1B]0;owned\\x07\\x0DFAKE LINE\\u009B\\xFF"), std::string::npos) << out;
+}
+
 // ---- The tables ---------------------------------------------------------------------------------
 
 TEST(ProblemTable, NamesAreDistinctAndEveryFixIsUsed) {
     std::set<std::string_view> problem_keys;
     std::set<std::string_view> fix_keys;
     std::set<Fix> used;
-    constexpr auto last_problem = static_cast<int>(Problem::SocketUnreachable);
+    constexpr auto last_problem = static_cast<int>(Problem::RoundTripApplicationSilent);
     for (int i = 0; i <= last_problem; ++i) {
         auto problem = static_cast<Problem>(i);
         SCOPED_TRACE(key(problem));
@@ -220,7 +310,7 @@ TEST(ProblemTable, NamesAreDistinctAndEveryFixIsUsed) {
         EXPECT_FALSE(summary(problem).empty());
         used.insert(fix_for(problem));
     }
-    constexpr auto last_fix = static_cast<int>(Fix::RunAsSameUser);
+    constexpr auto last_fix = static_cast<int>(Fix::ReinstallThenRegister);
     for (int i = 0; i <= last_fix; ++i) {
         auto fix = static_cast<Fix>(i);
         SCOPED_TRACE(key(fix));
@@ -263,13 +353,42 @@ struct ArgumentCase {
     bool help = false;
 };
 
+Options parsed_as(std::optional<std::filesystem::path> host, bool json, bool round_trip = false,
+                  std::optional<SupportedBrowser> browser = std::nullopt,
+                  std::optional<std::filesystem::path> report = std::nullopt) {
+    Options options;
+    options.host = std::move(host);
+    options.json = json;
+    options.round_trip = round_trip;
+    options.round_trip_browser = browser;
+    options.report_file = std::move(report);
+    return options;
+}
+
 TEST(ParseArguments, Table) {
     const ArgumentCase cases[] = {
         {"nothing", {}, Options{}},
-        {"json", {"--json"}, Options{std::nullopt, true}},
-        {"host", {"--host", "/a/b"}, Options{"/a/b", false}},
-        {"host_and_json", {"--json", "--host", "rel/h"}, Options{"rel/h", true}},
-        {"json_twice", {"--json", "--json"}, Options{std::nullopt, true}},
+        {"json", {"--json"}, parsed_as(std::nullopt, true)},
+        {"host", {"--host", "/a/b"}, parsed_as("/a/b", false)},
+        {"host_and_json", {"--json", "--host", "rel/h"}, parsed_as("rel/h", true)},
+        {"json_twice", {"--json", "--json"}, parsed_as(std::nullopt, true)},
+        {"round_trip", {"--round-trip"}, parsed_as(std::nullopt, false, true)},
+        {"round_trip_then_option", {"--round-trip", "--json"}, parsed_as(std::nullopt, true, true)},
+        {"round_trip_firefox",
+         {"--round-trip", "firefox", "--json"},
+         parsed_as(std::nullopt, true, true, SupportedBrowser::Firefox)},
+        {"round_trip_opera",
+         {"--round-trip", "opera"},
+         parsed_as(std::nullopt, false, true, SupportedBrowser::Opera)},
+        {"round_trip_unknown_browser", {"--round-trip", "safari"}, std::nullopt},
+        {"round_trip_twice", {"--round-trip", "--round-trip"}, std::nullopt},
+        {"browser_without_round_trip", {"firefox"}, std::nullopt},
+        {"report",
+         {"--report", "r.txt", "--round-trip"},
+         parsed_as(std::nullopt, false, true, std::nullopt, "r.txt")},
+        {"report_without_file", {"--report"}, std::nullopt},
+        {"report_empty", {"--report", ""}, std::nullopt},
+        {"report_twice", {"--report", "a", "--report", "b"}, std::nullopt},
         {"help", {"--help"}, std::nullopt, true},
         {"help_beats_errors", {"--bogus", "--help"}, std::nullopt, true},
         {"unknown_option", {"--bogus"}, std::nullopt},
@@ -288,6 +407,9 @@ TEST(ParseArguments, Table) {
             ASSERT_NE(options, nullptr);
             EXPECT_EQ(options->host, c.options->host);
             EXPECT_EQ(options->json, c.options->json);
+            EXPECT_EQ(options->round_trip, c.options->round_trip);
+            EXPECT_EQ(options->round_trip_browser, c.options->round_trip_browser);
+            EXPECT_EQ(options->report_file, c.options->report_file);
         } else if (c.help) {
             EXPECT_TRUE(std::holds_alternative<ShowHelp>(parsed));
         } else {
