@@ -18,7 +18,7 @@ APP_NAME ?= Ondrake Download
 WEB_EXTENSION ?= safari-extension/web-extension
 CODESIGN_IDENTITY ?=
 
-.PHONY: all deps build test demo docs bench sanitize fuzz e2e bundle clean
+.PHONY: all deps build test demo docs bench sanitize fuzz e2e bundle libcxx toolchain-deps clean
 
 # Configures a preset quietly; cmake's output is shown only when configuring fails.
 configure = output=$$(cmake --preset $(1) 2>&1) || { printf '%s\n' "$$output" >&2; exit 1; }
@@ -64,9 +64,21 @@ fuzz: deps
 	@cmake --build --preset fuzz
 	@FUZZ_SECONDS="$(FUZZ_SECONDS)" scripts/fuzz.sh
 
+# What the libc++ build needs beyond `deps` (Debian/Ubuntu: clang 19, libc++, GNUstep).
+toolchain-deps:
+	@scripts/install-toolchain-deps.sh
+
+# `make libcxx`: the whole project built by clang 19 against libc++, the C++ library it ships with,
+# with GoogleTest and Boost.JSON built from their sources and libc++'s transitive includes left out,
+# and every test run (build-libcxx/).
+libcxx: deps toolchain-deps
+	@$(call configure,libcxx)
+	@cmake --build --preset libcxx
+	@ctest --preset libcxx
+
 bundle: build
 	@CODESIGN_IDENTITY="$(CODESIGN_IDENTITY)" ONDRAKE_WEB_EXTENSION="$(WEB_EXTENSION)" \
 	  cmake --install build --component bundle --prefix "$(PREFIX)/$(APP_NAME).app"
 
 clean:
-	rm -rf build build-sanitize build-fuzz
+	rm -rf build build-sanitize build-fuzz build-libcxx
