@@ -77,11 +77,13 @@ libcxx: deps toolchain-deps
 	@ctest --preset libcxx
 
 # `make mac-checks`: what only a Mac build compiles, compiled here with the libc++ build's flags
-# (the Objective-C++ adapter against GNUstep, the __APPLE__ branches).
+# (the Objective-C++ adapter against GNUstep, the __APPLE__ branches), and every object checked for
+# parts of the C++ library that Apple's libc++ has only above our macOS floor.
 mac-checks: deps toolchain-deps
 	@$(call configure,libcxx)
 	@cmake --build --preset libcxx
 	@scripts/check-apple-sources.py build-libcxx
+	@packaging/check-libcxx-floor.py build-libcxx
 
 bundle: build
 	@CODESIGN_IDENTITY="$(CODESIGN_IDENTITY)" ONDRAKE_WEB_EXTENSION="$(WEB_EXTENSION)" \
