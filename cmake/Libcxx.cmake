@@ -35,3 +35,22 @@ if(ONDRAKE_BUILD_TESTS)
   add_library(GTest::gtest ALIAS ondrake_libcxx_gtest)
   add_library(GTest::gtest_main ALIAS ondrake_libcxx_gtest_main)
 endif()
+
+# Every header of ours compiled on its own, with the transitive includes of libc++ left out: a
+# header that relies on what its includers happened to include before it fails here. (The Apple
+# SDK stand-in is compiled by scripts/check-apple-sources.py, against the headers it stands in for.)
+file(GLOB_RECURSE ondrake_headers CONFIGURE_DEPENDS RELATIVE ${PROJECT_SOURCE_DIR}
+  ${PROJECT_SOURCE_DIR}/*.hpp ${PROJECT_SOURCE_DIR}/*.h)
+list(FILTER ondrake_headers EXCLUDE REGEX "^(build[^/]*|scripts/apple-sdk-stand-in|.*node_modules)/")
+set(ondrake_header_units)
+foreach(header IN LISTS ondrake_headers)
+  set(unit ${CMAKE_BINARY_DIR}/header-units/${header}.cpp)
+  file(CONFIGURE OUTPUT ${unit} CONTENT "#include \"${header}\"\n")
+  list(APPEND ondrake_header_units ${unit})
+endforeach()
+add_library(ondrake_libcxx_header_units OBJECT ${ondrake_header_units})
+ondrake_target(ondrake_libcxx_header_units)
+target_include_directories(ondrake_libcxx_header_units PRIVATE ${PROJECT_SOURCE_DIR})
+target_compile_definitions(ondrake_libcxx_header_units PRIVATE ONDRAKE_BIN_DIR="${CMAKE_RUNTIME_OUTPUT_DIRECTORY}")
+target_link_libraries(ondrake_libcxx_header_units PRIVATE Boost::headers ICU::uc Threads::Threads
+  $<$<BOOL:${ONDRAKE_BUILD_TESTS}>:GTest::gtest> $<$<BOOL:${ONDRAKE_BUILD_BENCH}>:benchmark::benchmark>)
