@@ -29,9 +29,9 @@ typedef enum qos_class : unsigned int {
     QOS_CLASS_USER_INITIATED = 0x19,
 } qos_class_t;
 
-// usr/include/os/object.h and dispatch/object.h, dispatch/queue.h, macOS 10.6: with Objective-C
-// (OS_OBJECT_USE_OBJC, always so under ARC) dispatch objects are Objective-C objects, declared by
-// OS_OBJECT_DECL_CLASS / DISPATCH_DECL / DISPATCH_DECL_SUBCLASS as below.
+// usr/include/os/object.h, dispatch/object.h and dispatch/queue.h: with Objective-C and a
+// deployment target of macOS 10.8 or later (OS_OBJECT_USE_OBJC), dispatch objects are Objective-C
+// objects, as OS_OBJECT_DECL_CLASS, DISPATCH_DECL and DISPATCH_DECL_SUBCLASS declare them below.
 @protocol OS_dispatch_object <NSObject>
 @end
 typedef NSObject<OS_dispatch_object>* __attribute__((objc_independent_class)) dispatch_object_t;
