@@ -18,7 +18,7 @@ APP_NAME ?= Ondrake Download
 WEB_EXTENSION ?= safari-extension/web-extension
 CODESIGN_IDENTITY ?=
 
-.PHONY: all deps build test demo docs bench sanitize fuzz e2e bundle clean
+.PHONY: all deps build test demo docs bench sanitize fuzz e2e bundle libcxx mac-checks toolchain-deps clean
 
 # Configures a preset quietly; cmake's output is shown only when configuring fails.
 configure = output=$$(cmake --preset $(1) 2>&1) || { printf '%s\n' "$$output" >&2; exit 1; }
@@ -66,9 +66,30 @@ fuzz: deps
 	@cmake --build --preset fuzz
 	@FUZZ_SECONDS="$(FUZZ_SECONDS)" scripts/fuzz.sh
 
+# What the two targets below need beyond `deps` (Debian/Ubuntu: clang 19, libc++, GNUstep).
+toolchain-deps:
+	@scripts/install-toolchain-deps.sh
+
+# `make libcxx`: the whole project built by clang 19 against libc++, the C++ library it ships with,
+# with GoogleTest and Boost.JSON built from their sources and libc++'s transitive includes left out,
+# and every test run (build-libcxx/).
+libcxx: deps toolchain-deps
+	@$(call configure,libcxx)
+	@cmake --build --preset libcxx
+	@ctest --preset libcxx
+
+# `make mac-checks`: what only a Mac build compiles, compiled here with the libc++ build's flags
+# (the Objective-C++ adapter against GNUstep, the __APPLE__ branches), and every object checked for
+# parts of the C++ library that Apple's libc++ has only above our macOS floor.
+mac-checks: deps toolchain-deps
+	@$(call configure,libcxx)
+	@cmake --build --preset libcxx
+	@scripts/check-apple-sources.py build-libcxx
+	@packaging/check-libcxx-floor.py build-libcxx
+
 bundle: build
 	@CODESIGN_IDENTITY="$(CODESIGN_IDENTITY)" ONDRAKE_WEB_EXTENSION="$(WEB_EXTENSION)" \
 	  cmake --install build --component bundle --prefix "$(PREFIX)/$(APP_NAME).app"
 
 clean:
-	rm -rf build build-sanitize build-fuzz
+	rm -rf build build-sanitize build-fuzz build-libcxx

@@ -9,6 +9,11 @@ target_compile_options(ondrake_options INTERFACE
 if(ONDRAKE_WERROR)
   target_compile_options(ondrake_options INTERFACE -Werror)
 endif()
+# libc++ leaves out the headers its headers include only for compatibility, as newer releases do
+# by default: a file that uses a name without including its header fails here.
+if(ONDRAKE_LIBCXX)
+  target_compile_definitions(ondrake_options INTERFACE _LIBCPP_REMOVE_TRANSITIVE_INCLUDES)
+endif()
 
 if(ONDRAKE_SANITIZE)
   # clang 14 cannot emit -fsanitize=function checks for split coroutine frames
@@ -43,13 +48,18 @@ function(ondrake_test name)
     TEST_PREFIX "${ARG_PREFIX}")
 endfunction()
 
-# A Google Benchmark executable; `make bench` runs every one of them.
+# A Google Benchmark executable; `make bench` runs every one of them. The libc++ build compiles it
+# without linking: the installed Google Benchmark is a libstdc++ build (cmake/Libcxx.cmake).
 function(ondrake_bench name)
   if(NOT ONDRAKE_BUILD_BENCH)
     return()
   endif()
   cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
-  add_executable(${name} ${ARG_SOURCES})
+  if(ONDRAKE_LIBCXX)
+    add_library(${name} OBJECT ${ARG_SOURCES})
+  else()
+    add_executable(${name} ${ARG_SOURCES})
+  endif()
   ondrake_target(${name})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} benchmark::benchmark)
   set_property(GLOBAL APPEND PROPERTY ONDRAKE_BENCHMARKS ${name})

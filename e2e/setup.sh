@@ -18,14 +18,8 @@ if [ ${#packages[@]} -gt 0 ]; then
     say "missing ${packages[*]}, and there is no apt-get to install them with"
     exit 1
   fi
-  sudo=()
-  if [ "$(id -u)" -ne 0 ]; then
-    command -v sudo >/dev/null 2>&1 || { say "need root to install ${packages[*]}"; exit 1; }
-    sudo=(sudo)
-  fi
   say "installing with apt-get: ${packages[*]}"
-  "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -qq
-  "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${packages[@]}"
+  ../scripts/apt-install.sh "${packages[@]}"
 fi
 
 if [ ! -f node_modules/ws/package.json ]; then

@@ -127,9 +127,13 @@ inline std::map<std::string, std::string> snapshot(const fs::path& root) {
             description +=
                 " " + std::to_string(info.st_mtime) + " -> " + fs::read_symlink(entry.path()).string();
         } else {
+            // The file clock's count is a 128-bit integer under libc++, which std::to_string has no
+            // overload for: nanoseconds are as fine a grain and fit in 64 bits.
             std::error_code ignored;
+            auto since_epoch = fs::last_write_time(entry.path(), ignored).time_since_epoch();
             description +=
-                " " + std::to_string(fs::last_write_time(entry.path(), ignored).time_since_epoch().count());
+                " " +
+                std::to_string(std::chrono::duration_cast<std::chrono::nanoseconds>(since_epoch).count());
         }
         if (S_ISREG(info.st_mode)) description += " " + test::read_file(entry.path()).value_or("?");
         tree[fs::relative(entry.path(), root).string()] = description;

@@ -1,0 +1,3 @@
+// Dispatch's umbrella header: the names of it the adapter uses are in apple_sdk_names.h.
+#pragma once
+#include "../apple_sdk_names.h"
