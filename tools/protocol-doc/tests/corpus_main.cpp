@@ -17,8 +17,8 @@ int main(int argc, char** argv) {
     std::filesystem::path repo = argv[1];
     std::string lines = ondrake::protocol_doc::corpus_lines(repo);
     if (lines.empty()) {
-        std::cerr << "protocol-corpus: no corpus without " << (repo / "scripts" / "demo-messages.txt").string()
-                  << "\n";
+        std::cerr << "protocol-corpus: no corpus without "
+                  << (repo / "scripts" / "demo-messages.txt").string() << "\n";
         return 1;
     }
     std::cout << lines;
