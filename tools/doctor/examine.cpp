@@ -210,7 +210,7 @@ RecordFacts examine_record(const std::optional<fs::path>& application) {
 
 OverrideFacts examine_override() {
     OverrideFacts facts;
-    if (const char* value = std::getenv("ONDRAKE_DOWNLOAD_EXE")) facts.candidate = check_candidate(value);
+    if (const char* value = std::getenv(launcher::APP_OVERRIDE_ENV)) facts.candidate = check_candidate(value);
     return facts;
 }
 
