@@ -1,6 +1,6 @@
 #include "browser-native-host/link/ipc.hpp"
 
-#include "browser-native-host/common/text.hpp"
+#include "platform/utf8.hpp"
 #include "browser-native-host/common/user_dirs.hpp"
 #include "platform/platform.hpp"
 
@@ -40,7 +40,7 @@ std::optional<std::string> user_endpoint() {
     auto state_dir = user_dirs::user_state_dir();
     if (!state_dir) return std::nullopt;
     std::string path = (*state_dir / "ipc" / "browser.sock").string();
-    if (!text::is_valid_utf8(path)) return std::nullopt;
+    if (!platform::is_valid_utf8(path)) return std::nullopt;
     return path;
 }
 

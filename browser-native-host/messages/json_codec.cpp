@@ -7,7 +7,7 @@
 
 #include <boost/json/basic_parser_impl.hpp>
 
-#include "browser-native-host/common/text.hpp"
+#include "platform/utf8.hpp"
 
 namespace ondrake::json_codec {
 
@@ -107,7 +107,7 @@ public:
         const Field* field = take_pending();
         if (value == nullptr) return field->nullable;
         if (field->shape != Shape::Scalar) return false;
-        if (check_texts_ && value->type == Scalar::Type::Text && !text::is_valid_utf8(value->text)) {
+        if (check_texts_ && value->type == Scalar::Type::Text && !platform::is_valid_utf8(value->text)) {
             return false;
         }
         return field->put(holder(*field, top.target), *value);
@@ -385,7 +385,7 @@ std::optional<Mended> mended(std::string_view body) {
         i += digits;
     }
     if (!changed) return std::nullopt;
-    if (copy.marked_surrogates && !text::is_valid_utf8(body)) return std::nullopt;
+    if (copy.marked_surrogates && !platform::is_valid_utf8(body)) return std::nullopt;
     return copy;
 }
 
@@ -463,7 +463,7 @@ bool write_string(std::string& out, std::string_view text) {
             // UTF-8 on its own; ASCII bytes between runs always are.
             std::size_t end = i + 1;
             while (end < text.size() && class_of(text[end]) == ByteClass::NonAscii) ++end;
-            if (!text::is_valid_utf8(text.substr(i, end - i))) {
+            if (!platform::is_valid_utf8(text.substr(i, end - i))) {
                 out.resize(original_size);
                 return false;
             }

@@ -1,6 +1,6 @@
 #include "tools/doctor/render.hpp"
 
-#include "browser-native-host/common/text.hpp"
+#include "platform/utf8.hpp"
 
 #include <boost/json/array.hpp>
 #include <boost/json/object.hpp>
@@ -16,14 +16,14 @@ namespace {
 // Paths are bytes; a JSON text is UTF-8. Each byte that does not start a valid sequence becomes
 // U+FFFD, so that a support tool still sees where the path went wrong.
 std::string as_utf8(std::string_view bytes) {
-    if (text::is_valid_utf8(bytes)) return std::string(bytes);
+    if (platform::is_valid_utf8(bytes)) return std::string(bytes);
     std::string out;
     std::size_t at = 0;
     while (at < bytes.size()) {
         auto lead = static_cast<unsigned char>(bytes[at]);
         std::size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
         std::string_view sequence = bytes.substr(at, length);
-        if (sequence.size() == length && text::is_valid_utf8(sequence)) {
+        if (sequence.size() == length && platform::is_valid_utf8(sequence)) {
             out.append(sequence);
             at += length;
         } else {
