@@ -7,7 +7,7 @@
 
 #include "browser-native-host/messages/framing.hpp"
 #include "browser-native-host/tests/support/frames.hpp"
-#include "platform/platform.hpp"
+#include "platform/child_process.hpp"
 
 namespace ondrake::framing {
 
