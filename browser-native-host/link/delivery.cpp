@@ -15,7 +15,8 @@ using protocol::Code;
 
 namespace {
 
-// The moment `limit` from now.
+// The deadline of a step that may take `limit` and starts now. Each step gets its own, taken when
+// it starts, so that a slow step before it does not shorten its time.
 ipc::Deadline after(Milliseconds limit) { return ipc::Clock::now() + limit; }
 
 // How far one request frame got: no connection, a failure after connecting (the code for it),
