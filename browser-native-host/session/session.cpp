@@ -2,7 +2,7 @@
 
 #include "browser-native-host/checks/classification.hpp"
 #include "browser-native-host/messages/framing.hpp"
-#include "browser-native-host/messages/protocol.hpp"
+#include "browser-native-host/session/replies.hpp"
 
 #include <exception>
 #include <utility>
@@ -47,6 +47,11 @@ private:
     const Session& session_;
 };
 
+std::string logged(const Session& session, Answer answer) {
+    session.diagnostics.line(answer.line);
+    return std::move(answer.reply);
+}
+
 // A simple request: delivered when there is somewhere to deliver it, logged, answered.
 asio::awaitable<std::string> answer_request(const classification::ValidatedRequest& request,
                                             const Session& session, Progress& progress) {
@@ -56,24 +61,7 @@ asio::awaitable<std::string> answer_request(const classification::ValidatedReque
                                           &progress);
     }
     reach(session, Stage::Answering);
-    std::string line = "request ";
-    line.append(request.request_id).append(" -> ").append(protocol::value_name(code));
-    session.diagnostics.line(line);
-    co_return protocol::to_json(protocol::make_host_response(request.request_id, code));
-}
-
-// The log line of a capture step: the step and the state it left.
-std::string capture_line(const classification::ValidatedCapture& capture, CaptureStatus status, Code code) {
-    const protocol::IpcCaptureRequest& message = capture.message;
-    std::string line = "capture ";
-    line.append(message.capture_id)
-        .append(" ")
-        .append(protocol::value_name(message.action))
-        .append(" -> ")
-        .append(protocol::value_name(status))
-        .append("/")
-        .append(protocol::value_name(code));
-    return line;
+    co_return logged(session, request_answer(request, code));
 }
 
 // One capture step, the same way.
@@ -85,10 +73,7 @@ asio::awaitable<std::string> answer_capture(const classification::ValidatedCaptu
                                                      session.timings, &progress);
     }
     reach(session, Stage::Answering);
-    session.diagnostics.line(capture_line(capture, outcome.status, outcome.code));
-    const protocol::IpcCaptureRequest& message = capture.message;
-    co_return protocol::to_json(protocol::make_capture_response(message.request_id, message.capture_id,
-                                                                outcome.status, outcome.code));
+    co_return logged(session, capture_answer(capture, outcome));
 }
 
 std::string describe(std::exception_ptr failure) {
@@ -101,34 +86,15 @@ std::string describe(std::exception_ptr failure) {
     }
 }
 
-// The reply to a message whose handling failed: INTERNAL_ERROR, with the ids and in the form that
-// classification found (the simple form without an id when it got no further). A capture's state
-// tells the truth about the request: "unknown" while nothing was written to the application,
-// "indeterminate" once the write had begun. One line tells the failure. The unwinding has
-// released what the handling held, so there is room again for this much.
+// The answer to a message whose handling failed. The unwinding has released what the handling
+// held, so there is room again for this much; if there is not, the reply is lost as one that
+// could not be encoded.
 std::string answer_failure(const classification::Classified& classified, bool may_have_arrived,
                            std::exception_ptr failure, const Session& session) {
     try {
-        std::string line;
-        std::string reply;
-        if (const auto* request = std::get_if<classification::Request>(&classified)) {
-            const std::string& id = request->request.request_id;
-            line = "request " + id + " -> " + std::string(protocol::value_name(Code::InternalError));
-            reply = protocol::to_json(protocol::make_host_response(id, Code::InternalError));
-        } else if (const auto* accepted = std::get_if<classification::Capture>(&classified)) {
-            const classification::ValidatedCapture& capture = *accepted->capture;
-            CaptureStatus status = may_have_arrived ? CaptureStatus::Indeterminate : CaptureStatus::Unknown;
-            line = capture_line(capture, status, Code::InternalError);
-            reply = protocol::to_json(protocol::make_capture_response(
-                capture.message.request_id, capture.message.capture_id, status, Code::InternalError));
-        } else {
-            line = "message -> " + std::string(protocol::value_name(Code::InternalError));
-            reply = protocol::to_json(protocol::make_host_response("", Code::InternalError));
-        }
-        session.diagnostics.line(line + " (" + describe(failure) + ")");
-        return reply;
+        return logged(session, failure_answer(classified, may_have_arrived, describe(failure)));
     } catch (...) {
-        return {};  // reported as a reply that could not be encoded
+        return {};
     }
 }
 
@@ -165,9 +131,8 @@ asio::awaitable<void> run_session(Session session) {
             // Only the body's buffer can fail to be had, and the body stays unread: the stream is
             // no longer at a frame boundary. Answered once, as after a frame error.
             session.diagnostics.line("could not read a frame (" + describe(std::current_exception()) + ")");
-            framing::write_encoded_reply(
-                session.output, protocol::to_json(protocol::make_host_response("", Code::InternalError)),
-                session.diagnostics);
+            framing::write_encoded_reply(session.output, reply_without_id(Code::InternalError),
+                                         session.diagnostics);
             co_return;
         }
         if (!frame) {
@@ -176,9 +141,8 @@ asio::awaitable<void> run_session(Session session) {
             // The stream cannot be trusted to be at a frame boundary any more: answer once, and
             // leave the rest of it unread.
             session.diagnostics.line(framing::display_text(error));
-            framing::write_encoded_reply(
-                session.output, protocol::to_json(protocol::make_host_response("", Code::InvalidMessage)),
-                session.diagnostics);
+            framing::write_encoded_reply(session.output, reply_without_id(Code::InvalidMessage),
+                                         session.diagnostics);
             co_return;
         }
         classification::Classified classified;
