@@ -16,7 +16,8 @@ std::string request_line(std::string_view request_id, Code code) {
     return line;
 }
 
-// The step and the state it left.
+// The capture's id and the step it was asked for, then the state the step left it in and the
+// code: what a support engineer needs to follow one capture through the log.
 std::string capture_line(const protocol::IpcCaptureRequest& message, CaptureStatus status, Code code) {
     std::string line = "capture ";
     line.append(message.capture_id)

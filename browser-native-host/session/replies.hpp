@@ -23,7 +23,8 @@ struct Answer {
 // A simple request answered with `code`: by delivery, or APP_UNAVAILABLE without an endpoint.
 Answer request_answer(const classification::ValidatedRequest& request, protocol::Code code);
 
-// A capture step answered with `outcome`, the same way.
+// A capture step answered with `outcome`: by delivery, or "unknown" with APP_UNAVAILABLE
+// without an endpoint.
 Answer capture_answer(const classification::ValidatedCapture& capture, delivery::CaptureOutcome outcome);
 
 // A message whose handling failed with `failure` (what was thrown, as words): INTERNAL_ERROR, in

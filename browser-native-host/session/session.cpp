@@ -39,7 +39,7 @@ asio::awaitable<std::string> answer_request(const classification::ValidatedReque
     co_return logged(session, request_answer(request, code));
 }
 
-// A capture step, the same way.
+// A capture step: delivered when there is somewhere to deliver it, logged, answered.
 asio::awaitable<std::string> answer_capture(const classification::ValidatedCapture& capture,
                                             const Session& session, delivery::Progress& progress) {
     delivery::CaptureOutcome outcome{CaptureStatus::Unknown, Code::AppUnavailable};
