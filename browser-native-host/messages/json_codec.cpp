@@ -1,5 +1,6 @@
 #include "browser-native-host/messages/json_codec.hpp"
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <charconv>
@@ -145,7 +146,7 @@ bool Reader::read_text_from(const char* stop, std::string_view& text, bool& usab
             if (!platform::is_valid_utf8(std::string_view(at_, static_cast<std::size_t>(run_end - at_)))) {
                 return false;
             }
-            at_ = plain_run_end(run_end, end_);
+            at_ = detail::plain_run_end(run_end, end_);
             continue;
         }
         // A backslash: one of the escapes JSON has.
@@ -156,11 +157,11 @@ bool Reader::read_text_from(const char* stop, std::string_view& text, bool& usab
             for (int i = 2; i < 6; ++i) {
                 if (hex_value(at_[i]) < 0) return false;
             }
-            at_ = plain_run_end(at_ + 6, end_);
+            at_ = detail::plain_run_end(at_ + 6, end_);
             continue;
         }
         if (escape_with_letter(at_[1]) == nullptr) return false;
-        at_ = plain_run_end(at_ + 2, end_);
+        at_ = detail::plain_run_end(at_ + 2, end_);
     }
     std::string_view raw(start, static_cast<std::size_t>(at_ - start));
     ++at_;  // the closing quote
@@ -292,36 +293,45 @@ bool write_string(std::string& out, std::string_view text) {
     static constexpr char HEX[] = "0123456789abcdef";
     std::size_t original_size = out.size();
     out.push_back('"');
-    std::size_t run_start = 0;  // start of the bytes not yet copied to `out`
-    std::size_t i = 0;
-    while (i < text.size()) {
-        ByteClass kind = class_of(text[i]);
-        if (kind == ByteClass::Plain) {
-            ++i;
-            continue;
-        }
-        if (kind == ByteClass::NonAscii) {
-            const char* run_end = non_ascii_run_end(text.data() + i, text.data() + text.size());
-            std::size_t end = static_cast<std::size_t>(run_end - text.data());
-            if (!platform::is_valid_utf8(text.substr(i, end - i))) {
+    const char* at = text.data();
+    const char* end = at + text.size();
+    for (;;) {
+        const char* stop = detail::plain_run_end(at, end);
+        out.append(at, stop);
+        if (stop == end) break;
+        if (class_of(*stop) == ByteClass::NonAscii) {
+            const char* run_end = non_ascii_run_end(stop, end);
+            if (!platform::is_valid_utf8(std::string_view(stop, static_cast<std::size_t>(run_end - stop)))) {
                 out.resize(original_size);
                 return false;
             }
-            i = end;
+            out.append(stop, run_end);
+            at = run_end;
             continue;
         }
-        auto c = static_cast<unsigned char>(text[i]);
-        out.append(text.substr(run_start, i - run_start));
-        run_start = ++i;
-        if (const ShortEscape* escape = escape_of_byte(static_cast<char>(c))) {
+        auto c = static_cast<unsigned char>(*stop);
+        if (const ShortEscape* escape = escape_of_byte(*stop)) {
             out.append({'\\', escape->letter});
         } else {
             out.append({'\\', 'u', '0', '0', HEX[c >> 4], HEX[c & 0xF]});
         }
+        at = stop + 1;
     }
-    out.append(text.substr(run_start));
     out.push_back('"');
     return true;
+}
+
+void write_key(std::string& out, std::string_view key, bool& first) {
+    // One growth of `out` for the whole key: every member of every message writes one.
+    std::size_t at = out.size();
+    out.resize(at + key.size() + (first ? 3 : 4));
+    char* to = out.data() + at;
+    if (!first) *to++ = ',';
+    first = false;
+    *to++ = '"';
+    to = std::copy(key.begin(), key.end(), to);
+    *to++ = '"';
+    *to = ':';
 }
 
 void write_integer(std::string& out, std::int64_t value) {

@@ -93,6 +93,40 @@ struct Number {
     std::uint64_t magnitude = 0;
 };
 
+namespace detail {
+
+// The first byte from `at` on that a JSON string cannot hold as it is: a quote, a backslash, a
+// control character, or a non-ASCII byte, which needs a UTF-8 check. Reading and writing strings
+// both skip what comes before it.
+inline const char* plain_run_end(const char* at, const char* end) {
+    constexpr std::uint64_t ONES = 0x0101010101010101;
+    constexpr std::uint64_t HIGHS = 0x8080808080808080;
+    // The high bit of each byte below `limit` (at most 0x80); below the lowest such byte, no
+    // borrow has disturbed the others, so the lowest bit set is exact.
+    auto bytes_below = [](std::uint64_t word, std::uint64_t limit) {
+        return (word - ONES * limit) & ~word & HIGHS;
+    };
+    // Eight bytes at a time: most texts are plain ASCII.
+    while (end - at >= 8) {
+        std::uint64_t word = 0;
+        std::memcpy(&word, at, sizeof word);
+        std::uint64_t stops = bytes_below(word ^ (ONES * '"'), 1) | bytes_below(word ^ (ONES * '\\'), 1) |
+                              bytes_below(word, 0x20) | (word & HIGHS);
+        if (stops != 0) {
+            if constexpr (std::endian::native == std::endian::little) return at + std::countr_zero(stops) / 8;
+            break;
+        }
+        at += 8;
+    }
+    while (at != end && static_cast<unsigned char>(*at) >= 0x20 && static_cast<unsigned char>(*at) < 0x80 &&
+           *at != '"' && *at != '\\') {
+        ++at;
+    }
+    return at;
+}
+
+}  // namespace detail
+
 // One pass over a body, token by token, as RFC 8259 defines them. Every string is checked as it
 // is passed (valid UTF-8, no raw control character, known escapes), whether a member takes it
 // or not. A lone surrogate escape (\ud800 without a trailing \udc00, or \udc00 alone) is valid
@@ -123,7 +157,7 @@ public:
     bool read_text(std::string_view& text, bool& usable) {
         if (!take('"')) return false;
         // Most texts are plain ASCII without escapes: they are their own bytes.
-        const char* stop = plain_run_end(at_, end_);
+        const char* stop = detail::plain_run_end(at_, end_);
         if (stop == end_ || *stop != '"') return read_text_from(stop, text, usable);
         text = std::string_view(at_, static_cast<std::size_t>(stop - at_));
         at_ = stop + 1;
@@ -145,37 +179,8 @@ public:
 
 private:
     static bool is_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
-    // The first byte from `at` on that a string cannot simply pass: a quote, a backslash, a
-    // control character, or a non-ASCII byte, which starts a UTF-8 check.
-    static const char* plain_run_end(const char* at, const char* end) {
-        constexpr std::uint64_t ONES = 0x0101010101010101;
-        constexpr std::uint64_t HIGHS = 0x8080808080808080;
-        // The high bit of each byte below `limit` (at most 0x80); below the lowest such byte, no
-        // borrow has disturbed the others, so the lowest bit set is exact.
-        auto bytes_below = [](std::uint64_t word, std::uint64_t limit) {
-            return (word - ONES * limit) & ~word & HIGHS;
-        };
-        // Eight bytes at a time: most texts are plain ASCII.
-        while (end - at >= 8) {
-            std::uint64_t word = 0;
-            std::memcpy(&word, at, sizeof word);
-            std::uint64_t stops = bytes_below(word ^ (ONES * '"'), 1) | bytes_below(word ^ (ONES * '\\'), 1) |
-                                  bytes_below(word, 0x20) | (word & HIGHS);
-            if (stops != 0) {
-                if constexpr (std::endian::native == std::endian::little)
-                    return at + std::countr_zero(stops) / 8;
-                break;
-            }
-            at += 8;
-        }
-        while (at != end && (static_cast<unsigned char>(*at) >= 0x20 && *at != '"' && *at != '\\' &&
-                             static_cast<unsigned char>(*at) < 0x80)) {
-            ++at;
-        }
-        return at;
-    }
     // The rest of read_text once the text turned out to need more than its bytes; `stop` is
-    // where plain_run_end stopped.
+    // where detail::plain_run_end stopped.
     bool read_text_from(const char* stop, std::string_view& text, bool& usable);
     void skip_space() {
         while (at_ != end_ && is_space(*at_)) ++at_;
@@ -195,6 +200,8 @@ private:
 // lower-case hex for other controls, everything else (solidus, U+007F, non-ASCII) as UTF-8.
 // False, with nothing appended, when `text` is not valid UTF-8.
 bool write_string(std::string& out, std::string_view text);
+// Appends `key` and its colon, after a comma unless the member is the `first` of its object.
+void write_key(std::string& out, std::string_view key, bool& first);
 void write_integer(std::string& out, std::int64_t value);
 void write_integer(std::string& out, std::uint64_t value);
 
@@ -266,7 +273,7 @@ bool read_value(Reader& in, Enum& target) {
 inline bool write_value(std::string& out, const std::string& value) { return write_string(out, value); }
 
 inline bool write_value(std::string& out, bool value) {
-    out.append(value ? "true" : "false");
+    out.append(value ? std::string_view("true") : std::string_view("false"));
     return true;
 }
 
@@ -562,14 +569,10 @@ bool write_member(const Member& member, const Record& record, AbsentMembers abse
     if constexpr (Member::nullable) {
         if (!value && absent_members == AbsentMembers::Omit) return true;
     }
-    if (!first) out.push_back(',');
-    first = false;
-    out.push_back('"');
-    out.append(member.key);
-    out.append("\":");
+    write_key(out, member.key, first);
     if constexpr (Member::nullable) {
         if (!value) {
-            out.append("null");
+            out.append(std::string_view("null"));
             return true;
         }
         return Member::write(out, *value);
