@@ -10,6 +10,7 @@
 // usage: host_figures [--starts N] [--requests N] [--rounds N] [--messages N]
 
 #include "bench/figure_line.hpp"
+#include "platform/child_process.hpp"
 #include "platform/platform.hpp"
 
 #include <algorithm>

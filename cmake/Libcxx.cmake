@@ -11,9 +11,10 @@ if(ONDRAKE_BUILD_BENCH)
   find_package(benchmark REQUIRED)
 endif()
 
-# Boost.JSON's compiled part, as the static host builds it, standing in for the installed library
-# wherever a target links Boost::json.
-add_library(ondrake_libcxx_boost_json STATIC ${PROJECT_SOURCE_DIR}/browser-native-host/bin/boost_json.cpp)
+# Boost.JSON's compiled part, built from its header-only form (<boost/json/src.hpp>, one
+# translation unit), standing in for the installed library wherever a target links Boost::json.
+file(CONFIGURE OUTPUT ${CMAKE_BINARY_DIR}/boost_json.cpp CONTENT "#include <boost/json/src.hpp>\n")
+add_library(ondrake_libcxx_boost_json STATIC ${CMAKE_BINARY_DIR}/boost_json.cpp)
 target_link_libraries(ondrake_libcxx_boost_json PUBLIC Boost::headers)
 add_library(Boost::json ALIAS ondrake_libcxx_boost_json)
 

@@ -4,7 +4,6 @@
 #include <csignal>
 #include <climits>
 #include <cstdlib>
-#include <fstream>
 #include <string>
 #include <algorithm>
 #include <cstring>
@@ -16,8 +15,6 @@
 #include <unistd.h>
 
 #if defined(__APPLE__)
-#include <libproc.h>
-#include <sys/resource.h>
 #include <mach-o/dyld.h>
 #endif
 
@@ -188,22 +185,6 @@ bool write_line_without_waiting(int fd, std::string_view prefix, std::string_vie
     return written == static_cast<ssize_t>(size);
 }
 
-int pipe_cloexec(int fds[2]) {
-#if defined(__APPLE__)
-    if (::pipe(fds) != 0) return -1;
-    if (set_descriptor_flags(fds[0], false) != 0 || set_descriptor_flags(fds[1], false) != 0) {
-        int saved = errno;
-        ::close(fds[0]);
-        ::close(fds[1]);
-        errno = saved;
-        return -1;
-    }
-    return 0;
-#else
-    return ::pipe2(fds, O_CLOEXEC);
-#endif
-}
-
 int spawn_only_listed_descriptors(posix_spawnattr_t* attributes, posix_spawn_file_actions_t* actions) {
 #if defined(__APPLE__)
     (void)actions;
@@ -277,24 +258,6 @@ boost::system::result<pid_t> SpawnSetup::spawn(const char* path, char* const arg
     int error = ::posix_spawn(&pid, path, &actions_, &attributes_, argv, envp ? envp : environ);
     if (error != 0) return boost::system::error_code(error, boost::system::system_category());
     return pid;
-}
-
-std::optional<std::uint64_t> peak_resident_bytes(int pid) {
-#if defined(__APPLE__)
-    rusage_info_v4 usage{};
-    if (::proc_pid_rusage(pid, RUSAGE_INFO_V4, reinterpret_cast<rusage_info_t*>(&usage)) != 0) {
-        return std::nullopt;
-    }
-    return usage.ri_lifetime_max_phys_footprint;
-#else
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    for (std::string line; std::getline(status, line);) {
-        if (line.rfind("VmHWM:", 0) != 0) continue;
-        std::uint64_t kib = std::strtoull(line.c_str() + 6, nullptr, 10);  // "VmHWM:    1234 kB"
-        return kib * 1024;
-    }
-    return std::nullopt;
-#endif
 }
 
 }  // namespace ondrake::platform

@@ -83,9 +83,6 @@ inline constexpr std::size_t ATOMIC_PIPE_WRITE = PIPE_BUF;
 // take turns around the call, or the same gap opens between them.
 bool write_line_without_waiting(int fd, std::string_view prefix, std::string_view text);
 
-// A pipe whose two ends are close-on-exec. Returns 0 or -1 with errno set.
-int pipe_cloexec(int fds[2]);
-
 // A second line of defence, beside close-on-exec, that a spawned process receives no descriptor
 // of ours except those the file actions set up: POSIX_SPAWN_CLOEXEC_DEFAULT on macOS,
 // closefrom(3) as a file action on Linux. Call after the other file actions and attribute flags
@@ -137,11 +134,5 @@ private:
     bool attributes_made_ = false;
     int error_ = 0;
 };
-
-// The peak resident memory of the running process `pid` so far, in bytes: VmHWM of
-// /proc/<pid>/status on Linux, the lifetime peak of the physical footprint on macOS. None when
-// the process cannot be inspected. (getrusage's ru_maxrss will not do for a process started
-// with posix_spawn on Linux: it includes the parent's memory from before the exec.)
-std::optional<std::uint64_t> peak_resident_bytes(int pid);
 
 }  // namespace ondrake::platform

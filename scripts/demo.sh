@@ -13,6 +13,12 @@ for program in ondrake-native-host nm-client app-peer; do
   [ -x "$BIN/$program" ] || { echo "demo: $BIN/$program is missing; run make build" >&2; exit 1; }
 done
 
+# The origin Chrome passes to the host when our extension connects, with the extension id from the
+# one place that names it for the host.
+EXTENSION_ID=$(sed -n 's/^inline constexpr std::string_view CHROME_EXTENSION_ID = "\([a-p]\{32\}\)";$/\1/p' \
+  browser-native-host/installation/registration.hpp)
+[ -n "$EXTENSION_ID" ] || { echo "demo: no CHROME_EXTENSION_ID in registration.hpp" >&2; exit 1; }
+
 # Short on purpose: the socket path under it must fit a Unix socket address (104 bytes on macOS).
 DEMO_HOME=$(mktemp -d /tmp/ondrake-demo.XXXXXX)
 SOCKET="$DEMO_HOME/Library/Application Support/OndrakeDownload/ipc/browser.sock"
@@ -60,7 +66,7 @@ started=$(date +%s%N 2>/dev/null || echo 0)
 status=0
 HOME="$DEMO_HOME" ONDRAKE_DOWNLOAD_EXE="$DEMO_HOME/start-application" \
   "$BIN/nm-client" --transcript --stderr "$DEMO_HOME/host.log" "$PWD/scripts/demo-messages.txt" \
-  -- "chrome-extension://kfmhaobnpdcjiegllamnbocfhkpjdgie/" 2>"$DEMO_HOME/nm-client.log" || status=$?
+  -- "chrome-extension://$EXTENSION_ID/" 2>"$DEMO_HOME/nm-client.log" || status=$?
 finished=$(date +%s%N 2>/dev/null || echo 0)
 
 heading "What the application received (the reference peer's log)"

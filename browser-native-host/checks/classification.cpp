@@ -92,8 +92,9 @@ std::optional<Reply> version_or_id_refusal(std::optional<std::uint32_t> version,
     return std::nullopt;
 }
 
-// A body as the one reading of it found it: a simple request's own ids and version when it
-// decoded strictly, else those of its lenient reading.
+// Checks a body that is answered in the simple form. A reply must echo the request's id, so the
+// id and the version are taken from the strict reading when the body decoded as a simple request,
+// and otherwise from the lenient envelope, the only reading a refused body still has.
 Classified check_request(BrowserMessage& message) {
     if (auto& request = message.host_request) {
         if (auto reply = version_or_id_refusal(request->protocol_version, request->request_id)) {
@@ -150,7 +151,9 @@ Classified check_capture(CaptureRequest& request) {
     return Capture{std::move(capture)};
 }
 
-// A body as the one reading of it found it.
+// Checks a body that is answered in the capture form: one that decoded strictly as a capture
+// request goes through every check; any other is refused, echoing the ids of its lenient reading
+// that are valid ones.
 Classified check_capture(BrowserMessage& message) {
     if (message.capture_request) return check_capture(*message.capture_request);
     // Only the lenient reading has ids to answer with.
@@ -166,7 +169,8 @@ bool is_capture(std::optional<std::uint32_t> version, std::string_view capture_i
     return version == protocol::CAPTURE_PROTOCOL_VERSION || !capture_id.empty();
 }
 
-// The same for a body as its readings found it, without copying ids into an envelope.
+// The same decision for a decoded body, made on whichever reading succeeded without copying its
+// ids into an envelope first: every message takes this branch.
 bool is_capture(const BrowserMessage& message) {
     if (const auto& capture = message.capture_request) {
         return is_capture(capture->protocol_version, capture->message.capture_id);

@@ -1,14 +1,9 @@
-// Small text helpers shared by the host's modules: UTF-8 validity and Unicode white-space trimming.
+// Unicode white-space trimming for the host's modules. (UTF-8 validity is platform::is_valid_utf8.)
 #pragma once
 
 #include <string_view>
 
-#include "platform/utf8.hpp"
-
 namespace ondrake::text {
-
-// True when `bytes` is well-formed UTF-8 (no overlong forms, no surrogates, nothing above U+10FFFF).
-using platform::is_valid_utf8;
 
 // True for the code points with the Unicode White_Space property.
 bool is_white_space(char32_t code_point);

@@ -1,6 +1,6 @@
 #include "browser-native-host/common/whole_file.hpp"
 
-#include "browser-native-host/common/text.hpp"
+#include "platform/utf8.hpp"
 
 #include <algorithm>
 #include <cerrno>
@@ -64,7 +64,7 @@ boost::system::result<std::string> read(const std::filesystem::path& path, std::
 
 boost::system::result<std::string> read_utf8(const std::filesystem::path& path, std::size_t ceiling) {
     auto content = read(path, ceiling);
-    if (content && !text::is_valid_utf8(*content)) {
+    if (content && !platform::is_valid_utf8(*content)) {
         return boost::system::errc::make_error_code(boost::system::errc::illegal_byte_sequence);
     }
     return content;

@@ -1,6 +1,6 @@
 #include "browser-native-host/installation/registration_macos.hpp"
 
-#include "browser-native-host/common/text.hpp"
+#include "platform/utf8.hpp"
 #include "browser-native-host/common/user_dirs.hpp"
 #include "browser-native-host/common/whole_file.hpp"
 #include "platform/platform.hpp"
@@ -143,7 +143,7 @@ Result<std::string> manifest_host_path(const fs::path& host) {
     if (!host.is_absolute()) return RegistrationError::RelativeExecutable;
     std::error_code ignored;
     if (!fs::is_regular_file(host, ignored)) return RegistrationError::MissingExecutable;
-    if (!text::is_valid_utf8(host.native())) return RegistrationError::ManifestWrite;
+    if (!platform::is_valid_utf8(host.native())) return RegistrationError::ManifestWrite;
     return host.native();
 }
 
@@ -204,7 +204,7 @@ Result<MacInstallReport> register_host(const InstalledPaths& paths, InstallLocat
     if (!state_dir) return RegistrationError::NoUserDirectory;
     fs::path record = *state_dir / APP_PATH_RECORD_NAME;
     // The launcher reads the record as UTF-8 text.
-    if (!text::is_valid_utf8(paths.app.native())) return RegistrationError::ManifestWrite;
+    if (!platform::is_valid_utf8(paths.app.native())) return RegistrationError::ManifestWrite;
     if (!write_atomically(record, paths.app.native())) return RegistrationError::ManifestWrite;
 
     return MacInstallReport{paths.host, paths.app, std::move(browsers), std::move(record)};

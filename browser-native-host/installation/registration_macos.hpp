@@ -4,6 +4,7 @@
 #pragma once
 
 #include "browser-native-host/common/diagnostics.hpp"
+#include "browser-native-host/common/user_dirs.hpp"
 #include "browser-native-host/installation/install_location.hpp"
 #include "browser-native-host/installation/registration.hpp"
 
@@ -23,7 +24,7 @@ using registration::RegistrationError;
 using registration::Result;
 using registration::SupportedBrowser;
 
-inline constexpr std::string_view APP_PATH_RECORD_NAME = "app-path";
+using user_dirs::APP_PATH_RECORD_NAME;
 
 inline constexpr std::string_view RUN_FROM_BUNDLE_HINT =
     "this verb registers the host next to it inside a packaged application; run it from "

@@ -1,6 +1,7 @@
 #include "browser-native-host/link/delivery.hpp"
 
 #include "browser-native-host/link/ipc.hpp"
+#include "browser-native-host/messages/frame_limit.hpp"
 
 #include <boost/asio/as_tuple.hpp>
 #include <boost/asio/steady_timer.hpp>
@@ -15,7 +16,8 @@ using protocol::Code;
 
 namespace {
 
-// The moment `limit` from now.
+// The deadline of a step that may take `limit` and starts now. Each step gets its own, taken when
+// it starts, so that a slow step before it does not shorten its time.
 ipc::Deadline after(Milliseconds limit) { return ipc::Clock::now() + limit; }
 
 // How far one request frame got: no connection, a failure after connecting (the code for it),
@@ -23,39 +25,30 @@ ipc::Deadline after(Milliseconds limit) { return ipc::Clock::now() + limit; }
 using Transfer = std::variant<Unreachable, Code, std::string>;
 
 // Connects, then sends and receives. The message is encoded by the caller before the connect,
-// but a failed encoding (no `body`) counts only once a connection exists: an unreachable
-// application stays Unreachable.
-asio::awaitable<Transfer> transfer(const std::string& endpoint, const std::optional<std::string>& body,
-                                   const DeliveryTimings& timings, Observer* observer) {
-    auto reached = [observer](Milestone milestone) {
-        if (observer != nullptr) observer->reached(milestone);
-    };
+// but a body that cannot be sent (one that failed to encode is empty) counts only once a
+// connection exists: an unreachable application stays Unreachable.
+asio::awaitable<Transfer> transfer(const std::string& endpoint, std::string_view body,
+                                   const DeliveryTimings& timings, Progress* progress) {
     ipc::ConnectResult connected = co_await ipc::connect(endpoint, after(timings.connect_timeout));
     if (!connected) co_return Unreachable{};
-    ipc::Connection* connection = &*connected;
-    reached(Milestone::Connected);
 
-    if (!body) co_return Code::InternalError;
-    reached(Milestone::Writing);
-    auto reply = co_await send_and_receive(*connection, *body, timings);
+    // The accepted message can be longer than the browser's (null members, a percent-encoded
+    // URL); a frame that is never written cannot have reached the application.
+    if (!framing::fits_one_frame(body.size())) co_return Code::InternalError;
+    if (progress != nullptr) progress->may_have_arrived = true;
+    auto reply = co_await send_and_receive(*connected, body, timings);
     if (!reply) co_return Code::DeliveryIndeterminate;
-    reached(Milestone::Replied);
     co_return std::move(*reply);
 }  // the connection closes here, whatever happened
 
-// None when the message cannot be encoded, or is too long for one frame: the accepted message
-// can be longer than the browser's (null members, percent-encoded URL), and a frame that is
-// never written cannot have reached the application. A request is encoded once and the same
-// bytes serve every attempt.
-template <class Message>
-std::optional<std::string> encoded(const Message& message) {
-    std::string body = protocol::to_json(message);
-    if (body.empty() || body.size() > framing::MAX_FRAME) return std::nullopt;
-    return body;
+// The body of the request frame: empty when the message cannot be encoded. A request is encoded
+// once and the same bytes serve every attempt.
+std::string encoded(const classification::ValidatedRequest& request) {
+    return protocol::to_json(
+        protocol::IpcRequest{protocol::SIMPLE_PROTOCOL_VERSION, request.request_id, request.url});
 }
-
-std::optional<std::string> encoded(const classification::ValidatedRequest& request) {
-    return encoded(protocol::IpcRequest{protocol::SIMPLE_PROTOCOL_VERSION, request.request_id, request.url});
+std::string encoded(const classification::ValidatedCapture& capture) {
+    return protocol::to_json(capture.message);
 }
 
 // What delivery answers itself for a failure code: the capture state that goes with it.
@@ -65,11 +58,12 @@ CaptureOutcome capture_failure(Code code) {
 }
 
 // One attempt with an encoded simple request (`body`) whose id is `request_id`.
-asio::awaitable<ExchangeResult> attempt_request(const std::string& endpoint,
-                                                const std::optional<std::string>& body,
-                                                const std::string& request_id, const DeliveryTimings& timings,
-                                                Observer* observer) {
-    Transfer transferred = co_await transfer(endpoint, body, timings, observer);
+asio::awaitable<std::variant<Unreachable, Code>> attempt_request(const std::string& endpoint,
+                                                                 std::string_view body,
+                                                                 const std::string& request_id,
+                                                                 const DeliveryTimings& timings,
+                                                                 Progress* progress) {
+    Transfer transferred = co_await transfer(endpoint, body, timings, progress);
     if (std::holds_alternative<Unreachable>(transferred)) co_return Unreachable{};
     if (auto* failure = std::get_if<Code>(&transferred)) co_return *failure;
 
@@ -79,11 +73,10 @@ asio::awaitable<ExchangeResult> attempt_request(const std::string& endpoint,
 }
 
 // One attempt with an encoded capture (`body`) of `message`.
-asio::awaitable<CaptureExchangeResult> attempt_capture(const std::string& endpoint,
-                                                       const std::optional<std::string>& body,
-                                                       const protocol::IpcCaptureRequest& message,
-                                                       const DeliveryTimings& timings, Observer* observer) {
-    Transfer transferred = co_await transfer(endpoint, body, timings, observer);
+asio::awaitable<std::variant<Unreachable, CaptureOutcome>> attempt_capture(
+    const std::string& endpoint, std::string_view body, const protocol::IpcCaptureRequest& message,
+    const DeliveryTimings& timings, Progress* progress) {
+    Transfer transferred = co_await transfer(endpoint, body, timings, progress);
     if (std::holds_alternative<Unreachable>(transferred)) co_return Unreachable{};
     if (auto* failure = std::get_if<Code>(&transferred)) co_return capture_failure(*failure);
 
@@ -104,19 +97,6 @@ asio::awaitable<std::optional<std::string>> send_and_receive(ipc::Connection& co
     framing::FrameResult reply = co_await ipc::read_frame(connection, after(timings.reply_timeout));
     if (!reply) co_return std::nullopt;
     co_return std::move(*reply);
-}
-
-asio::awaitable<ExchangeResult> exchange(const std::string& endpoint,
-                                         const classification::ValidatedRequest& request,
-                                         DeliveryTimings timings, Observer* observer) {
-    co_return co_await attempt_request(endpoint, encoded(request), request.request_id, timings, observer);
-}
-
-asio::awaitable<CaptureExchangeResult> exchange_capture(const std::string& endpoint,
-                                                        const classification::ValidatedCapture& capture,
-                                                        DeliveryTimings timings, Observer* observer) {
-    co_return co_await attempt_capture(endpoint, encoded(capture.message), capture.message, timings,
-                                       observer);
 }
 
 template <class Result>
@@ -142,10 +122,10 @@ template asio::awaitable<CaptureOutcome> retry_after_launch(Attempt<CaptureOutco
                                                             std::vector<Milliseconds>, CaptureOutcome);
 
 asio::awaitable<Code> deliver(const std::string& endpoint, const classification::ValidatedRequest& request,
-                              Launcher& launcher, DeliveryTimings timings, Observer* observer) {
-    const std::optional<std::string> body = encoded(request);
+                              Launcher& launcher, DeliveryTimings timings, Progress* progress) {
+    const std::string body = encoded(request);
     Attempt<Code> attempt = [&]() {
-        return attempt_request(endpoint, body, request.request_id, timings, observer);
+        return attempt_request(endpoint, body, request.request_id, timings, progress);
     };
     co_return co_await retry_after_launch(std::move(attempt), launcher, timings.retry_delays,
                                           Code::AppUnavailable);
@@ -154,10 +134,10 @@ asio::awaitable<Code> deliver(const std::string& endpoint, const classification:
 asio::awaitable<CaptureOutcome> deliver_capture(const std::string& endpoint,
                                                 const classification::ValidatedCapture& capture,
                                                 Launcher& launcher, DeliveryTimings timings,
-                                                Observer* observer) {
-    const std::optional<std::string> body = encoded(capture.message);
+                                                Progress* progress) {
+    const std::string body = encoded(capture);
     Attempt<CaptureOutcome> attempt = [&]() {
-        return attempt_capture(endpoint, body, capture.message, timings, observer);
+        return attempt_capture(endpoint, body, capture.message, timings, progress);
     };
     co_return co_await retry_after_launch(std::move(attempt), launcher, timings.retry_delays,
                                           capture_failure(Code::AppUnavailable));

@@ -48,21 +48,12 @@ struct DeliveryTimings {
     std::vector<Milliseconds> retry_delays{RETRY_DELAYS_MS.begin(), RETRY_DELAYS_MS.end()};
 };
 
-// The points of an attempt that tell whether the request may have reached the application: not
-// before Writing, the moment the write of the request frame begins.
-enum class Milestone {
-    Connected,  // a connection exists; nothing has been written
-    Writing,    // the request frame is about to be written
-    Replied,    // the application's reply frame has been read
-};
-
-// Hears of every milestone of a delivery as it is reached. The session keeps from it what a
-// failure that cuts the delivery short means for the request; tests make it throw to play such a
-// failure. Whatever it throws leaves deliver and deliver_capture unchanged.
-class Observer {
-public:
-    virtual ~Observer() = default;
-    virtual void reached(Milestone milestone) = 0;
+// How far a delivery got, kept by its caller so that it outlasts a failure that cuts the delivery
+// short (an exception, running out of memory included, which deliver and deliver_capture let
+// through): once the write of the request frame begins, the request may have reached the
+// application, whatever happens next, and the caller must not answer as if it had not.
+struct Progress {
+    bool may_have_arrived = false;
 };
 
 // No connection could be made: the only outcome after which an attempt is repeated.
@@ -77,32 +68,22 @@ struct CaptureOutcome {
     bool operator==(const CaptureOutcome&) const = default;
 };
 
-using ExchangeResult = std::variant<Unreachable, protocol::Code>;
-using CaptureExchangeResult = std::variant<Unreachable, CaptureOutcome>;
-
-// One attempt: connect, write the request frame, read the reply frame, check that it answers
-// this request. Failures after the connection was made are DELIVERY_INDETERMINATE (capture:
+// One attempt (an exchange): connect, write the request frame, read the reply frame, check that
+// it answers this request. When it finds nobody listening, one launch and then one attempt after
+// each retry delay. APP_UNAVAILABLE (capture: status "unknown") when the launch fails or no
+// attempt connects. Failures after a connection was made are DELIVERY_INDETERMINATE (capture:
 // status "indeterminate"); a message that cannot be encoded, or is too long for one frame, is
-// INTERNAL_ERROR (capture: status "unknown"). The connection is closed before the attempt
-// returns. `observer`, when given, hears of each milestone.
-boost::asio::awaitable<ExchangeResult> exchange(const std::string& endpoint,
-                                                const classification::ValidatedRequest& request,
-                                                DeliveryTimings timings = {}, Observer* observer = nullptr);
-boost::asio::awaitable<CaptureExchangeResult> exchange_capture(
-    const std::string& endpoint, const classification::ValidatedCapture& capture,
-    DeliveryTimings timings = {}, Observer* observer = nullptr);
-
-// One exchange; when it finds nobody listening, one launch and then one exchange after each
-// retry delay. APP_UNAVAILABLE (capture: status "unknown") when the launch fails or no attempt
-// connects. The message is encoded once, and every attempt sends the same bytes.
+// INTERNAL_ERROR (capture: status "unknown") and is never written. The message is encoded once,
+// and every attempt sends the same bytes; each attempt's connection is closed before the next.
+// `progress`, when given, is kept up to date.
 boost::asio::awaitable<protocol::Code> deliver(const std::string& endpoint,
                                                const classification::ValidatedRequest& request,
                                                Launcher& launcher, DeliveryTimings timings = {},
-                                               Observer* observer = nullptr);
+                                               Progress* progress = nullptr);
 boost::asio::awaitable<CaptureOutcome> deliver_capture(const std::string& endpoint,
                                                        const classification::ValidatedCapture& capture,
                                                        Launcher& launcher, DeliveryTimings timings = {},
-                                                       Observer* observer = nullptr);
+                                                       Progress* progress = nullptr);
 
 // The part of an exchange after the connection exists: writes `body` as one frame within the
 // write limit, then reads one frame within the reply limit, counted from the end of the write.

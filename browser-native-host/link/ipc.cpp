@@ -1,6 +1,6 @@
 #include "browser-native-host/link/ipc.hpp"
 
-#include "browser-native-host/common/text.hpp"
+#include "platform/utf8.hpp"
 #include "browser-native-host/common/user_dirs.hpp"
 #include "platform/platform.hpp"
 
@@ -40,7 +40,7 @@ std::optional<std::string> user_endpoint() {
     auto state_dir = user_dirs::user_state_dir();
     if (!state_dir) return std::nullopt;
     std::string path = (*state_dir / "ipc" / "browser.sock").string();
-    if (!text::is_valid_utf8(path)) return std::nullopt;
+    if (!platform::is_valid_utf8(path)) return std::nullopt;
     return path;
 }
 
@@ -244,7 +244,7 @@ asio::awaitable<ConnectResult> connect(std::string endpoint, Deadline deadline) 
 
 asio::awaitable<framing::FrameStatus> write_frame(Connection& connection, std::string_view body,
                                                   Deadline deadline) {
-    if (auto valid = framing::check_body_size(body.size()); !valid) co_return valid;
+    if (auto valid = framing::check_frame_size(body.size()); !valid) co_return valid;
     std::array<char, 4> prefix = framing::encode_length(static_cast<std::uint32_t>(body.size()));
     // Gathered sends: the application sees the prefix and the body together when they fit the
     // socket buffer.
@@ -262,7 +262,7 @@ asio::awaitable<framing::FrameResult> read_frame(Connection& connection, Deadlin
     if (prefix_error) co_return FrameError::io(prefix_error);
 
     std::uint32_t length = framing::decode_length(prefix);
-    if (auto valid = framing::check_declared_length(length); !valid) co_return valid.error();
+    if (auto valid = framing::check_frame_size(length); !valid) co_return valid.error();
 
     std::string body(length, '\0');
     auto body_error = co_await read_exactly(connection, asio::buffer(body), deadline);

@@ -152,7 +152,8 @@ std::optional<std::string> recorded_application() {
     auto state_dir = user_dirs::user_state_dir();
     if (!state_dir) return std::nullopt;
     // A record over its ceiling counts as absent, like any record that cannot be read.
-    auto content = whole_file::read_utf8(*state_dir / "app-path", whole_file::PATH_RECORD_CEILING);
+    auto content =
+        whole_file::read_utf8(*state_dir / user_dirs::APP_PATH_RECORD_NAME, whole_file::PATH_RECORD_CEILING);
     if (!content) return std::nullopt;
     return std::string(text::trim_white_space(*content));
 }
@@ -167,7 +168,7 @@ bool is_usable_candidate(const std::string& candidate) {
 }
 
 std::optional<std::string> application_candidate() {
-    if (const char* override_path = std::getenv("ONDRAKE_DOWNLOAD_EXE")) {
+    if (const char* override_path = std::getenv(APP_OVERRIDE_ENV)) {
         return std::string(override_path);
     }
     return recorded_application();

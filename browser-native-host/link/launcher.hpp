@@ -11,6 +11,10 @@
 
 namespace ondrake::launcher {
 
+// The environment variable that names the application's executable ahead of the application-path
+// record (user_dirs::APP_PATH_RECORD_NAME).
+inline constexpr char APP_OVERRIDE_ENV[] = "ONDRAKE_DOWNLOAD_EXE";
+
 // The name under which a start failure with this error number is reported ("PermissionDenied",
 // "NotFound", ...); "Uncategorized" for every number without a kind of its own.
 std::string_view error_kind_name(int error_number);

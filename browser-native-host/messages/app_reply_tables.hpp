@@ -9,18 +9,17 @@
 namespace ondrake::ipc::tables {
 
 using json_codec::AbsentMembers;
-using json_codec::Field;
 using json_codec::UnknownKeys;
 
-inline constexpr Field IPC_RESPONSE_FIELDS[] = {
+inline constexpr json_codec::Fields IPC_RESPONSE_FIELDS{
     json_codec::required<&IpcResponse::protocol_version>("protocolVersion"),
     json_codec::required<&IpcResponse::request_id>("requestId"),
     json_codec::required<&IpcResponse::code>("code"),
 };
 inline constexpr auto IPC_RESPONSE =
-    json_codec::table<IpcResponse>(IPC_RESPONSE_FIELDS, UnknownKeys::Reject, AbsentMembers::Omit);
+    json_codec::table<IpcResponse, IPC_RESPONSE_FIELDS>(UnknownKeys::Reject, AbsentMembers::Omit);
 
-inline constexpr Field IPC_CAPTURE_RESPONSE_FIELDS[] = {
+inline constexpr json_codec::Fields IPC_CAPTURE_RESPONSE_FIELDS{
     json_codec::required<&IpcCaptureResponse::protocol_version>("protocolVersion"),
     json_codec::required<&IpcCaptureResponse::request_id>("requestId"),
     json_codec::required<&IpcCaptureResponse::capture_id>("captureId"),
@@ -28,7 +27,8 @@ inline constexpr Field IPC_CAPTURE_RESPONSE_FIELDS[] = {
     json_codec::required<&IpcCaptureResponse::code>("code"),
     json_codec::optional<&IpcCaptureResponse::preflight, protocol::tables::PREFLIGHT>("preflight"),
 };
-inline constexpr auto IPC_CAPTURE_RESPONSE = json_codec::table<IpcCaptureResponse>(
-    IPC_CAPTURE_RESPONSE_FIELDS, UnknownKeys::Reject, AbsentMembers::Omit);
+inline constexpr auto IPC_CAPTURE_RESPONSE =
+    json_codec::table<IpcCaptureResponse, IPC_CAPTURE_RESPONSE_FIELDS>(UnknownKeys::Reject,
+                                                                       AbsentMembers::Omit);
 
 }  // namespace ondrake::ipc::tables

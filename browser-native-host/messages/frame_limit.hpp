@@ -4,10 +4,17 @@
 // the protocol and keeps every buffer small.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace ondrake::framing {
 
 inline constexpr std::uint32_t MAX_FRAME = 65536;
+
+// The rule for every frame's body, whichever way it travels: 1 to MAX_FRAME bytes. Every check of
+// a body's size is this one: the frame readers and writers (framing, ipc) report a body that
+// breaks it as FrameError Empty or TooLarge, and the encoders, which must not hand a writer such a
+// body, ask it before they do.
+constexpr bool fits_one_frame(std::size_t size) { return size >= 1 && size <= MAX_FRAME; }
 
 }  // namespace ondrake::framing

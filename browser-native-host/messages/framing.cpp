@@ -73,15 +73,11 @@ std::uint32_t decode_length(const std::array<char, 4>& prefix) {
     return length;
 }
 
-FrameStatus check_declared_length(std::uint32_t length) {
-    if (length == 0) return FrameError::empty();
-    if (length > MAX_FRAME) return FrameError::too_large(length);
-    return {};
-}
-
-FrameStatus check_body_size(std::size_t size) {
+FrameStatus check_frame_size(std::size_t size) {
+    if (fits_one_frame(size)) return {};
+    if (size == 0) return FrameError::empty();
     constexpr std::size_t largest = std::numeric_limits<std::uint32_t>::max();
-    return check_declared_length(static_cast<std::uint32_t>(size > largest ? largest : size));
+    return FrameError::too_large(static_cast<std::uint32_t>(size > largest ? largest : size));
 }
 
 FrameResult read_frame(ByteSource& input) {
@@ -94,7 +90,7 @@ FrameResult read_frame(ByteSource& input) {
         case Fill::Failed: return FrameError::io(got.error);
     }
     std::uint32_t length = decode_length(prefix);
-    if (auto valid = check_declared_length(length); !valid) return valid.error();
+    if (auto valid = check_frame_size(length); !valid) return valid.error();
 
     std::string body(length, '\0');
     got = read_exactly(input, body.data(), body.size());
@@ -108,7 +104,7 @@ FrameResult read_frame(ByteSource& input) {
 }
 
 FrameStatus write_frame(ByteSink& output, std::string_view body) {
-    if (auto valid = check_body_size(body.size()); !valid) return valid;
+    if (auto valid = check_frame_size(body.size()); !valid) return valid;
     std::array<char, 4> prefix = encode_length(static_cast<std::uint32_t>(body.size()));
     // One write for the whole frame: a system call costs more than copying a body of at most
     // 64 KiB, and the reader wakes once instead of twice. Without memory for the copy, prefix

@@ -53,17 +53,17 @@ using FrameStatus = boost::system::result<void, FrameError>;
 
 std::array<char, 4> encode_length(std::uint32_t length);
 std::uint32_t decode_length(const std::array<char, 4>& prefix);
-// Empty for 0, TooLarge over MAX_FRAME; success for a length a frame may declare.
-[[nodiscard]] FrameStatus check_declared_length(std::uint32_t length);
-// The same check for a body about to be written, whose size may not even fit in 32 bits.
-[[nodiscard]] FrameStatus check_body_size(std::size_t size);
+// fits_one_frame as a frame operation reports it: Empty for 0, TooLarge over MAX_FRAME (with the
+// size, clamped to 2^32 - 1), success for a size a frame may have. For a declared length and for a
+// body about to be written alike.
+[[nodiscard]] FrameStatus check_frame_size(std::size_t size);
 
 // Reads one frame, blocking until it is complete. Interrupted reads are retried. After Empty or
 // TooLarge nothing more has been read: the body stays in the stream.
 [[nodiscard]] FrameResult read_frame(ByteSource& input);
 
 // Writes the prefix and the body completely, then flushes; nothing is written for a body that
-// fails check_body_size. Bytes already written stay written after an Io failure.
+// fails check_frame_size. Bytes already written stay written after an Io failure.
 [[nodiscard]] FrameStatus write_frame(ByteSink& output, std::string_view body);
 
 // Writes one encoded reply as a frame under the sink's frame lock. An empty `encoded` means

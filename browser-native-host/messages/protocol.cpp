@@ -39,13 +39,14 @@ void drop_ids(CaptureResponse& reply) {
 template <class Reply>
 std::string fitted(Reply reply) {
     std::string out = encoded(reply);
+    auto too_long = [&out] { return !out.empty() && !framing::fits_one_frame(out.size()); };
     if constexpr (std::is_same_v<Reply, CaptureResponse>) {
-        if (out.size() > framing::MAX_FRAME && reply.preflight) {
+        if (too_long() && reply.preflight) {
             reply.preflight.reset();
             out = encoded(reply);
         }
     }
-    if (out.size() > framing::MAX_FRAME) {
+    if (too_long()) {
         drop_ids(reply);
         out = encoded(reply);
     }

@@ -12,37 +12,36 @@ namespace ondrake::protocol::tables {
 using download_core::BrowserCookie;
 using download_core::ObservedResponse;
 using json_codec::AbsentMembers;
-using json_codec::Field;
 using json_codec::UnknownKeys;
 
 // Written inside IpcCaptureRequest with every key present, absent ones as null.
-inline constexpr Field OBSERVED_FIELDS[] = {
+inline constexpr json_codec::Fields OBSERVED_FIELDS{
     json_codec::optional<&ObservedResponse::final_url>("finalUrl"),
     json_codec::optional<&ObservedResponse::mime>("mime"),
     json_codec::optional<&ObservedResponse::total_bytes>("totalBytes"),
     json_codec::optional<&ObservedResponse::etag>("etag"),
 };
 inline constexpr auto OBSERVED =
-    json_codec::table<ObservedResponse>(OBSERVED_FIELDS, UnknownKeys::Skip, AbsentMembers::WriteNull);
+    json_codec::table<ObservedResponse, OBSERVED_FIELDS>(UnknownKeys::Skip, AbsentMembers::WriteNull);
 
-inline constexpr Field COOKIE_FIELDS[] = {
+inline constexpr json_codec::Fields COOKIE_FIELDS{
     json_codec::required<&BrowserCookie::name>("name"),
     json_codec::required<&BrowserCookie::value>("value"),
     json_codec::required<&BrowserCookie::path>("path"),
     json_codec::required<&BrowserCookie::secure>("secure"),
 };
 inline constexpr auto COOKIE =
-    json_codec::table<BrowserCookie>(COOKIE_FIELDS, UnknownKeys::Reject, AbsentMembers::WriteNull);
+    json_codec::table<BrowserCookie, COOKIE_FIELDS>(UnknownKeys::Reject, AbsentMembers::WriteNull);
 
-inline constexpr Field ENVELOPE_FIELDS[] = {
+inline constexpr json_codec::Fields ENVELOPE_FIELDS{
     json_codec::optional<&Envelope::protocol_version>("protocolVersion"),
     json_codec::optional<&Envelope::request_id>("requestId"),
     json_codec::optional<&Envelope::capture_id>("captureId"),
 };
 inline constexpr auto ENVELOPE =
-    json_codec::table<Envelope>(ENVELOPE_FIELDS, UnknownKeys::Skip, AbsentMembers::Omit);
+    json_codec::table<Envelope, ENVELOPE_FIELDS>(UnknownKeys::Skip, AbsentMembers::Omit);
 
-inline constexpr Field HOST_REQUEST_FIELDS[] = {
+inline constexpr json_codec::Fields HOST_REQUEST_FIELDS{
     json_codec::required<&HostRequest::protocol_version>("protocolVersion"),
     json_codec::required<&HostRequest::request_id>("requestId"),
     json_codec::required<&HostRequest::action>("action"),
@@ -51,12 +50,12 @@ inline constexpr Field HOST_REQUEST_FIELDS[] = {
     json_codec::required<&HostRequest::url>("url"),
 };
 inline constexpr auto HOST_REQUEST =
-    json_codec::table<HostRequest>(HOST_REQUEST_FIELDS, UnknownKeys::Reject, AbsentMembers::Omit);
+    json_codec::table<HostRequest, HOST_REQUEST_FIELDS>(UnknownKeys::Reject, AbsentMembers::Omit);
 
 // A member that a capture request decodes straight into the message for the application.
-constexpr Field in_message(Field field) { return json_codec::within<&CaptureRequest::message>(field); }
+constexpr auto in_message(auto field) { return json_codec::within<&CaptureRequest::message>(field); }
 
-inline constexpr Field CAPTURE_REQUEST_FIELDS[] = {
+inline constexpr json_codec::Fields CAPTURE_REQUEST_FIELDS{
     json_codec::required<&CaptureRequest::protocol_version>("protocolVersion"),
     in_message(json_codec::required<&IpcCaptureRequest::request_id>("requestId")),
     in_message(json_codec::required<&IpcCaptureRequest::capture_id>("captureId")),
@@ -72,18 +71,18 @@ inline constexpr Field CAPTURE_REQUEST_FIELDS[] = {
     in_message(json_codec::optional<&IpcCaptureRequest::revalidate_response>("revalidateResponse")),
 };
 inline constexpr auto CAPTURE_REQUEST =
-    json_codec::table<CaptureRequest>(CAPTURE_REQUEST_FIELDS, UnknownKeys::Reject, AbsentMembers::Omit);
+    json_codec::table<CaptureRequest, CAPTURE_REQUEST_FIELDS>(UnknownKeys::Reject, AbsentMembers::Omit);
 
-inline constexpr Field IPC_REQUEST_FIELDS[] = {
+inline constexpr json_codec::Fields IPC_REQUEST_FIELDS{
     json_codec::required<&IpcRequest::protocol_version>("protocolVersion"),
     json_codec::required<&IpcRequest::request_id>("requestId"),
     json_codec::required<&IpcRequest::url>("url"),
 };
 inline constexpr auto IPC_REQUEST =
-    json_codec::table<IpcRequest>(IPC_REQUEST_FIELDS, UnknownKeys::Reject, AbsentMembers::WriteNull);
+    json_codec::table<IpcRequest, IPC_REQUEST_FIELDS>(UnknownKeys::Reject, AbsentMembers::WriteNull);
 
 // Every key is required; the std::optional members may be null.
-inline constexpr Field IPC_CAPTURE_REQUEST_FIELDS[] = {
+inline constexpr json_codec::Fields IPC_CAPTURE_REQUEST_FIELDS{
     json_codec::required<&IpcCaptureRequest::protocol_version>("protocolVersion"),
     json_codec::required<&IpcCaptureRequest::request_id>("requestId"),
     json_codec::required<&IpcCaptureRequest::capture_id>("captureId"),
@@ -97,11 +96,11 @@ inline constexpr Field IPC_CAPTURE_REQUEST_FIELDS[] = {
     json_codec::required<&IpcCaptureRequest::initiator_origin>("initiatorOrigin"),
     json_codec::required<&IpcCaptureRequest::revalidate_response>("revalidateResponse"),
 };
-inline constexpr auto IPC_CAPTURE_REQUEST = json_codec::table<IpcCaptureRequest>(
-    IPC_CAPTURE_REQUEST_FIELDS, UnknownKeys::Reject, AbsentMembers::WriteNull);
+inline constexpr auto IPC_CAPTURE_REQUEST = json_codec::table<IpcCaptureRequest, IPC_CAPTURE_REQUEST_FIELDS>(
+    UnknownKeys::Reject, AbsentMembers::WriteNull);
 
 // Written with only the members that are present.
-inline constexpr Field PREFLIGHT_FIELDS[] = {
+inline constexpr json_codec::Fields PREFLIGHT_FIELDS{
     json_codec::required<&PreflightObservation::ok>("ok"),
     json_codec::required<&PreflightObservation::status>("status"),
     json_codec::optional<&PreflightObservation::final_url>("finalUrl"),
@@ -110,18 +109,18 @@ inline constexpr Field PREFLIGHT_FIELDS[] = {
     json_codec::optional<&PreflightObservation::total_bytes>("totalBytes"),
 };
 inline constexpr auto PREFLIGHT =
-    json_codec::table<PreflightObservation>(PREFLIGHT_FIELDS, UnknownKeys::Skip, AbsentMembers::Omit);
+    json_codec::table<PreflightObservation, PREFLIGHT_FIELDS>(UnknownKeys::Skip, AbsentMembers::Omit);
 
-inline constexpr Field HOST_RESPONSE_FIELDS[] = {
+inline constexpr json_codec::Fields HOST_RESPONSE_FIELDS{
     json_codec::required<&HostResponse::protocol_version>("protocolVersion"),
     json_codec::required<&HostResponse::request_id>("requestId"),
     json_codec::required<&HostResponse::status>("status"),
     json_codec::required<&HostResponse::code>("code"),
 };
 inline constexpr auto HOST_RESPONSE =
-    json_codec::table<HostResponse>(HOST_RESPONSE_FIELDS, UnknownKeys::Reject, AbsentMembers::Omit);
+    json_codec::table<HostResponse, HOST_RESPONSE_FIELDS>(UnknownKeys::Reject, AbsentMembers::Omit);
 
-inline constexpr Field CAPTURE_RESPONSE_FIELDS[] = {
+inline constexpr json_codec::Fields CAPTURE_RESPONSE_FIELDS{
     json_codec::required<&CaptureResponse::protocol_version>("protocolVersion"),
     json_codec::required<&CaptureResponse::request_id>("requestId"),
     json_codec::required<&CaptureResponse::capture_id>("captureId"),
@@ -130,6 +129,6 @@ inline constexpr Field CAPTURE_RESPONSE_FIELDS[] = {
     json_codec::optional<&CaptureResponse::preflight, PREFLIGHT>("preflight"),
 };
 inline constexpr auto CAPTURE_RESPONSE =
-    json_codec::table<CaptureResponse>(CAPTURE_RESPONSE_FIELDS, UnknownKeys::Reject, AbsentMembers::Omit);
+    json_codec::table<CaptureResponse, CAPTURE_RESPONSE_FIELDS>(UnknownKeys::Reject, AbsentMembers::Omit);
 
 }  // namespace ondrake::protocol::tables

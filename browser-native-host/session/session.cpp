@@ -2,7 +2,7 @@
 
 #include "browser-native-host/checks/classification.hpp"
 #include "browser-native-host/messages/framing.hpp"
-#include "browser-native-host/messages/protocol.hpp"
+#include "browser-native-host/session/replies.hpp"
 
 #include <exception>
 #include <utility>
@@ -16,79 +16,52 @@ using protocol::Code;
 
 namespace {
 
-void reach(const Session& session, Stage stage) {
-    if (session.stage_hook) session.stage_hook(stage);
-}
-
-// How far the delivery of one request got: once its write has begun, the request may have
-// reached the application, whatever happens next.
-class Progress final : public delivery::Observer {
-public:
-    explicit Progress(const Session& session) : session_(session) {}
-
-    void reached(delivery::Milestone milestone) override {
-        // The stage first: a failure played as the write is about to begin has written nothing.
-        reach(session_, stage_of(milestone));
-        if (milestone == delivery::Milestone::Writing) may_have_arrived = true;
-    }
-
-    bool may_have_arrived = false;
-
-private:
-    static Stage stage_of(delivery::Milestone milestone) {
-        switch (milestone) {
-            case delivery::Milestone::Connected: return Stage::Connected;
-            case delivery::Milestone::Writing: return Stage::Writing;
-            case delivery::Milestone::Replied: return Stage::Replied;
-        }
-        return Stage::Replied;
-    }
-
-    const Session& session_;
+// What the handling of one message has learnt so far, kept by the caller so that a failure that
+// cuts the handling short can still be answered with it.
+struct Handling {
+    classification::Classified classified;
+    delivery::Progress progress;
 };
+
+std::string logged(const Session& session, Answer answer) {
+    session.diagnostics.line(answer.line);
+    return std::move(answer.reply);
+}
 
 // A simple request: delivered when there is somewhere to deliver it, logged, answered.
 asio::awaitable<std::string> answer_request(const classification::ValidatedRequest& request,
-                                            const Session& session, Progress& progress) {
+                                            const Session& session, delivery::Progress& progress) {
     Code code = Code::AppUnavailable;
     if (session.endpoint) {
         code = co_await delivery::deliver(*session.endpoint, request, session.launcher, session.timings,
                                           &progress);
     }
-    reach(session, Stage::Answering);
-    std::string line = "request ";
-    line.append(request.request_id).append(" -> ").append(protocol::value_name(code));
-    session.diagnostics.line(line);
-    co_return protocol::to_json(protocol::make_host_response(request.request_id, code));
+    co_return logged(session, request_answer(request, code));
 }
 
-// The log line of a capture step: the step and the state it left.
-std::string capture_line(const classification::ValidatedCapture& capture, CaptureStatus status, Code code) {
-    const protocol::IpcCaptureRequest& message = capture.message;
-    std::string line = "capture ";
-    line.append(message.capture_id)
-        .append(" ")
-        .append(protocol::value_name(message.action))
-        .append(" -> ")
-        .append(protocol::value_name(status))
-        .append("/")
-        .append(protocol::value_name(code));
-    return line;
-}
-
-// One capture step, the same way.
+// A capture step: delivered when there is somewhere to deliver it, logged, answered.
 asio::awaitable<std::string> answer_capture(const classification::ValidatedCapture& capture,
-                                            const Session& session, Progress& progress) {
+                                            const Session& session, delivery::Progress& progress) {
     delivery::CaptureOutcome outcome{CaptureStatus::Unknown, Code::AppUnavailable};
     if (session.endpoint) {
         outcome = co_await delivery::deliver_capture(*session.endpoint, capture, session.launcher,
                                                      session.timings, &progress);
     }
-    reach(session, Stage::Answering);
-    session.diagnostics.line(capture_line(capture, outcome.status, outcome.code));
-    const protocol::IpcCaptureRequest& message = capture.message;
-    co_return protocol::to_json(protocol::make_capture_response(message.request_id, message.capture_id,
-                                                                outcome.status, outcome.code));
+    co_return logged(session, capture_answer(capture, outcome));
+}
+
+// The encoded reply to one frame body (empty when it could not be encoded). Rejections come
+// ready from classification and are not logged: the extension learns of them from the reply.
+asio::awaitable<std::string> answer(std::string_view body, const Session& session, Handling& handling) {
+    handling.classified = classification::classify_any(body);
+    if (auto* rejection = std::get_if<classification::Reply>(&handling.classified)) {
+        co_return std::move(rejection->bytes);
+    }
+    if (auto* request = std::get_if<classification::Request>(&handling.classified)) {
+        co_return co_await answer_request(request->request, session, handling.progress);
+    }
+    co_return co_await answer_capture(*std::get<classification::Capture>(handling.classified).capture,
+                                      session, handling.progress);
 }
 
 std::string describe(std::exception_ptr failure) {
@@ -101,53 +74,20 @@ std::string describe(std::exception_ptr failure) {
     }
 }
 
-// The reply to a message whose handling failed: INTERNAL_ERROR, with the ids and in the form that
-// classification found (the simple form without an id when it got no further). A capture's state
-// tells the truth about the request: "unknown" while nothing was written to the application,
-// "indeterminate" once the write had begun. One line tells the failure. The unwinding has
-// released what the handling held, so there is room again for this much.
-std::string answer_failure(const classification::Classified& classified, bool may_have_arrived,
-                           std::exception_ptr failure, const Session& session) {
+// The answer to a message whose handling failed. The unwinding has released what the handling
+// held, so there is room again for this much; if there is not, the reply is lost as one that
+// could not be encoded.
+std::string answer_failure(const Handling& handling, std::exception_ptr failure, const Session& session) {
     try {
-        std::string line;
-        std::string reply;
-        if (const auto* request = std::get_if<classification::Request>(&classified)) {
-            const std::string& id = request->request.request_id;
-            line = "request " + id + " -> " + std::string(protocol::value_name(Code::InternalError));
-            reply = protocol::to_json(protocol::make_host_response(id, Code::InternalError));
-        } else if (const auto* accepted = std::get_if<classification::Capture>(&classified)) {
-            const classification::ValidatedCapture& capture = *accepted->capture;
-            CaptureStatus status = may_have_arrived ? CaptureStatus::Indeterminate : CaptureStatus::Unknown;
-            line = capture_line(capture, status, Code::InternalError);
-            reply = protocol::to_json(protocol::make_capture_response(
-                capture.message.request_id, capture.message.capture_id, status, Code::InternalError));
-        } else {
-            line = "message -> " + std::string(protocol::value_name(Code::InternalError));
-            reply = protocol::to_json(protocol::make_host_response("", Code::InternalError));
-        }
-        session.diagnostics.line(line + " (" + describe(failure) + ")");
-        return reply;
+        return logged(session, failure_answer(handling.classified, handling.progress.may_have_arrived,
+                                              describe(failure)));
     } catch (...) {
-        return {};  // reported as a reply that could not be encoded
+        return {};
     }
 }
 
-// The encoded reply to one frame body (empty when it could not be encoded). Rejections come
-// ready from classification and are not logged: the extension learns of them from the reply.
-// `classified` and `progress` belong to the caller, so that they outlive a failure.
-asio::awaitable<std::string> answer(std::string_view body, const Session& session,
-                                    classification::Classified& classified, Progress& progress) {
-    reach(session, Stage::Checking);
-    classified = classification::classify_any(body);
-    if (auto* rejection = std::get_if<classification::Reply>(&classified)) {
-        co_return std::move(rejection->bytes);
-    }
-    reach(session, Stage::Delivering);
-    if (auto* request = std::get_if<classification::Request>(&classified)) {
-        co_return co_await answer_request(request->request, session, progress);
-    }
-    co_return co_await answer_capture(*std::get<classification::Capture>(classified).capture, session,
-                                      progress);
+void write_reply(const Session& session, std::string_view reply) {
+    framing::write_encoded_reply(session.output, reply, session.diagnostics);
 }
 
 }  // namespace
@@ -165,9 +105,7 @@ asio::awaitable<void> run_session(Session session) {
             // Only the body's buffer can fail to be had, and the body stays unread: the stream is
             // no longer at a frame boundary. Answered once, as after a frame error.
             session.diagnostics.line("could not read a frame (" + describe(std::current_exception()) + ")");
-            framing::write_encoded_reply(
-                session.output, protocol::to_json(protocol::make_host_response("", Code::InternalError)),
-                session.diagnostics);
+            write_reply(session, reply_without_id(Code::InternalError));
             co_return;
         }
         if (!frame) {
@@ -176,21 +114,18 @@ asio::awaitable<void> run_session(Session session) {
             // The stream cannot be trusted to be at a frame boundary any more: answer once, and
             // leave the rest of it unread.
             session.diagnostics.line(framing::display_text(error));
-            framing::write_encoded_reply(
-                session.output, protocol::to_json(protocol::make_host_response("", Code::InvalidMessage)),
-                session.diagnostics);
+            write_reply(session, reply_without_id(Code::InvalidMessage));
             co_return;
         }
-        classification::Classified classified;
-        Progress progress(session);
+        Handling handling;
         std::string reply;
         try {
-            reply = co_await answer(*frame, session, classified, progress);
+            reply = co_await answer(*frame, session, handling);
         } catch (...) {
-            reply = answer_failure(classified, progress.may_have_arrived, std::current_exception(), session);
+            reply = answer_failure(handling, std::current_exception(), session);
         }
         try {
-            framing::write_encoded_reply(session.output, reply, session.diagnostics);
+            write_reply(session, reply);
         } catch (...) {
             // Only the report of a write that had already failed can get here; the reply's fate
             // is sealed either way.

@@ -10,21 +10,10 @@
 
 #include <boost/asio/awaitable.hpp>
 
-#include <functional>
 #include <optional>
 #include <string>
 
 namespace ondrake::session {
-
-// The stages of handling one message, in order; delivery's milestones (delivery.hpp) among them.
-enum class Stage {
-    Checking,    // the frame body is about to be classified
-    Delivering,  // an accepted request is about to be handed to delivery
-    Connected,   // delivery has a connection; nothing has been written to it
-    Writing,     // delivery is about to write the request: once past here, it may reach the application
-    Replied,     // delivery has read the application's reply
-    Answering,   // the outcome is about to be logged and the reply encoded
-};
 
 // Everything a session works with. The streams, the diagnostics and the launcher are borrowed
 // for the session's whole life; the process passes its standard streams and a ProcessLauncher,
@@ -38,9 +27,6 @@ struct Session {
     // every request is answered as unavailable, with no connection and no launch.
     std::optional<std::string> endpoint;
     delivery::DeliveryTimings timings{};
-    // For tests only: called as the handling of every message reaches each stage; whatever it
-    // throws plays a failure at that stage. Empty in the product.
-    std::function<void(Stage)> stage_hook{};
 };
 
 // Runs on the caller's single-threaded io_context until the input ends cleanly, or until a frame
@@ -48,7 +34,8 @@ struct Session {
 // next frame is read only once the current one's reply has been written (or failed to be).
 // Reading the input blocks the io_context's thread, which has nothing else to do meanwhile.
 // A failure (an exception, std::bad_alloc included) while one message is handled is answered
-// INTERNAL_ERROR, logged in one line, and the session goes on with the next frame.
+// INTERNAL_ERROR (replies.hpp, failure_answer), logged in one line, and the session goes on with
+// the next frame.
 boost::asio::awaitable<void> run_session(Session session);
 
 }  // namespace ondrake::session

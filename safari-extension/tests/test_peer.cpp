@@ -11,6 +11,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include "platform/child_process.hpp"
 #include "platform/platform.hpp"
 
 namespace ondrake::safari::testing_support {

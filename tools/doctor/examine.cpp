@@ -278,7 +278,7 @@ std::vector<TemporaryFileFacts> examine_temporary_files(const std::vector<fs::pa
 
 OverrideFacts examine_override() {
     OverrideFacts facts;
-    if (const char* value = std::getenv("ONDRAKE_DOWNLOAD_EXE")) facts.candidate = check_candidate(value);
+    if (const char* value = std::getenv(launcher::APP_OVERRIDE_ENV)) facts.candidate = check_candidate(value);
     return facts;
 }
 

@@ -2,6 +2,7 @@
 
 #include "browser-native-host/messages/frame_limit.hpp"
 #include "browser-native-host/messages/framing.hpp"
+#include "platform/child_process.hpp"
 #include "platform/platform.hpp"
 
 #include <algorithm>
@@ -161,7 +162,7 @@ std::optional<HostReply> HostProcess::take_frame() {
     std::array<char, 4> prefix{};
     std::copy_n(output_bytes_.begin(), 4, prefix.begin());
     std::uint32_t length = framing::decode_length(prefix);
-    if (auto checked = framing::check_declared_length(length); !checked) {
+    if (auto checked = framing::check_frame_size(length); !checked) {
         return HostReply{HostReply::Kind::BadFrame, framing::display_text(checked.error())};
     }
     if (output_bytes_.size() - 4 < length) {

@@ -1,6 +1,6 @@
 #include "tools/doctor/printable.hpp"
 
-#include "browser-native-host/common/text.hpp"
+#include "platform/utf8.hpp"
 
 namespace ondrake::doctor {
 
@@ -15,7 +15,7 @@ void for_each_sequence(std::string_view bytes, Valid valid, Invalid invalid) {
         auto lead = static_cast<unsigned char>(bytes[at]);
         std::size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
         std::string_view sequence = bytes.substr(at, length);
-        if (sequence.size() == length && text::is_valid_utf8(sequence)) {
+        if (sequence.size() == length && platform::is_valid_utf8(sequence)) {
             valid(sequence);
             at += length;
         } else {
@@ -57,7 +57,7 @@ std::string printable(std::string_view bytes) {
 }
 
 std::string as_utf8(std::string_view bytes) {
-    if (text::is_valid_utf8(bytes)) return std::string(bytes);
+    if (platform::is_valid_utf8(bytes)) return std::string(bytes);
     std::string out;
     for_each_sequence(
         bytes, [&](std::string_view sequence) { out.append(sequence); },

@@ -4,6 +4,7 @@
 
 #include "browser-native-host/messages/byte_stream.hpp"
 #include "browser-native-host/messages/framing.hpp"
+#include "platform/child_process.hpp"
 #include "platform/platform.hpp"
 #include "tools/nm-client/messages.hpp"
 

@@ -224,18 +224,22 @@ std::string limits() {
 std::string frame_errors() {
     using framing::FrameError;
     std::string out = "| What arrived | The host's log line (standard error) | Reply |\n|---|---|---|\n";
-    auto row = [&](std::string_view what, const FrameError& error, std::string_view reply) {
-        out.append("| " + std::string(what) + " | `ondrake-native-host: " + framing::display_text(error) +
-                   "` | " + std::string(reply) + " |\n");
+    auto row = [&](std::string_view what, std::string_view line, std::string_view reply) {
+        out.append("| " + std::string(what) + " | " + std::string(line) + " | " + std::string(reply) +
+                   " |\n");
+    };
+    auto logged = [](const FrameError& error) {
+        return "`ondrake-native-host: " + framing::display_text(error) + "`";
     };
     std::string invalid =
         "`" + protocol::to_json(protocol::make_host_response({}, protocol::Code::InvalidMessage)) +
         "`, then the host exits 0";
-    row("input ended cleanly between frames", FrameError::end_of_stream(), "none, the host exits 0");
-    row("input ended inside the length or the body", FrameError::truncated(), invalid);
-    row("a length of 0", FrameError::empty(), invalid);
-    row("a length over the limit (here 70000)", FrameError::too_large(70000), invalid);
-    row("a read error", FrameError::io({}), invalid);
+    // The clean end of the input is how every session ends: the host says nothing about it.
+    row("input ended cleanly between frames", "none", "none, the host exits 0");
+    row("input ended inside the length or the body", logged(FrameError::truncated()), invalid);
+    row("a length of 0", logged(FrameError::empty()), invalid);
+    row("a length over the limit (here 70000)", logged(FrameError::too_large(70000)), invalid);
+    row("a read error", logged(FrameError::io({})), invalid);
     return out;
 }
 

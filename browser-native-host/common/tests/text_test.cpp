@@ -7,31 +7,6 @@
 namespace ondrake::text {
 namespace {
 
-struct Utf8Case {
-    const char* name;
-    std::string bytes;
-    bool valid;
-};
-
-class Utf8Validity : public testing::TestWithParam<Utf8Case> {};
-
-TEST_P(Utf8Validity, MatchesRfc3629) { EXPECT_EQ(is_valid_utf8(GetParam().bytes), GetParam().valid); }
-
-INSTANTIATE_TEST_SUITE_P(Forms, Utf8Validity,
-                         testing::Values(Utf8Case{"empty", "", true}, Utf8Case{"ascii", "plain", true},
-                                         Utf8Case{"two_byte", "caf\xC3\xA9", true},
-                                         Utf8Case{"four_byte", "\xF0\x9F\x98\x80", true},
-                                         Utf8Case{"max_code_point", "\xF4\x8F\xBF\xBF", true},
-                                         Utf8Case{"above_max", "\xF4\x90\x80\x80", false},
-                                         Utf8Case{"overlong_slash", "\xC0\xAF", false},
-                                         Utf8Case{"overlong_three", "\xE0\x80\xAF", false},
-                                         Utf8Case{"surrogate", "\xED\xA0\x80", false},
-                                         Utf8Case{"lone_continuation", "\x80", false},
-                                         Utf8Case{"cut_short", "\xE2\x82", false},
-                                         Utf8Case{"latin1", "caf\xE9", false},
-                                         Utf8Case{"nul_is_valid", std::string("a\0b", 3), true}),
-                         [](const auto& param_info) { return param_info.param.name; });
-
 struct TrimCase {
     const char* name;
     std::string input;

@@ -352,22 +352,68 @@ TEST_F(DeliveryTest, CaptureTravelsWithEveryMemberInOrder) {
     }
 }
 
+// A connection to the endpoint with the smallest send buffer the system allows (macOS's default
+// is small too), so that a frame of 64 KiB goes out only as fast as the application reads it.
+std::optional<ipc::Connection> connect_with_small_send_buffer(asio::io_context& context,
+                                                              const std::string& endpoint) {
+    auto connected = test::run(context, ipc::connect(endpoint));
+    if (!connected || !connected->has_value()) return std::nullopt;
+    int smallest = 1;
+    ::setsockopt((*connected)->native_handle(), SOL_SOCKET, SO_SNDBUF, &smallest, sizeof smallest);
+    return std::move(**connected);
+}
+
 TEST_F(DeliveryTest, WriteToAnApplicationThatNeverReadsIsBounded) {
     auto peer = start_peer({"--policy", "no-read"});
-    auto connected = test::run(context_, ipc::connect(endpoint()));
-    ASSERT_TRUE(connected && connected->has_value());
-    ipc::Connection& connection = **connected;
-    // The smallest send buffer the system allows, so that one frame of 64 KiB cannot fit in it.
-    int smallest = 1;
-    ::setsockopt(connection.native_handle(), SOL_SOCKET, SO_SNDBUF, &smallest, sizeof smallest);
+    auto connection = connect_with_small_send_buffer(context_, endpoint());
+    ASSERT_TRUE(connection);
 
     DeliveryTimings timings = quick_timings();
     timings.reply_timeout = std::chrono::hours(1);  // only the write limit can end this
     auto started = Clock::now();
-    auto reply = test::run(context_, send_and_receive(connection, std::string(65536, 'x'), timings), 60s);
+    auto reply = test::run(context_, send_and_receive(*connection, std::string(65536, 'x'), timings), 60s);
     ASSERT_TRUE(reply.has_value()) << "the write was not bounded";
     EXPECT_EQ(*reply, std::nullopt);
     EXPECT_GE(Clock::now() - started, timings.write_timeout);
+}
+
+// An application that reads a large request slowly, a piece at a time, and answers soon after it
+// has all of it: the write takes longer than the reply limit, and the answer must still get
+// through, because the application's time starts once it has the whole request.
+TEST_F(DeliveryTest, ReplyLimitStartsWhenASlowWriteEnds) {
+    auto acceptor = test::listen_at(context_, endpoint());
+    const std::string reply = R"({"protocolVersion":1,"requestId":"r-1","code":"ACCEPTED"})";
+    std::optional<Clock::time_point> all_read;
+    asio::co_spawn(
+        context_,
+        [&]() -> asio::awaitable<void> {
+            auto socket = co_await acceptor.async_accept(asio::use_awaitable);
+            asio::steady_timer pause(socket.get_executor());
+            std::string piece(2048, '\0');
+            for (std::size_t left = 4 + 65536; left > 0;) {
+                pause.expires_after(20ms);
+                co_await pause.async_wait(asio::use_awaitable);
+                left -= co_await socket.async_read_some(
+                    asio::buffer(piece.data(), std::min(left, piece.size())), asio::use_awaitable);
+            }
+            all_read = Clock::now();
+            pause.expires_after(100ms);
+            co_await pause.async_wait(asio::use_awaitable);
+            co_await asio::async_write(socket, asio::buffer(framed(reply)), asio::use_awaitable);
+        },
+        asio::detached);
+    auto connection = connect_with_small_send_buffer(context_, endpoint());
+    ASSERT_TRUE(connection);
+
+    DeliveryTimings timings = quick_timings();
+    timings.write_timeout = 30s;
+    auto started = Clock::now();
+    auto answer = test::run(context_, send_and_receive(*connection, std::string(65536, 'x'), timings), 60s);
+    ASSERT_TRUE(answer.has_value());
+    EXPECT_EQ(*answer, reply);
+    // Only a write that outlasts the reply limit shows where the limit starts.
+    ASSERT_TRUE(all_read);
+    EXPECT_GT(*all_read - started, timings.reply_timeout);
 }
 
 // The schedule alone, with a stand-in for the exchange that says when it was called.

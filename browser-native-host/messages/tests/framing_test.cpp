@@ -7,7 +7,7 @@
 
 #include "browser-native-host/messages/framing.hpp"
 #include "browser-native-host/tests/support/frames.hpp"
-#include "platform/platform.hpp"
+#include "platform/child_process.hpp"
 
 namespace ondrake::framing {
 
@@ -144,17 +144,15 @@ TEST(FrameErrorText, EveryKind) {
     EXPECT_EQ(display_text(FrameError::io(IO_FAILURE)), "the stream failed");
 }
 
-TEST(FrameLength, ChecksOfDeclaredAndBodyLengths) {
-    EXPECT_EQ(check_declared_length(0), FrameError::empty());
-    EXPECT_EQ(check_declared_length(1), FrameStatus{});
-    EXPECT_EQ(check_declared_length(65536), FrameStatus{});
-    EXPECT_EQ(check_declared_length(65537), FrameError::too_large(65537));
-    EXPECT_EQ(check_body_size(0), FrameError::empty());
-    EXPECT_EQ(check_body_size(65536), FrameStatus{});
-    EXPECT_EQ(check_body_size(4294967295u), FrameError::too_large(4294967295u));
+TEST(FrameLength, OneCheckForDeclaredLengthsAndBodies) {
+    EXPECT_EQ(check_frame_size(0), FrameError::empty());
+    EXPECT_EQ(check_frame_size(1), FrameStatus{});
+    EXPECT_EQ(check_frame_size(65536), FrameStatus{});
+    EXPECT_EQ(check_frame_size(65537), FrameError::too_large(65537));
+    EXPECT_EQ(check_frame_size(4294967295u), FrameError::too_large(4294967295u));
     // A size beyond 32 bits must not wrap around into an acceptable length.
-    EXPECT_EQ(check_body_size(std::size_t{1} << 32 | 5), FrameError::too_large(4294967295u));
-    EXPECT_EQ(check_body_size(5'000'000'000), FrameError::too_large(4294967295u));
+    EXPECT_EQ(check_frame_size(std::size_t{1} << 32 | 5), FrameError::too_large(4294967295u));
+    EXPECT_EQ(check_frame_size(5'000'000'000), FrameError::too_large(4294967295u));
 }
 
 TEST(FrameLength, PrefixIsLittleEndian) {

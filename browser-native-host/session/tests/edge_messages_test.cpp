@@ -1,7 +1,7 @@
 // Messages at the edges a session must survive: bodies and replies at the exact frame limit in
-// both directions (browser to host, host to browser, host to application), and a failure played
-// at each stage of handling one message. Every message gets exactly one reply, with the exact
-// bytes below, and the frame after it is still answered.
+// both directions (browser to host, host to browser, host to application), and a failure while
+// one message is handled. Every message gets exactly one reply, with the exact bytes below, and
+// the frame after it is still answered.
 #include "browser-native-host/session/session.hpp"
 
 #include "browser-native-host/messages/framing.hpp"
@@ -10,9 +10,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <new>
 #include <stdexcept>
+#include <utility>
 
 namespace ondrake::session {
 namespace {
@@ -80,6 +82,13 @@ std::size_t n_for_application_size(const std::function<std::string(std::size_t)>
     return size - to_application(0).size();
 }
 
+// The n of plain_url that makes capture("c-1", "capture_prepare", url) exactly a frame long once
+// it is the application's message.
+std::size_t prepare_at_limit() {
+    return n_for_application_size([](std::size_t n) { return prepare_to_application(plain_url(n)); },
+                                  MAX_FRAME);
+}
+
 const std::string HELLO_FRAME = framed("hello");
 const std::string SIMPLE_INTERNAL_ERROR = host_reply("", "indeterminate", "INTERNAL_ERROR");
 const std::string NOTHING = "null";  // a connection that brought the application no request
@@ -115,9 +124,8 @@ std::vector<EdgeCase> frame_limit_cases() {
     auto prepare_of_url = [](auto url) {
         return [url](std::size_t n) { return capture("c-1", "capture_prepare", url(n)); };
     };
-    auto prepare_sent = [](std::size_t n) { return prepare_to_application(plain_url(n)); };
     auto simple_sent = [](std::size_t n) { return simple_to_application("r-1", accented_url_normalised(n)); };
-    std::size_t prepare_at_limit = n_for_application_size(prepare_sent, MAX_FRAME);
+    const std::size_t prepare_n = prepare_at_limit();
     std::size_t simple_at_limit = n_for_application_size(simple_sent, MAX_FRAME);
     const std::string ids_at_limit = other_version_reply(ids_for_reply_of(MAX_FRAME));
 
@@ -176,12 +184,12 @@ std::vector<EdgeCase> frame_limit_cases() {
          {}},
         // Host to application: the accepted message can be longer than the browser's.
         {"capture_for_the_application_of_exactly_65536_is_delivered",
-         framed(capture("c-1", "capture_prepare", plain_url(prepare_at_limit))) + HELLO_FRAME,
+         framed(capture("c-1", "capture_prepare", plain_url(prepare_n))) + HELLO_FRAME,
          {capture_reply("c-1", "prepared", "CAPTURE_PREPARED"), INVALID},
          {"capture c-1 CapturePrepare -> Prepared/CapturePrepared"},
-         {prepare_to_application(plain_url(prepare_at_limit))}},
+         {prepare_to_application(plain_url(prepare_n))}},
         {"capture_for_the_application_of_65537_is_an_internal_error",
-         framed(capture("c-1", "capture_prepare", plain_url(prepare_at_limit + 1))) + HELLO_FRAME,
+         framed(capture("c-1", "capture_prepare", plain_url(prepare_n + 1))) + HELLO_FRAME,
          {capture_reply("c-1", "unknown", "INTERNAL_ERROR"), INVALID},
          {"capture c-1 CapturePrepare -> Unknown/InternalError"},
          {NOTHING}},
@@ -212,12 +220,17 @@ INSTANTIATE_TEST_SUITE_P(Messages, FrameLimits, testing::ValuesIn(frame_limit_ca
                          [](const auto& param_info) { return param_info.param.name; });
 
 // ---- A failure while one message is handled ------------------------------------------------
+// Played through what the session is given: a launcher that throws when delivery asks it to start
+// the application, or diagnostics that run out of memory printing the message's outcome, after
+// delivery is over. Whether the request was written to the application decides the capture's
+// state in the INTERNAL_ERROR reply: "unknown" before, "indeterminate" after.
 
 struct FailureCase {
     const char* name;
-    std::string message;         // the first frame's body; a simple request r-2 follows it
-    std::optional<Stage> stage;  // where the failure is played; none: the launcher fails
-    void (*fail)();
+    std::string message;  // the first frame's body; a simple request r-2 follows it
+    bool listening;       // app-peer listens; otherwise nobody does, and every launch fails
+    void (*launch)();     // when set, the first launch throws what this throws
+    std::string fail_on;  // when set, printing this log line runs out of memory
     std::vector<std::string> replies;
     std::vector<std::string> log;
     std::vector<std::string> received;
@@ -229,22 +242,17 @@ class FailureInside : public SessionTest, public testing::WithParamInterface<Fai
 
 TEST_P(FailureInside, AnsweredAndTheSessionGoesOn) {
     const FailureCase& c = GetParam();
-    // Without a stage, nobody listens and the launcher fails, once.
     std::optional<app_peer::PeerProcess> peer;
-    if (c.stage) peer.emplace(start_peer("accept"));
+    if (c.listening) peer.emplace(start_peer("accept"));
     CountingLauncher launcher([&c, first = true]() mutable {
-        if (std::exchange(first, false)) c.fail();
+        if (std::exchange(first, false) && c.launch) c.launch();
         return false;
     });
-    int messages = 0;
-    auto hook = [&](Stage stage) {
-        if (stage == Stage::Checking) ++messages;
-        if (messages == 1 && stage == c.stage) c.fail();
-    };
+    diagnostics_.fail_on = c.fail_on;
     MemorySource input(framed(c.message) + framed(simple("r-2", "https://example.test/")));
     MemorySink output;
 
-    ASSERT_TRUE(run(input, output, launcher, true, hook));
+    ASSERT_TRUE(run(input, output, launcher, true));
     EXPECT_EQ(frames_in(output.written), c.replies);
     EXPECT_EQ(diagnostics_.lines, c.log);
     if (peer) {
@@ -253,94 +261,107 @@ TEST_P(FailureInside, AnsweredAndTheSessionGoesOn) {
     }
 }
 
-void out_of_memory() { throw std::bad_alloc(); }
 void launcher_failure() { throw std::runtime_error("the launcher failed"); }
 void thrown_number() { throw 7; }
 
 const std::string PREPARE = capture("c-1", "capture_prepare", "https://example.test/f.zip");
 const std::string PREPARE_SENT = prepare_to_application("https://example.test/f.zip");
+// A capture_prepare one byte too long for a frame once it is the application's message: delivery
+// connects and then writes nothing.
+const std::string PREPARE_TOO_LONG = capture("c-1", "capture_prepare", plain_url(prepare_at_limit() + 1));
 const std::string SIMPLE = simple("r-1", "https://example.test/one");
 const std::string SIMPLE_SENT = simple_to_application("r-1", "https://example.test/one");
 const std::string NEXT_SENT = simple_to_application("r-2", "https://example.test/");
 const std::string NEXT_REPLY = host_reply("r-2", "accepted", "ACCEPTED");
 const std::string NEXT_LOG = "request r-2 -> Accepted";
+const std::string NEXT_UNAVAILABLE = host_reply("r-2", "unavailable", "APP_UNAVAILABLE");
+const std::string NEXT_UNAVAILABLE_LOG = "request r-2 -> AppUnavailable";
 
 INSTANTIATE_TEST_SUITE_P(
-    Stages, FailureInside,
+    Failures, FailureInside,
     testing::Values(
-        FailureCase{"capture_before_it_is_checked",
-                    PREPARE,
-                    Stage::Checking,
-                    out_of_memory,
-                    {SIMPLE_INTERNAL_ERROR, NEXT_REPLY},
-                    {"message -> InternalError (std::bad_alloc)", NEXT_LOG},
-                    {NEXT_SENT}},
-        FailureCase{"capture_before_delivery",
-                    PREPARE,
-                    Stage::Delivering,
-                    out_of_memory,
-                    {capture_reply("c-1", "unknown", "INTERNAL_ERROR"), NEXT_REPLY},
-                    {"capture c-1 CapturePrepare -> Unknown/InternalError (std::bad_alloc)", NEXT_LOG},
-                    {NEXT_SENT}},
-        FailureCase{"capture_once_connected",
-                    PREPARE,
-                    Stage::Connected,
-                    out_of_memory,
-                    {capture_reply("c-1", "unknown", "INTERNAL_ERROR"), NEXT_REPLY},
-                    {"capture c-1 CapturePrepare -> Unknown/InternalError (std::bad_alloc)", NEXT_LOG},
-                    {NOTHING, NEXT_SENT}},
-        FailureCase{"capture_as_the_write_begins",
-                    PREPARE,
-                    Stage::Writing,
-                    out_of_memory,
-                    {capture_reply("c-1", "unknown", "INTERNAL_ERROR"), NEXT_REPLY},
-                    {"capture c-1 CapturePrepare -> Unknown/InternalError (std::bad_alloc)", NEXT_LOG},
-                    {NOTHING, NEXT_SENT}},
-        FailureCase{"capture_after_the_reply",
-                    PREPARE,
-                    Stage::Replied,
-                    out_of_memory,
-                    {capture_reply("c-1", "indeterminate", "INTERNAL_ERROR"), NEXT_REPLY},
-                    {"capture c-1 CapturePrepare -> Indeterminate/InternalError (std::bad_alloc)", NEXT_LOG},
-                    {PREPARE_SENT, NEXT_SENT}},
-        FailureCase{"capture_while_answering",
-                    PREPARE,
-                    Stage::Answering,
-                    out_of_memory,
-                    {capture_reply("c-1", "indeterminate", "INTERNAL_ERROR"), NEXT_REPLY},
-                    {"capture c-1 CapturePrepare -> Indeterminate/InternalError (std::bad_alloc)", NEXT_LOG},
-                    {PREPARE_SENT, NEXT_SENT}},
         FailureCase{"capture_when_the_launcher_throws",
                     PREPARE,
-                    std::nullopt,
+                    false,
                     launcher_failure,
-                    {capture_reply("c-1", "unknown", "INTERNAL_ERROR"),
-                     host_reply("r-2", "unavailable", "APP_UNAVAILABLE")},
+                    "",
+                    {capture_reply("c-1", "unknown", "INTERNAL_ERROR"), NEXT_UNAVAILABLE},
                     {"capture c-1 CapturePrepare -> Unknown/InternalError (the launcher failed)",
-                     "request r-2 -> AppUnavailable"},
+                     NEXT_UNAVAILABLE_LOG},
                     {}},
-        FailureCase{"simple_before_delivery",
+        FailureCase{"simple_when_the_launcher_throws_no_standard_exception",
                     SIMPLE,
-                    Stage::Delivering,
-                    out_of_memory,
-                    {host_reply("r-1", "indeterminate", "INTERNAL_ERROR"), NEXT_REPLY},
-                    {"request r-1 -> InternalError (std::bad_alloc)", NEXT_LOG},
-                    {NEXT_SENT}},
-        FailureCase{"simple_after_the_reply",
-                    SIMPLE,
-                    Stage::Replied,
-                    out_of_memory,
-                    {host_reply("r-1", "indeterminate", "INTERNAL_ERROR"), NEXT_REPLY},
-                    {"request r-1 -> InternalError (std::bad_alloc)", NEXT_LOG},
-                    {SIMPLE_SENT, NEXT_SENT}},
-        FailureCase{"not_a_standard_exception",
-                    SIMPLE,
-                    Stage::Checking,
+                    false,
                     thrown_number,
-                    {SIMPLE_INTERNAL_ERROR, NEXT_REPLY},
-                    {"message -> InternalError (an exception of unknown type)", NEXT_LOG},
-                    {NEXT_SENT}}),
+                    "",
+                    {host_reply("r-1", "indeterminate", "INTERNAL_ERROR"), NEXT_UNAVAILABLE},
+                    {"request r-1 -> InternalError (an exception of unknown type)", NEXT_UNAVAILABLE_LOG},
+                    {}},
+        FailureCase{
+            "capture_never_reached",
+            PREPARE,
+            false,
+            nullptr,
+            "capture c-1 CapturePrepare -> Unknown/AppUnavailable",
+            {capture_reply("c-1", "unknown", "INTERNAL_ERROR"), NEXT_UNAVAILABLE},
+            {"capture c-1 CapturePrepare -> Unknown/InternalError (std::bad_alloc)", NEXT_UNAVAILABLE_LOG},
+            {}},
+        FailureCase{"capture_connected_but_never_written",
+                    PREPARE_TOO_LONG,
+                    true,
+                    nullptr,
+                    "capture c-1 CapturePrepare -> Unknown/InternalError",
+                    {capture_reply("c-1", "unknown", "INTERNAL_ERROR"), NEXT_REPLY},
+                    {"capture c-1 CapturePrepare -> Unknown/InternalError (std::bad_alloc)", NEXT_LOG},
+                    {NOTHING, NEXT_SENT}},
+        FailureCase{"capture_after_its_delivery",
+                    PREPARE,
+                    true,
+                    nullptr,
+                    "capture c-1 CapturePrepare -> Prepared/CapturePrepared",
+                    {capture_reply("c-1", "indeterminate", "INTERNAL_ERROR"), NEXT_REPLY},
+                    {"capture c-1 CapturePrepare -> Indeterminate/InternalError (std::bad_alloc)", NEXT_LOG},
+                    {PREPARE_SENT, NEXT_SENT}},
+        FailureCase{"simple_after_its_delivery",
+                    SIMPLE,
+                    true,
+                    nullptr,
+                    "request r-1 -> Accepted",
+                    {host_reply("r-1", "indeterminate", "INTERNAL_ERROR"), NEXT_REPLY},
+                    {"request r-1 -> InternalError (std::bad_alloc)", NEXT_LOG},
+                    {SIMPLE_SENT, NEXT_SENT}}),
     [](const auto& param_info) { return param_info.param.name; });
+
+// Hands out `bytes`, then runs out of memory instead of reporting the end of the input, as when
+// the buffer for a frame's body cannot be had.
+class ExhaustedSource final : public ByteSource {
+public:
+    explicit ExhaustedSource(std::string bytes) : bytes_(std::move(bytes)) {}
+    IoResult read_some(char* data, std::size_t size) override {
+        if (bytes_.empty()) throw std::bad_alloc();
+        std::size_t n = std::min(size, bytes_.size());
+        bytes_.copy(data, n);
+        bytes_.erase(0, n);
+        return n;
+    }
+
+private:
+    std::string bytes_;
+};
+
+TEST_F(SessionTest, FrameThatCannotBeReadIsAnsweredOnceAndEndsTheSession) {
+    CountingLauncher launcher([] { return false; });
+    ExhaustedSource input(framed(simple("r-1", "https://example.test/")) + prefix(10) + "abc");
+    MemorySink output;
+
+    ASSERT_TRUE(run(input, output, launcher, false));
+    EXPECT_EQ(frames_in(output.written),
+              (std::vector<std::string>{host_reply("r-1", "unavailable", "APP_UNAVAILABLE"),
+                                        SIMPLE_INTERNAL_ERROR}));
+    EXPECT_EQ(diagnostics_.lines,
+              (std::vector<std::string>{"no per-user endpoint is available", "request r-1 -> AppUnavailable",
+                                        "could not read a frame (std::bad_alloc)"}));
+}
 
 }  // namespace
 }  // namespace ondrake::session

@@ -1,5 +1,6 @@
-// Running a session in a test: memory streams, a launcher that counts, short delivery limits, and
-// the reference application peer on a socket of the test's own.
+// Running a session in a test: memory streams, a launcher that counts, diagnostics that keep
+// their lines, short delivery limits, and the reference application peer on a socket of the
+// test's own.
 #pragma once
 
 #include "browser-native-host/session/session.hpp"
@@ -13,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <new>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -51,6 +53,22 @@ private:
     std::function<bool()> on_launch_;
 };
 
+// Keeps the lines in memory, like CapturedDiagnostics, and can play running out of memory once:
+// the line equal to `fail_on` throws std::bad_alloc instead of being kept, as when the host
+// cannot build it.
+class SessionDiagnostics final : public Diagnostics {
+public:
+    void line(std::string_view message) override {
+        if (!fail_on.empty() && message == fail_on) {
+            fail_on.clear();
+            throw std::bad_alloc();
+        }
+        lines.emplace_back(message);
+    }
+    std::vector<std::string> lines;
+    std::string fail_on;
+};
+
 inline delivery::DeliveryTimings quick_timings() {
     using namespace std::chrono_literals;
     delivery::DeliveryTimings timings;
@@ -87,21 +105,19 @@ protected:
     }
 
     // Runs one session over `input` to its end; true when it ended within the limit.
-    bool run(ByteSource& input, ByteSink& output, delivery::Launcher& launcher, bool with_endpoint,
-             std::function<void(session::Stage)> stage_hook = {}) {
+    bool run(ByteSource& input, ByteSink& output, delivery::Launcher& launcher, bool with_endpoint) {
         session::Session session{input,
                                  output,
                                  diagnostics_,
                                  launcher,
                                  with_endpoint ? std::optional<std::string>(endpoint()) : std::nullopt,
-                                 quick_timings(),
-                                 std::move(stage_hook)};
+                                 quick_timings()};
         return test::run(context_, completed(std::move(session)), std::chrono::seconds(30)).has_value();
     }
 
     TempDir dir_;
     boost::asio::io_context context_{1};
-    CapturedDiagnostics diagnostics_;
+    SessionDiagnostics diagnostics_;
 };
 
 }  // namespace ondrake::test

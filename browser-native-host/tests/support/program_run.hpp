@@ -4,6 +4,7 @@
 #pragma once
 
 #include "browser-native-host/tests/support/test_support.hpp"
+#include "platform/child_process.hpp"
 #include "platform/platform.hpp"
 
 #include <gtest/gtest.h>
