@@ -62,14 +62,10 @@ size_t split_on_dots(std::string_view input, std::string_view* parts, size_t cap
 
 }  // namespace
 
-// https://url.spec.whatwg.org/#ends-in-a-number-checker
-bool ends_in_a_number(std::string_view domain) {
-    // A number ends in a digit, a hex digit or the "x" of "0x". Most domains end in a letter
-    // past "f" (that of "com", "test"), which settles it without finding the last part.
-    std::string_view trimmed = domain.ends_with('.') ? domain.substr(0, domain.size() - 1) : domain;
-    if (!trimmed.empty() && !is_ascii_hex_digit(trimmed.back()) && (trimmed.back() | 0x20) != 'x') {
-        return false;
-    }
+namespace detail {
+
+// https://url.spec.whatwg.org/#ends-in-a-number-checker, from step 2 on.
+bool last_part_is_a_number(std::string_view domain) {
     // 2.-4. The last part, after removing one trailing empty part.
     size_t dot = domain.rfind('.');
     std::string_view last = dot == std::string_view::npos ? domain : domain.substr(dot + 1);
@@ -88,6 +84,8 @@ bool ends_in_a_number(std::string_view domain) {
     // 6., 7. An IPv4 number: true; otherwise false.
     return parse_ipv4_number(last).has_value();
 }
+
+}  // namespace detail
 
 // https://url.spec.whatwg.org/#concept-ipv4-parser
 std::optional<Ipv4Address> parse_ipv4(std::string_view input) {

@@ -1,6 +1,8 @@
 // The IPv4 and IPv6 parsers and serialisers of the WHATWG URL Standard.
 #pragma once
 
+#include "whatwg-url/ascii.hpp"
+
 #include <array>
 #include <cstdint>
 #include <optional>
@@ -12,9 +14,23 @@ namespace whatwg {
 using Ipv4Address = uint32_t;
 using Ipv6Address = std::array<uint16_t, 8>;
 
+namespace detail {
+// Steps 2 to 7 of the checker below, which settles most domains by their last byte alone.
+bool last_part_is_a_number(std::string_view domain);
+}  // namespace detail
+
 // True when the last label of `domain` (ignoring one trailing empty label) is a number, so that the
 // host parser must read the whole domain as an IPv4 address.
-bool ends_in_a_number(std::string_view domain);
+// https://url.spec.whatwg.org/#ends-in-a-number-checker
+inline bool ends_in_a_number(std::string_view domain) {
+    // A number ends in a digit, a hex digit or the "x" of "0x". Most domains end in a letter
+    // past "f" (that of "com", "test"), which settles it here, before any call.
+    std::string_view trimmed = domain.ends_with('.') ? domain.substr(0, domain.size() - 1) : domain;
+    if (!trimmed.empty() && !is_ascii_hex_digit(trimmed.back()) && (trimmed.back() | 0x20) != 'x') {
+        return false;
+    }
+    return detail::last_part_is_a_number(domain);
+}
 
 // Accepts one to four parts separated by "." in decimal, octal ("0" prefix) or hexadecimal ("0x"),
 // the last part filling the remaining bytes ("1.65535" is 1.0.255.255).
