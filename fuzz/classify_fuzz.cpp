@@ -31,8 +31,8 @@ bool is_rejection_code(Code code) {
 
 // The URL policy's output is a fixed point of the policy.
 void require_final_url(const std::string& url) {
-    auto again = url_policy::sanitize(url);
-    require(again && *again == url, "an accepted url sanitises to itself", url);
+    std::string again = url;
+    require(url_policy::sanitize(again) && again == url, "an accepted url sanitises to itself", url);
 }
 
 void check_reply(const std::string& bytes) {

@@ -32,11 +32,20 @@ std::optional<Url> parse(std::string_view input, const Url* base) {
     return parser.parse(input, base);
 }
 
-std::optional<Url> parse_owned(std::string&& input) {
+std::optional<detail::Layout> parse_in_place(std::string& text) {
     // The shortcut needs none of a parser's buffers, so none is made for it.
-    if (auto layout = detail::recognize_canonical(input)) return Url(std::move(input), *layout);
+    if (auto layout = detail::recognize_canonical(text)) return layout;
     Parser parser;
-    return parser.parse_without_shortcut(input);
+    std::optional<Url> url = parser.parse_without_shortcut(text);
+    if (!url) return std::nullopt;
+    text = std::move(*url).take_href();
+    return url->layout();
+}
+
+std::optional<Url> parse_owned(std::string&& input) {
+    std::optional<detail::Layout> layout = parse_in_place(input);
+    if (!layout) return std::nullopt;
+    return Url(std::move(input), *layout);
 }
 
 }  // namespace whatwg

@@ -33,6 +33,10 @@ struct Layout {
     bool has_host = false;
     bool has_opaque_path = false;
 
+    // A username or a password: the serialisation writes userinfo, and its "@", only when one
+    // of the two is not empty, so the host then starts later than right after "//".
+    bool has_credentials() const noexcept { return has_host && host_start != scheme_end + 3; }
+
     bool operator==(const Layout&) const = default;
 };
 
@@ -160,5 +164,10 @@ std::optional<Url> parse(std::string_view input, const Url* base = nullptr);
 // Parses `input` without a base URL, like parse(). When `input` is already canonical its own
 // buffer becomes the serialisation, so a caller that holds the text anyway pays no copy.
 std::optional<Url> parse_owned(std::string&& input);
+
+// Parses `text` without a base URL, like parse(), and leaves the serialisation in `text`; the
+// positions of its components, or nullopt on failure (`text` is then as it was). Text that is
+// already canonical is not touched at all, for a caller that keeps only the text.
+std::optional<detail::Layout> parse_in_place(std::string& text);
 
 }  // namespace whatwg

@@ -15,12 +15,13 @@ enum class UrlRejection {
     SchemeNotAllowed,  // anything but http and https
 };
 
-// The normalised URL text, or why the URL was refused.
-using Sanitized = boost::system::result<std::string, UrlRejection>;
+// Nothing when the URL passes, or why it was refused.
+using Checked = boost::system::result<void, UrlRejection>;
 
 // Trims Unicode white space from both ends, parses without a base URL, checks scheme, host and
-// credentials, drops the fragment and returns the serialisation. Expects valid UTF-8. A URL that
-// is already canonical and untrimmed comes back in its own buffer.
-Sanitized sanitize(std::string url);
+// credentials, and leaves in `url` its serialisation without the fragment, the form the
+// application gets. Expects valid UTF-8. A URL that is already canonical and untrimmed is left
+// where it is; a refused one is left unspecified.
+Checked sanitize(std::string& url);
 
 }  // namespace ondrake::url_policy

@@ -134,6 +134,10 @@ struct Envelope {
 
 // A simple download request (protocol version 1). Unknown keys are refused.
 struct HostRequest {
+    // Provided, and empty: a request is decoded into std::optional::emplace(), whose
+    // value-initialisation g++ compiles as clearing every byte of the record first.
+    HostRequest() {}
+
     std::uint32_t protocol_version = 0;
     std::string request_id;
     Action action = Action::Download;
@@ -151,6 +155,9 @@ struct HostRequest {
 // message the application will get: checking then fills in its browser text, replaces its url
 // by the sanitised one and keeps the message, and no member is ever copied one by one.
 struct CaptureRequest {
+    // Provided, and empty, for the reason HostRequest's is.
+    CaptureRequest() {}
+
     std::uint32_t protocol_version = 0;  // as received; `message` always says 4
     CaptureSource source = CaptureSource::AutomaticDownload;
     std::optional<Browser> browser;
