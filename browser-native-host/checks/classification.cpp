@@ -107,8 +107,12 @@ Classified accepted(std::string& request_id, std::string& url) {
 // and otherwise from the lenient envelope, the only reading a refused body still has.
 Classified check_request(BrowserMessage& message) {
     if (auto& request = message.host_request) {
-        if (auto reply = version_or_id_refusal(request->protocol_version, request->request_id)) {
-            return std::move(*reply);
+        // The usual request passes both checks; only another one pays for building a refusal.
+        if (request->protocol_version != protocol::SIMPLE_PROTOCOL_VERSION ||
+            !is_valid_id(request->request_id)) {
+            if (auto reply = version_or_id_refusal(request->protocol_version, request->request_id)) {
+                return std::move(*reply);
+            }
         }
         auto url = url_policy::sanitize(request->url);
         if (!url) return refused(std::move(request->request_id), code_for(url.error()));
