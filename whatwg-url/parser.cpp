@@ -1,5 +1,4 @@
 #include "whatwg-url/basic_parser.hpp"
-#include "whatwg-url/canonical.hpp"
 #include "whatwg-url/serializer.hpp"
 #include "whatwg-url/url.hpp"
 
@@ -32,9 +31,8 @@ std::optional<Url> parse(std::string_view input, const Url* base) {
     return parser.parse(input, base);
 }
 
-std::optional<detail::Layout> parse_in_place(std::string& text) {
-    // The shortcut needs none of a parser's buffers, so none is made for it.
-    if (auto layout = detail::recognize_canonical(text)) return layout;
+// Apart from parse_in_place(), so that the shortcut sets up none of a parser's buffers.
+std::optional<detail::Layout> detail::parse_in_place_with_parser(std::string& text) {
     Parser parser;
     std::optional<Url> url = parser.parse_without_shortcut(text);
     if (!url) return std::nullopt;

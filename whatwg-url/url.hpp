@@ -165,9 +165,27 @@ std::optional<Url> parse(std::string_view input, const Url* base = nullptr);
 // buffer becomes the serialisation, so a caller that holds the text anyway pays no copy.
 std::optional<Url> parse_owned(std::string&& input);
 
+namespace detail {
+
+// The layout of `input` when it is an http, https, ws, wss or ftp URL whose serialisation is
+// `input` itself; nullopt when the full parser has to decide. Covers printable ASCII without
+// credentials, with a lower-case domain that is not an IPv4 address, an optional non-default port
+// without leading zeros, a path without dot segments, and query and fragment that need no
+// percent-encoding. Such URLs are taken as they are, without running the state machine.
+std::optional<Layout> recognize_canonical(std::string_view input);
+
+// parse_in_place() for text that recognize_canonical() leaves to the parser.
+std::optional<Layout> parse_in_place_with_parser(std::string& text);
+
+}  // namespace detail
+
 // Parses `text` without a base URL, like parse(), and leaves the serialisation in `text`; the
 // positions of its components, or nullopt on failure (`text` is then as it was). Text that is
-// already canonical is not touched at all, for a caller that keeps only the text.
-std::optional<detail::Layout> parse_in_place(std::string& text);
+// already canonical is not touched at all, for a caller that keeps only the text; inline, since
+// that is most of what such a caller sees.
+inline std::optional<detail::Layout> parse_in_place(std::string& text) {
+    if (auto layout = detail::recognize_canonical(text)) return layout;
+    return detail::parse_in_place_with_parser(text);
+}
 
 }  // namespace whatwg

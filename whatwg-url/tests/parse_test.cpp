@@ -1,7 +1,6 @@
 // Parser behaviour that the web-platform-tests data covers thinly: number edges of IPv4 and ports,
 // percent-escaped hosts, the "xn--" rule, ill-formed UTF-8, very long input, and the shortcut for
 // canonical input against the full state machine.
-#include "whatwg-url/canonical.hpp"
 #include "whatwg-url/url.hpp"
 
 #include <gtest/gtest.h>
