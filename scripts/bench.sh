@@ -12,11 +12,13 @@ if [ ${#benches[@]} -eq 0 ]; then
 fi
 output=$(mktemp)
 trap 'rm -f "$output"' EXIT
-# Five short repetitions of each benchmark: a figure takes the fastest (bench/ratio_reporter.hpp),
-# the one that other work on a shared machine disturbed least.
+# Twenty-five short repetitions of each benchmark, those of one program shuffled together: a
+# figure takes the fastest (bench/ratio_reporter.hpp), the one that other work on a shared machine
+# disturbed least, and the two sides of a ratio meet that work in the same stretches of time.
 for bench in "${benches[@]}"; do
   echo "== ${bench##*/}"
-  "$bench" --benchmark_min_time=0.1 --benchmark_repetitions=5 | tee -a "$output"
+  "$bench" --benchmark_min_time=0.02 --benchmark_repetitions=25 --benchmark_enable_random_interleaving=true |
+    tee -a "$output"
 done
 # The URL parser beside Node.js's URL on the same list, with the ratio.
 bench/url_bench_vs_node.sh | tee -a "$output"
