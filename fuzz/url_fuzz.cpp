@@ -28,6 +28,13 @@ void check_parse(whatwg::Parser& parser, std::string_view input, const whatwg::U
     std::optional<whatwg::Url> url = parser.parse(input, base);
     std::optional<whatwg::Url> slow = parser.parse_without_shortcut(input, base);
     require(url.has_value() == slow.has_value(), "the shortcut and the state machine agree on failure");
+    if (base == nullptr) {
+        std::string in_place(input);
+        std::optional<whatwg::detail::Layout> layout = whatwg::parse_in_place(in_place);
+        require(layout.has_value() == url.has_value(), "parsing in place agrees on failure");
+        require(!url || (in_place == url->href() && *layout == url->layout()),
+                "parsing in place gives the same URL", in_place);
+    }
     if (!url) return;
     require(slow->href() == url->href() && slow->layout() == url->layout(),
             "the shortcut and the state machine give the same URL", url->href());
